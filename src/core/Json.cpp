@@ -1,0 +1,176 @@
+// SPDX-License-Identifier: MIT
+#include "core/Json.h"
+
+#include <cmath>
+#include <limits>
+
+namespace exitwise::core::json {
+
+DecodeError::DecodeError(std::string path, std::string reason)
+    : std::runtime_error(path.empty() ? reason : path + ": " + reason)
+    , m_path(std::move(path))
+    , m_reason(std::move(reason))
+{}
+
+DecodeError DecodeError::within(std::string_view key) const
+{
+    std::string path(key);
+    if (!m_path.empty()) {
+        if (m_path.front() != '[') {
+            path += '.';
+        }
+        path += m_path;
+    }
+    return DecodeError(std::move(path), m_reason);
+}
+
+std::string typeName(const Json& value)
+{
+    switch (value.type()) {
+    case Json::value_t::null:
+        return "null";
+    case Json::value_t::object:
+        return "an object";
+    case Json::value_t::array:
+        return "an array";
+    case Json::value_t::string:
+        return "a string";
+    case Json::value_t::boolean:
+        return "a boolean";
+    case Json::value_t::number_integer:
+    case Json::value_t::number_unsigned:
+    case Json::value_t::number_float:
+        return "a number";
+    default:
+        return "an unsupported value";
+    }
+}
+
+Json encodeDate(Date date, const Options& options)
+{
+    switch (options.dates) {
+    case DateEncoding::SecondsSince1970:
+        return secondsSince1970(date);
+    case DateEncoding::SecondsSinceReferenceDate:
+        break;
+    }
+    return secondsSinceReferenceDate(date);
+}
+
+Date decodeDate(const Json& value, const Options& options)
+{
+    const double seconds = decodeDouble(value);
+    switch (options.dates) {
+    case DateEncoding::SecondsSince1970:
+        return dateFromSecondsSince1970(seconds);
+    case DateEncoding::SecondsSinceReferenceDate:
+        break;
+    }
+    return dateFromReferenceSeconds(seconds);
+}
+
+std::string decodeString(const Json& value)
+{
+    if (!value.is_string()) {
+        throw DecodeError({}, "expected a string, found " + typeName(value));
+    }
+    return value.get<std::string>();
+}
+
+bool decodeBool(const Json& value)
+{
+    if (!value.is_boolean()) {
+        throw DecodeError({}, "expected a boolean, found " + typeName(value));
+    }
+    return value.get<bool>();
+}
+
+double decodeDouble(const Json& value)
+{
+    if (!value.is_number()) {
+        throw DecodeError({}, "expected a number, found " + typeName(value));
+    }
+    const double result = value.get<double>();
+    if (!std::isfinite(result)) {
+        throw DecodeError({}, "number out of range");
+    }
+    return result;
+}
+
+namespace {
+
+template <class Int> Int decodeInteger(const Json& value)
+{
+    if (value.is_number_unsigned()) {
+        const auto v = value.get<std::uint64_t>();
+        if (v <= static_cast<std::uint64_t>(std::numeric_limits<Int>::max())) {
+            return static_cast<Int>(v);
+        }
+    } else if (value.is_number_integer()) {
+        const auto v = value.get<std::int64_t>();
+        if (v >= std::numeric_limits<Int>::min() && v <= std::numeric_limits<Int>::max()) {
+            return static_cast<Int>(v);
+        }
+    } else if (value.is_number_float()) {
+        // An integral float such as 812.0 is accepted; 812.5 is not.
+        const double v = value.get<double>();
+        if (std::isfinite(v) && std::trunc(v) == v
+            && v >= static_cast<double>(std::numeric_limits<Int>::min())
+            && v < -static_cast<double>(std::numeric_limits<Int>::min())) {
+            return static_cast<Int>(v);
+        }
+        if (std::isfinite(v) && std::trunc(v) != v) {
+            throw DecodeError({}, "expected an integer, found a fractional number");
+        }
+    } else {
+        throw DecodeError({}, "expected an integer, found " + typeName(value));
+    }
+    throw DecodeError({}, "integer out of range");
+}
+
+} // namespace
+
+std::int32_t decodeInt32(const Json& value)
+{
+    return decodeInteger<std::int32_t>(value);
+}
+
+std::int64_t decodeInt64(const Json& value)
+{
+    return decodeInteger<std::int64_t>(value);
+}
+
+ObjectReader::ObjectReader(const Json& object)
+    : m_object(object)
+{
+    if (!object.is_object()) {
+        throw DecodeError({}, "expected an object, found " + typeName(object));
+    }
+}
+
+const Json* ObjectReader::find(std::string_view key) const
+{
+    const auto it = m_object.find(key);
+    return it == m_object.end() ? nullptr : &*it;
+}
+
+Json parse(std::string_view text)
+{
+    try {
+        return Json::parse(text);
+    } catch (const Json::parse_error& error) {
+        throw DecodeError({}, "invalid JSON at byte " + std::to_string(error.byte));
+    }
+}
+
+std::string dumpCompact(const Json& value)
+{
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string dumpPretty(const Json& value)
+{
+    return value.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
+} // namespace exitwise::core::json

@@ -1,0 +1,235 @@
+// SPDX-License-Identifier: MIT
+#include "core/RecordJson.h"
+
+#include <gtest/gtest.h>
+#include <set>
+
+namespace exitwise::core::json {
+namespace {
+
+const Date t = dateFromReferenceSeconds(786299990.25);
+
+std::vector<Signal> oneOfEach()
+{
+    return {
+        TerminationSignal{t, TerminationReason::killed, "SIGKILL", QuitAttribution::shutdown},
+        CrashReportSignal{t, "/var/crash/a.crash", "EXC_CRASH (SIGABRT)", "Namespace SIGNAL", "Abort trap: 6",
+                          "Library not loaded", DyldFailureKind::missingLibrary, true, false, true},
+        PolicySignal{t, PolicyBlockKind::quarantine, "quarantine blocked"},
+        DyldSignal{t, DyldFailureKind::wrongArchitecture, "incompatible architecture"},
+        JetsamSignal{t, "memorystatus", MemoryPressureEvidence::directTermination},
+        WatchdogSignal{t, "watchdog timeout"},
+        LaunchdSignal{t, "com.example.helper", "exited 3 times", 3},
+        UnifiedLogSignal{t, "kernel", "line"},
+    };
+}
+
+std::set<std::string> keysOf(const Json& object)
+{
+    std::set<std::string> keys;
+    for (const auto& [key, value] : object.items()) {
+        keys.insert(key);
+    }
+    return keys;
+}
+
+std::string decodeFailure(const std::function<void()>& decode)
+{
+    try {
+        decode();
+    } catch (const DecodeError& error) {
+        return error.what();
+    }
+    return "<decoded>";
+}
+
+TEST(SignalJson, EveryAlternativeRoundTripsThroughText)
+{
+    for (const Signal& signal : oneOfEach()) {
+        const Json encoded = encode(signal);
+        EXPECT_EQ(keysOf(encoded), (std::set<std::string>{"type", "payload"}));
+        EXPECT_EQ(encoded["type"], std::string(rawValue(signal.type())));
+        const Signal decoded = decodeSignal(parse(dumpCompact(encoded)));
+        EXPECT_EQ(decoded, signal) << encoded.dump();
+    }
+}
+
+TEST(SignalJson, OptionalFieldsAreOmittedAndNullMeansAbsent)
+{
+    const Json payload = encode(Signal(LaunchdSignal{t, std::nullopt, "exited", std::nullopt}))["payload"];
+    EXPECT_EQ(keysOf(payload), (std::set<std::string>{"timestamp", "message"}));
+
+    const Json withNulls = parse(R"({"type":"launchd","extra":1,
+        "payload":{"timestamp":1.5,"message":"m","serviceName":null,"exitCount":null,"unknown":"x"}})");
+    EXPECT_EQ(decodeSignal(withNulls), Signal(LaunchdSignal{dateFromReferenceSeconds(1.5), {}, "m", {}}));
+}
+
+TEST(SignalJson, DatesFollowTheChosenEncoding)
+{
+    const Signal signal = WatchdogSignal{dateFromSecondsSince1970(1700000000.5), "w"};
+    EXPECT_EQ(encode(signal)["payload"]["timestamp"].get<double>(), 1700000000.5 - kReferenceDateOffset);
+    const Options unix{DateEncoding::SecondsSince1970};
+    EXPECT_EQ(encode(signal, unix)["payload"]["timestamp"].get<double>(), 1700000000.5);
+    EXPECT_EQ(decodeSignal(encode(signal, unix), unix), signal);
+}
+
+TEST(SignalJson, StrictDecodingNamesTheFailure)
+{
+    struct Case
+    {
+        const char* json;
+        const char* error;
+    };
+    const Case cases[] = {
+        {R"({"type":"crashReport","payload":{"timestamp":1,"suspectedDyldFailure":false,"suspectedJetsamMemory":false}})",
+         R"(payload: missing key "suspectedWatchdogHang")"},
+        {R"({"type":"crash","payload":{}})", R"(type: unknown value "crash")"},
+        {R"({"payload":{}})", R"(missing key "type")"},
+        {R"({"type":"watchdog"})", R"(missing key "payload")"},
+        {R"({"type":"watchdog","payload":null})", "payload: expected a value, found null"},
+        {R"({"type":"watchdog","payload":{"timestamp":"yesterday","message":"m"}})",
+         "payload.timestamp: expected a number, found a string"},
+        {R"({"type":"watchdog","payload":{"timestamp":1,"message":null}})",
+         "payload.message: expected a value, found null"},
+        {R"({"type":"termination","payload":{"timestamp":1,"reason":"Killed"}})",
+         R"(payload.reason: unknown value "Killed")"},
+        {R"({"type":"termination","payload":{"timestamp":1,"reason":"quit","quitAttribution":"userRequest"}})",
+         R"(payload.quitAttribution: unknown value "userRequest")"},
+        {R"({"type":"launchd","payload":{"timestamp":1,"message":"m","exitCount":2.5}})",
+         "payload.exitCount: expected an integer, found a fractional number"},
+        {R"({"type":"crashReport","payload":{"timestamp":1,"suspectedDyldFailure":0,"suspectedJetsamMemory":false,"suspectedWatchdogHang":false}})",
+         "payload.suspectedDyldFailure: expected a boolean, found a number"},
+        {R"([1])", "expected an object, found an array"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(decodeFailure([&] { (void)decodeSignal(parse(c.json)); }), c.error) << c.json;
+    }
+}
+
+TEST(EventContextJson, RoundTripAndWindowDefault)
+{
+    const EventContext full("Sketch Pad", "com.example.sketch", 812, t - Seconds(60), t,
+                            TerminationReason::quit, "quit", QuitAttribution::logout, 180.0);
+    EXPECT_EQ(decodeEventContext(encode(full)), full);
+    EXPECT_EQ(keysOf(encode(full)).size(), 9u);
+
+    const Json minimal = parse(R"({"appName":"A","terminatedAt":10,"terminationReason":"unknown","pid":-3})");
+    EXPECT_EQ(decodeFailure([&] { (void)decodeEventContext(minimal); }), R"(missing key "window")");
+    const EventContext built = decodeEventContext(minimal, {}, [](Date at) {
+        return TimestampWindow{at - Seconds(180), at + Seconds(180)};
+    });
+    EXPECT_EQ(built.pid, -3);
+    EXPECT_EQ(built.window.end, dateFromReferenceSeconds(190));
+    EXPECT_EQ(keysOf(encode(built)),
+              (std::set<std::string>{"appName", "pid", "terminatedAt", "terminationReason", "window"}));
+
+    EXPECT_EQ(
+        decodeFailure([] {
+            (void)decodeEventContext(parse(
+                R"({"appName":"A","terminatedAt":10,"terminationReason":"quit","pid":4294967296,"window":{"start":1,"end":2}})"));
+        }),
+        "pid: integer out of range");
+}
+
+ExplanationCard card(std::vector<std::string> alternatives, std::optional<std::string> note)
+{
+    return ExplanationCard{"What", "Why", "Do", std::move(alternatives), std::move(note)};
+}
+
+TEST(ExplanationCardJson, AlternativesAndNoteAreOmittedWhenEmpty)
+{
+    EXPECT_EQ(keysOf(encode(card({}, std::nullopt))),
+              (std::set<std::string>{"whatHappened", "why", "whatToDo"}));
+
+    const ExplanationCard fromMinimal =
+        decodeExplanationCard(parse(R"({"whatHappened":"a","why":"b","whatToDo":"c"})"));
+    EXPECT_TRUE(fromMinimal.alternatives.empty());
+    EXPECT_FALSE(fromMinimal.confidenceNote.has_value());
+    EXPECT_EQ(keysOf(encode(fromMinimal)).size(), 3u);
+
+    const ExplanationCard full = card({"second", "first"}, "careful");
+    EXPECT_EQ(decodeExplanationCard(encode(full)), full);
+    EXPECT_EQ(
+        decodeExplanationCard(parse(R"({"whatHappened":"a","why":"b","whatToDo":"c","alternatives":null})"))
+            .alternatives.size(),
+        0u);
+    EXPECT_EQ(decodeFailure([] {
+                  (void)decodeExplanationCard(
+                      parse(R"({"whatHappened":"a","why":"b","whatToDo":"c","alternatives":["x",2]})"));
+              }),
+              "alternatives[1]: expected a string, found a number");
+}
+
+Diagnosis sampleDiagnosis()
+{
+    return Diagnosis{EndState::killed,
+                     DominantCause::killedJetsamMemory,
+                     Confidence::medium,
+                     oneOfEach(),
+                     TimestampWindow{t - Seconds(180), t + Seconds(180)},
+                     card({"a", "b"}, std::nullopt)};
+}
+
+TEST(DiagnosisJson, FullRoundTrip)
+{
+    const Diagnosis diagnosis = sampleDiagnosis();
+    const Json encoded = encode(diagnosis);
+    EXPECT_EQ(keysOf(encoded), (std::set<std::string>{"endState", "dominantCause", "confidence",
+                                                      "signalsUsed", "window", "explanation"}));
+    EXPECT_EQ(encoded["endState"], "Killed");
+    EXPECT_EQ(encoded["dominantCause"], "Killed: memory pressure");
+    EXPECT_EQ(encoded["confidence"], "Medium");
+    EXPECT_EQ(decodeDiagnosis(parse(dumpPretty(encoded))), diagnosis);
+
+    Diagnosis empty = diagnosis;
+    empty.signalsUsed.clear();
+    const Json emptyEncoded = encode(empty);
+    ASSERT_TRUE(emptyEncoded.contains("signalsUsed"));
+    EXPECT_TRUE(emptyEncoded["signalsUsed"].is_array());
+    EXPECT_EQ(decodeDiagnosis(emptyEncoded), empty);
+}
+
+TEST(DiagnosisJson, StrictnessAndErrorPaths)
+{
+    Json missingWindow = encode(sampleDiagnosis());
+    missingWindow.erase("window");
+    EXPECT_EQ(decodeFailure([&] { (void)decodeDiagnosis(missingWindow); }), R"(missing key "window")");
+
+    Json badSignal = encode(sampleDiagnosis());
+    badSignal["signalsUsed"][1]["payload"].erase("suspectedWatchdogHang");
+    EXPECT_EQ(decodeFailure([&] { (void)decodeDiagnosis(badSignal); }),
+              R"(signalsUsed[1].payload: missing key "suspectedWatchdogHang")");
+
+    Json lowerCase = encode(sampleDiagnosis());
+    lowerCase["endState"] = "killed";
+    EXPECT_EQ(decodeFailure([&] { (void)decodeDiagnosis(lowerCase); }),
+              R"(endState: unknown value "killed")");
+
+    Json badWindow = encode(sampleDiagnosis());
+    badWindow["window"].erase("end");
+    EXPECT_EQ(decodeFailure([&] { (void)decodeDiagnosis(badWindow); }), R"(window: missing key "end")");
+
+    EXPECT_EQ(decodeFailure([] { (void)parse("{\"endState\": "); }).rfind("invalid JSON at byte", 0), 0u);
+}
+
+TEST(DiagnosisEquality, OrderOfSignalsAndWindowEndsMatter)
+{
+    Diagnosis a = sampleDiagnosis();
+    Diagnosis b = a;
+    std::swap(b.signalsUsed[0], b.signalsUsed[1]);
+    EXPECT_NE(a, b);
+    Diagnosis c = a;
+    c.window.end += Seconds(1);
+    EXPECT_NE(a, c);
+    EXPECT_EQ(a, sampleDiagnosis());
+}
+
+TEST(JsonDump, InvalidUtf8IsReplacedNotThrown)
+{
+    const Json value = Signal(UnifiedLogSignal{t, "p", std::string("bad \xff byte")}).summary();
+    const std::string text = dumpCompact(value);
+    EXPECT_NE(text.find("\xEF\xBF\xBD"), std::string::npos);
+}
+
+} // namespace
+} // namespace exitwise::core::json

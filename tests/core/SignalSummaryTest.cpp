@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+#include "core/Diagnosis.h"
+#include "core/EventContext.h"
+#include "core/Signal.h"
+
+#include <gtest/gtest.h>
+
+namespace exitwise::core {
+namespace {
+
+const Date t = dateFromReferenceSeconds(786300000.0);
+
+TEST(SignalSummary, EveryRow)
+{
+    struct Case
+    {
+        Signal signal;
+        std::string expected;
+    };
+    using R = TerminationReason;
+    using Q = QuitAttribution;
+    const Case cases[] = {
+        {TerminationSignal{t, R::killed, "  SIGKILL\n", Q::logout},
+         "Termination reason: killed [Logout/session end] (SIGKILL)"},
+        {TerminationSignal{t, R::crashed, "\tEXC_CRASH ", std::nullopt},
+         "Termination reason: crashed (EXC_CRASH)"},
+        {TerminationSignal{t, R::quit, "   ", Q::userRequest}, "Termination reason: quit [User request]"},
+        {TerminationSignal{t, R::killed, "   ", std::nullopt}, "Termination reason: killed"},
+        {TerminationSignal{t, R::unknown, std::nullopt, std::nullopt}, "Termination reason: unknown"},
+        {CrashReportSignal{t, "/r.ips", " EXC_BAD_ACCESS (SIGSEGV) ", {}, {}, {}, {}, false, false, false},
+         "Crash report: EXC_BAD_ACCESS (SIGSEGV)"},
+        {CrashReportSignal{t, "/r.ips", "\n ", {}, {}, {}, {}, false, false, false}, "Crash report"},
+        {CrashReportSignal{t, {}, {}, {}, {}, {}, {}, true, false, false}, "Crash report"},
+        {PolicySignal{t, PolicyBlockKind::gatekeeper, " blocked "}, "Policy (Gatekeeper block):  blocked "},
+        {DyldSignal{t, DyldFailureKind::missingLibrary, "Library not loaded"},
+         "dyld (Missing required library): Library not loaded"},
+        {JetsamSignal{t, "pressure", MemoryPressureEvidence::correlatedPressure},
+         "Memory pressure (correlated): pressure"},
+        {JetsamSignal{t, "killed", MemoryPressureEvidence::directTermination}, "Memory pressure: killed"},
+        {WatchdogSignal{t, "hang"}, "Watchdog: hang"},
+        {LaunchdSignal{t, "", "exited", 5}, "Helper/service issue"},
+        {LaunchdSignal{t, std::nullopt, "exited", std::nullopt}, "Helper/service issue"},
+        {LaunchdSignal{t, " ", "exited", std::nullopt}, "Helper/service:  "},
+        {LaunchdSignal{t, "helperd", "exited", 5}, "Helper/service: helperd (repeat exits: 5)"},
+        {LaunchdSignal{t, "helperd", "exited", std::nullopt}, "Helper/service: helperd"},
+        {UnifiedLogSignal{t, "", "line"}, "Log: line"},
+        {UnifiedLogSignal{t, std::nullopt, "line"}, "Log: line"},
+        {UnifiedLogSignal{t, "kernel", "line"}, "Log (kernel): line"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.signal.summary(), c.expected);
+        EXPECT_EQ(c.signal.timestamp(), t);
+    }
+}
+
+TEST(SignalSummary, TypeFollowsThePayload)
+{
+    EXPECT_EQ(Signal(WatchdogSignal{t, "x"}).type(), SignalType::watchdog);
+    EXPECT_EQ(Signal(UnifiedLogSignal{t, {}, "x"}).type(), SignalType::unifiedLog);
+    EXPECT_EQ(Signal(TerminationSignal{t, TerminationReason::quit, {}, {}}).type(), SignalType::termination);
+}
+
+TEST(EventContext, CorrelationBuildsASymmetricWindow)
+{
+    const EventContext context("Preview", std::nullopt, 42, std::nullopt, t, TerminationReason::quit,
+                               std::nullopt, std::nullopt, 180.0);
+    EXPECT_EQ(context.window.start, t - Seconds(180));
+    EXPECT_EQ(context.window.end, t + Seconds(180));
+    EXPECT_EQ(secondsSinceReferenceDate(context.window.end), 786300180.0);
+}
+
+TEST(Enumerations, RawValuesAreExact)
+{
+    EXPECT_EQ(fromRawValue<QuitAttribution>("User request"), QuitAttribution::userRequest);
+    EXPECT_EQ(fromRawValue<QuitAttribution>("userRequest"), std::nullopt);
+    EXPECT_EQ(fromRawValue<EndState>("Crash"), EndState::crash);
+    EXPECT_EQ(fromRawValue<EndState>("crash"), std::nullopt);
+    EXPECT_EQ(fromRawValue<EndState>("CRASH"), std::nullopt);
+    EXPECT_EQ(fromRawValue<DominantCause>("Quit request"), DominantCause::explicitQuit);
+    EXPECT_EQ(fromRawValue<DominantCause>("explicitQuit"), std::nullopt);
+    EXPECT_EQ(fromRawValue<Confidence>("Medium"), Confidence::medium);
+    EXPECT_EQ(fromRawValue<Confidence>(" Medium"), std::nullopt);
+    for (auto cause : allCases<DominantCause>()) {
+        EXPECT_EQ(fromRawValue<DominantCause>(rawValue(cause)), cause);
+    }
+}
+
+} // namespace
+} // namespace exitwise::core
