@@ -1,23 +1,28 @@
 // SPDX-License-Identifier: MIT
-#include "app/DiagnosisVersion.h"
+#include "cli/Commands.h"
 
-#include <CLI/CLI.hpp>
 #include <iostream>
+#include <vector>
 
-namespace {
+namespace exitwise::cli {
 
-// Exit statuses shared by every subcommand.
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
+void printError(const std::string& message)
+{
+    std::cerr << "exitwise: " << message << '\n';
+}
 
-} // namespace
+} // namespace exitwise::cli
 
 int main(int argc, char** argv)
 {
+    using namespace exitwise::cli;
+
     CLI::App cli{"Exitwise explains why your desktop applications closed.", "exitwise"};
     cli.require_subcommand(0, 1);
 
-    auto* version = cli.add_subcommand("version", "Print the diagnosis version text");
+    const std::vector<Command> commands = {
+        addVersionCommand(cli),
+    };
 
     try {
         cli.parse(argc, argv);
@@ -26,13 +31,14 @@ int main(int argc, char** argv)
     } catch (const CLI::CallForAllHelp& e) {
         return cli.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "exitwise: " << e.what() << "\nRun 'exitwise --help' for usage.\n";
+        printError(std::string(e.what()) + " (run 'exitwise --help' for usage)");
         return kExitUsage;
     }
 
-    if (version->parsed()) {
-        std::cout << exitwise::app::currentDiagnosisVersion() << '\n';
-        return kExitOk;
+    for (const Command& command : commands) {
+        if (command.app->parsed()) {
+            return command.run();
+        }
     }
 
     // The desktop app is not part of this build yet: show what is available.
