@@ -3,7 +3,7 @@
 
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test test-dev test-asan run format clean
+.PHONY: all deps configure build test test-dev test-asan run bench format clean
 
 all: build
 
@@ -32,6 +32,11 @@ test: test-dev test-asan
 
 run: build
 	./build/bin/exitwise $(ARGS)
+
+bench: deps
+	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DEXITWISE_BUILD_BENCH=ON -DEXITWISE_BUILD_TESTS=OFF
+	cmake --build build/bench -j $(JOBS) --target exitwise_bench
+	./build/bench/bin/exitwise_bench
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

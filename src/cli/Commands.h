@@ -2,7 +2,6 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-
 #include <functional>
 
 namespace exitwise::cli {
@@ -21,6 +20,7 @@ struct Command
 };
 
 [[nodiscard]] Command addVersionCommand(CLI::App& cli);
+[[nodiscard]] Command addDiagnoseCommand(CLI::App& cli);
 
 // Prints "exitwise: <message>" on standard error.
 void printError(const std::string& message);

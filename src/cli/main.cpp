@@ -21,6 +21,7 @@ int main(int argc, char** argv)
     cli.require_subcommand(0, 1);
 
     const std::vector<Command> commands = {
+        addDiagnoseCommand(cli),
         addVersionCommand(cli),
     };
 

@@ -1,41 +1,20 @@
 // SPDX-License-Identifier: MIT
-#include <sys/wait.h>
+#include "support/CommandRunner.h"
 
-#include <array>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 
+namespace exitwise::test {
 namespace {
 
-struct Outcome
+CommandOutcome exitwise(const std::string& args)
 {
-    int status = -1;
-    std::string out;
-};
-
-// Runs the real executable with the given arguments; standard error is discarded unless
-// the arguments redirect it.
-Outcome run(const std::string& args)
-{
-    Outcome result;
-    const std::string command = std::string(EXITWISE_BIN) + " " + args;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    std::array<char, 4096> buffer{};
-    while (std::size_t n = fread(buffer.data(), 1, buffer.size(), pipe)) {
-        result.out.append(buffer.data(), n);
-    }
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return runCommand(std::string(EXITWISE_BIN) + " " + args);
 }
 
 TEST(Cli, VersionPrintsTheDiagnosisVersion)
 {
-    const Outcome r = run("version");
+    const CommandOutcome r = exitwise("version");
     EXPECT_EQ(r.status, 0);
     ASSERT_FALSE(r.out.empty());
     EXPECT_EQ(r.out.back(), '\n');
@@ -44,16 +23,19 @@ TEST(Cli, VersionPrintsTheDiagnosisVersion)
 
 TEST(Cli, HelpListsSubcommands)
 {
-    const Outcome r = run("--help");
+    const CommandOutcome r = exitwise("--help");
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("version"), std::string::npos) << r.out;
+    for (const char* name : {"version", "diagnose"}) {
+        EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
+    }
 }
 
 TEST(Cli, UnknownSubcommandIsAUsageError)
 {
-    const Outcome r = run("frobnicate 2>&1");
+    const CommandOutcome r = exitwise("frobnicate 2>&1");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out.rfind("exitwise: ", 0), 0u) << r.out;
 }
 
 } // namespace
+} // namespace exitwise::test
