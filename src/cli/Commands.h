@@ -21,6 +21,9 @@ struct Command
 
 [[nodiscard]] Command addVersionCommand(CLI::App& cli);
 [[nodiscard]] Command addDiagnoseCommand(CLI::App& cli);
+[[nodiscard]] Command addListCommand(CLI::App& cli);
+[[nodiscard]] Command addShowCommand(CLI::App& cli);
+[[nodiscard]] Command addExportCommand(CLI::App& cli);
 
 // Prints "exitwise: <message>" on standard error.
 void printError(const std::string& message);

@@ -21,6 +21,9 @@ int main(int argc, char** argv)
     cli.require_subcommand(0, 1);
 
     const std::vector<Command> commands = {
+        addListCommand(cli),
+        addShowCommand(cli),
+        addExportCommand(cli),
         addDiagnoseCommand(cli),
         addVersionCommand(cli),
     };

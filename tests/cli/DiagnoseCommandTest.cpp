@@ -51,6 +51,31 @@ TEST(DiagnoseCommand, SignalsAndWindowFromAFile)
     EXPECT_EQ(diagnosis["signalsUsed"].size(), 2u);
 }
 
+TEST(DiagnoseCommand, CollectFindsAMatchingCrashReport)
+{
+    const std::string dir = ::testing::TempDir() + "diagnose-reports";
+    // The sample report is dated 2025-03-01 13:05:09 UTC; the file is modified at that moment.
+    const std::string copy = "rm -rf " + shellQuoted(dir) + " && mkdir -p " + shellQuoted(dir) + " && cp " +
+                             shellQuoted(std::string(EXITWISE_TEST_DATA_DIR) + "/reports/sketch-pad-abort.crash") +
+                             " " + shellQuoted(dir) + " && touch -d @1740834309 " +
+                             shellQuoted(dir + "/sketch-pad-abort.crash");
+    ASSERT_EQ(runCommand(copy).status, 0);
+    const CommandOutcome r = diagnose(
+        R"({"context":{"appName":"Sketch Pad","pid":812,"terminatedAt":762527109,"terminationReason":"unknown"}})",
+        "--collect --report-dir " + shellQuoted(dir));
+    ASSERT_EQ(r.status, 0) << r.out;
+    const auto diagnosis = nlohmann::json::parse(r.out);
+    EXPECT_EQ(diagnosis["dominantCause"], "Crashed: forced abort");
+    EXPECT_EQ(diagnosis["confidence"], "High");
+    EXPECT_EQ(diagnosis["signalsUsed"][0]["payload"]["sourcePath"], dir + "/sketch-pad-abort.crash");
+
+    // Without --collect nothing is read.
+    const CommandOutcome quiet = diagnose(
+        R"({"context":{"appName":"Sketch Pad","pid":812,"terminatedAt":762527109,"terminationReason":"unknown"}})",
+        "--report-dir " + shellQuoted(dir));
+    EXPECT_EQ(nlohmann::json::parse(quiet.out)["dominantCause"], "Unknown");
+}
+
 TEST(DiagnoseCommand, BadInputIsAUsageErrorNamingTheKey)
 {
     struct Case

@@ -1,0 +1,344 @@
+// SPDX-License-Identifier: MIT
+#include "app/AppModel.h"
+
+#include "app/BroadcastCenter.h"
+#include "app/DiagnosisHash.h"
+#include "app/DiagnosisVersion.h"
+#include "app/WorkspaceEvents.h"
+#include "app/stores/Export.h"
+#include "app/stores/TerminationEventLedger.h"
+
+#include <QThread>
+#include <QTimer>
+#include <QUuid>
+
+#include <algorithm>
+#include <chrono>
+
+namespace exitwise::app {
+
+namespace {
+
+core::EventContext contextFor(const AppEvent& event)
+{
+    return core::EventContext(event.appName, event.bundleIdentifier, event.pid, event.launchedAt, event.terminatedAt,
+                              event.terminationReason.value_or(core::TerminationReason::unknown),
+                              event.terminationRawValue, event.terminationQuitAttribution,
+                              AppModel::kCorrelationSeconds);
+}
+
+std::string lowerRaw(core::Confidence confidence)
+{
+    std::string text(core::rawValue(confidence));
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+} // namespace
+
+AppModel::AppModel(Dependencies dependencies, QObject* parent)
+    : QObject(parent)
+    , m_dataDirectory(std::move(dependencies.dataDirectory))
+    , m_clock(dependencies.clock ? std::move(dependencies.clock) : std::function<core::Date()>(&core::now))
+    , m_notify(std::move(dependencies.notify))
+    , m_store(m_dataDirectory)
+    , m_feedbackStore(m_dataDirectory / "feedback.jsonl")
+    , m_telemetryStore(m_dataDirectory / "telemetry.json")
+    , m_productEvents(m_dataDirectory)
+    , m_ledger(std::make_shared<TerminationEventLedger>(m_dataDirectory))
+    , m_engine(std::move(dependencies.engine))
+{
+    // Background diagnoses should not compete with the desktop.
+    m_diagnosisPool.setThreadPriority(QThread::LowPriority);
+    m_diagnosisPool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+
+    m_monitor = std::make_unique<AppMonitor>(*dependencies.workspace, m_ledger, std::move(dependencies.logQuery),
+                                             std::move(dependencies.ownBundleIdentifier));
+    m_monitor->setClock(m_clock);
+
+    // Load and reconcile; an unreadable file leaves the list empty (the store keeps it aside).
+    std::vector<AppEvent> loaded = m_store.load(now());
+    sortNewestFirst(loaded);
+    m_events = std::move(loaded);
+    if (!m_events.empty()) {
+        m_selectedEventID = m_events.front().id;
+    }
+
+    m_productEvents.record(ProductAnalyticsEventName::appOpened,
+                           {{"existing_event_count", std::to_string(m_events.size())},
+                            {"build", currentDiagnosisVersion()}},
+                           now());
+
+    if (dependencies.broadcasts != nullptr) {
+        connect(dependencies.broadcasts, &BroadcastCenter::posted, this,
+                [this](const QString& name, const QVariantMap& userInfo) {
+                    if (name != QLatin1String(BroadcastCenter::kDidSelectEventFromNotification)) {
+                        return;
+                    }
+                    const QVariant value = userInfo.value(QStringLiteral("event_id"));
+                    std::optional<Uuid> id;
+                    if (value.metaType() == QMetaType::fromType<QUuid>()) {
+                        id = Uuid::parse(value.toUuid().toString(QUuid::WithoutBraces).toStdString());
+                    } else if (value.metaType() == QMetaType::fromType<QString>()) {
+                        id = Uuid::parse(value.toString().toStdString());
+                    }
+                    if (!id) {
+                        return;
+                    }
+                    QMetaObject::invokeMethod(
+                        this, [this, id] { setSelectedEventID(id); }, Qt::QueuedConnection);
+                });
+    }
+
+    // The monitor calls back on the main thread; the model only schedules its work.
+    QPointer<AppModel> self(this);
+    m_monitor->setOnTermination([self](const MonitoredTermination& termination) {
+        if (self) {
+            QMetaObject::invokeMethod(
+                self, [self, termination] {
+                    if (self) {
+                        self->handleTermination(termination);
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    });
+    if (dependencies.startMonitoring) {
+        m_monitor->start();
+    }
+
+    QTimer::singleShot(0, this, [this] { refreshRecentDiagnoses(kDiagnosisDiffLimit); });
+}
+
+AppModel::~AppModel()
+{
+    m_monitor->stop();
+    m_diagnosisPool.waitForDone();
+}
+
+void AppModel::setSelectedEventID(const std::optional<Uuid>& id)
+{
+    if (m_selectedEventID == id) {
+        return;
+    }
+    m_selectedEventID = id;
+    emit selectedEventIDChanged();
+}
+
+void AppModel::setMonitoringPaused(bool paused)
+{
+    if (paused == m_isMonitoringPaused) {
+        return;
+    }
+    m_isMonitoringPaused = paused;
+    if (paused) {
+        m_monitor->stop();
+    } else {
+        m_monitor->start();
+    }
+    emit monitoringPausedChanged(paused);
+}
+
+void AppModel::openEvent(const std::optional<Uuid>& id)
+{
+    setSelectedEventID(id);
+    if (id) {
+        recordDiagnosisViewed(*id, "open_event");
+    }
+}
+
+void AppModel::recordDiagnosisViewed(const Uuid& eventID, const std::string& source)
+{
+    const core::Date at = now();
+    if (m_lastDiagnosisViewEvent && m_lastDiagnosisViewEvent->first == eventID
+        && (at - m_lastDiagnosisViewEvent->second).count() < kDiagnosisViewDedupSeconds) {
+        return;
+    }
+    m_lastDiagnosisViewEvent = std::make_pair(eventID, at);
+    const AppEvent* viewed = event(eventID);
+    if (viewed == nullptr) {
+        return;
+    }
+    m_productEvents.record(ProductAnalyticsEventName::diagnosisViewed,
+                           {{"event_id", viewed->id.toString()},
+                            {"source", source},
+                            {"confidence", lowerRaw(viewed->diagnosis.confidence)},
+                            {"cause", std::string(core::rawValue(viewed->diagnosis.dominantCause))}},
+                           at);
+}
+
+void AppModel::recordActionCopied(const Uuid& eventID, const std::string& action)
+{
+    m_productEvents.record(ProductAnalyticsEventName::actionCopied,
+                           {{"event_id", eventID.toString()}, {"action", action}}, now());
+}
+
+void AppModel::submitFeedback(FeedbackRating rating, const Uuid& eventID)
+{
+    AppEvent* rated = find(eventID);
+    if (rated == nullptr || rated->feedback == rating) {
+        return;
+    }
+    rated->feedback = rating;
+    const AppEvent snapshot = *rated;
+    emit eventsChanged();
+    save();
+
+    const bool helpful = rating == FeedbackRating::helpful;
+    const core::Date at = now();
+    m_feedbackStore.append(FeedbackRecord{snapshot.id, snapshot.appName, snapshot.diagnosis.dominantCause,
+                                          snapshot.diagnosis.confidence, helpful, at});
+    m_telemetryStore.updateFeedback(snapshot.id, helpful, at);
+    m_productEvents.record(ProductAnalyticsEventName::feedbackSubmitted,
+                           {{"event_id", snapshot.id.toString()},
+                            {"helpful", helpful ? "true" : "false"},
+                            {"confidence", lowerRaw(snapshot.diagnosis.confidence)},
+                            {"cause", std::string(core::rawValue(snapshot.diagnosis.dominantCause))}},
+                           at);
+}
+
+const AppEvent* AppModel::event(const Uuid& id) const
+{
+    const auto it = std::find_if(m_events.begin(), m_events.end(), [&id](const AppEvent& e) { return e.id == id; });
+    return it == m_events.end() ? nullptr : &*it;
+}
+
+AppEvent* AppModel::find(const Uuid& id)
+{
+    return const_cast<AppEvent*>(std::as_const(*this).event(id));
+}
+
+std::optional<FileError> AppModel::exportCSV(const std::filesystem::path& to) const
+{
+    return exporting::exportCSV(m_events, to);
+}
+
+std::optional<FileError> AppModel::exportJSON(const std::filesystem::path& to) const
+{
+    return exporting::exportJSON(m_events, to);
+}
+
+void AppModel::handleTermination(const MonitoredTermination& t)
+{
+    // Everything the background task needs is copied; it never touches the model.
+    const core::DiagnosisEngine engine = m_engine;
+    const std::string version = currentDiagnosisVersion();
+    const auto clock = m_clock;
+    QPointer<AppModel> self(this);
+    ++m_inFlight;
+    m_diagnosisPool.start([self, engine, version, clock, t] {
+        const auto started = std::chrono::steady_clock::now();
+        const core::EventContext context(t.appName, t.bundleIdentifier, t.pid, t.launchedAt, t.terminatedAt,
+                                         t.terminationReason, t.terminationRawValue, t.terminationQuitAttribution,
+                                         kCorrelationSeconds);
+        core::Diagnosis diagnosis = engine.diagnose(context, {}, true);
+        std::string hash = diagnosisHash(diagnosis);
+        AppEvent event{Uuid::random(),
+                       t.appName,
+                       t.bundleIdentifier,
+                       t.pid,
+                       t.appPath,
+                       t.launchedAt,
+                       t.terminatedAt,
+                       t.terminationReason,
+                       t.terminationRawValue,
+                       t.terminationQuitAttribution,
+                       std::move(diagnosis),
+                       version,
+                       std::move(hash),
+                       false,
+                       std::nullopt,
+                       std::nullopt,
+                       std::nullopt,
+                       std::nullopt};
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        const std::int64_t timeToDiagnosisMS = std::max<std::int64_t>(0, elapsed.count());
+        if (self) {
+            QMetaObject::invokeMethod(
+                self, [self, event = std::move(event), timeToDiagnosisMS]() mutable {
+                    if (self) {
+                        self->record(std::move(event), timeToDiagnosisMS);
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    });
+}
+
+void AppModel::record(AppEvent event, std::int64_t timeToDiagnosisMS)
+{
+    --m_inFlight;
+    m_events.insert(m_events.begin(), event);
+    if (m_events.size() > kMaxEventsToKeep) {
+        m_events.resize(kMaxEventsToKeep);
+    }
+    emit eventsChanged();
+    setSelectedEventID(event.id);
+    save();
+    m_telemetryStore.record(event, timeToDiagnosisMS, now());
+    if (m_notify) {
+        m_notify(event);
+    }
+    emit eventRecorded(event);
+}
+
+void AppModel::save()
+{
+    // Failures are swallowed: the list in memory stays as it is.
+    static_cast<void>(m_store.save(m_events, now()));
+}
+
+void AppModel::refreshRecentDiagnoses(int limit)
+{
+    if (m_events.empty()) {
+        return;
+    }
+    const std::string version = currentDiagnosisVersion();
+    const std::size_t n = std::min(m_events.size(), static_cast<std::size_t>(std::max(limit, 0)));
+    // Work by id: the list may change while the refresh runs.
+    std::vector<Uuid> ids;
+    for (std::size_t i = 0; i < n; ++i) {
+        ids.push_back(m_events[i].id);
+    }
+
+    bool dirty = false;
+    bool changed = false;
+    for (const Uuid& id : ids) {
+        const AppEvent* stored = event(id);
+        if (stored == nullptr) {
+            continue;
+        }
+        const core::Diagnosis fresh = m_engine.diagnose(contextFor(*stored), stored->diagnosis.signalsUsed, false);
+        const std::string newHash = diagnosisHash(fresh);
+        const std::string oldHash = stored->diagnosisHash.value_or(diagnosisHash(stored->diagnosis));
+
+        // Only the diagnosis bookkeeping is written back, so a rating given meanwhile stays.
+        AppEvent* current = find(id);
+        const AppEvent before = *current;
+        current->diagnosisVersion = version;
+        current->diagnosisHash = newHash;
+        if (newHash != oldHash) {
+            current->previousDominantCause = before.diagnosis.dominantCause;
+            current->previousEndState = before.diagnosis.endState;
+            current->previousConfidence = before.diagnosis.confidence;
+            current->diagnosisChanged = true;
+            current->diagnosis = fresh;
+            dirty = true;
+        } else {
+            if (!before.diagnosisChanged || *before.diagnosisChanged) {
+                dirty = true;
+            }
+            current->diagnosisChanged = false;
+        }
+        changed = changed || *current != before;
+    }
+    if (changed) {
+        emit eventsChanged();
+    }
+    if (dirty) {
+        save();
+    }
+}
+
+} // namespace exitwise::app

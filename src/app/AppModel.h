@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/AppEvent.h"
+#include "app/FileError.h"
+#include "app/Uuid.h"
+#include "app/monitor/AppMonitor.h"
+#include "app/stores/DiagnosisTelemetryStore.h"
+#include "app/stores/EventStore.h"
+#include "app/stores/FeedbackStore.h"
+#include "app/stores/ProductAnalyticsStore.h"
+#include "core/DiagnosisEngine.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace exitwise::app {
+
+class BroadcastCenter;
+class TerminationEventLedger;
+class WorkspaceEvents;
+
+// Owns the recorded closures and drives the pipeline: each termination the monitor reports is
+// diagnosed in the background, becomes the newest event, is saved, measured and announced.
+// Lives on the main thread; every change is announced by a signal after it took effect.
+class AppModel : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr double kCorrelationSeconds = 180.0;
+    static constexpr std::size_t kMaxEventsToKeep = 200;
+    static constexpr int kDiagnosisDiffLimit = 50;
+    static constexpr double kDiagnosisViewDedupSeconds = 2.0;
+
+    struct Dependencies
+    {
+        std::filesystem::path dataDirectory;
+        WorkspaceEvents* workspace = nullptr;        // required; not owned
+        AppMonitor::LogQuery logQuery;               // the monitor's quit-evidence query
+        std::optional<std::string> ownBundleIdentifier = "exitwise";
+        core::DiagnosisEngine engine;                // with its providers
+        std::function<void(const AppEvent&)> notify; // announces a new closure; may be empty
+        BroadcastCenter* broadcasts = nullptr;       // may be null; not owned
+        std::function<core::Date()> clock;           // defaults to the system clock
+        bool startMonitoring = true;
+    };
+
+    explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
+    // Waits for diagnoses in flight; their results are dropped.
+    ~AppModel() override;
+
+    [[nodiscard]] const std::vector<AppEvent>& events() const { return m_events; }
+    [[nodiscard]] const std::optional<Uuid>& selectedEventID() const { return m_selectedEventID; }
+    void setSelectedEventID(const std::optional<Uuid>& id);
+    [[nodiscard]] bool isMonitoringPaused() const { return m_isMonitoringPaused; }
+
+    void setMonitoringPaused(bool paused);
+    void openEvent(const std::optional<Uuid>& id);
+    void recordDiagnosisViewed(const Uuid& eventID, const std::string& source);
+    void recordActionCopied(const Uuid& eventID, const std::string& action);
+    void submitFeedback(FeedbackRating rating, const Uuid& eventID);
+    [[nodiscard]] const AppEvent* event(const Uuid& id) const;
+    [[nodiscard]] std::optional<FileError> exportCSV(const std::filesystem::path& to) const;
+    [[nodiscard]] std::optional<FileError> exportJSON(const std::filesystem::path& to) const;
+
+    // Re-evaluates the stored evidence of the newest events with the current rules and marks
+    // those whose verdict changed. Runs at start-up.
+    void refreshRecentDiagnoses(int limit);
+
+    // Handles one termination: diagnosis in the background, then the event is recorded.
+    void handleTermination(const MonitoredTermination& termination);
+
+    [[nodiscard]] ProductAnalyticsStore& productEvents() { return m_productEvents; }
+    [[nodiscard]] AppMonitor& monitor() { return *m_monitor; }
+    // Diagnoses started but not yet recorded.
+    [[nodiscard]] int diagnosesInFlight() const { return m_inFlight; }
+
+signals:
+    void eventsChanged();
+    void selectedEventIDChanged();
+    void monitoringPausedChanged(bool paused);
+    // A new closure was recorded (it is also the first of events()).
+    void eventRecorded(const exitwise::app::AppEvent& event);
+
+private:
+    void record(AppEvent event, std::int64_t timeToDiagnosisMS);
+    void save();
+    [[nodiscard]] core::Date now() const { return m_clock(); }
+    [[nodiscard]] AppEvent* find(const Uuid& id);
+
+    std::filesystem::path m_dataDirectory;
+    std::function<core::Date()> m_clock;
+    std::function<void(const AppEvent&)> m_notify;
+
+    std::vector<AppEvent> m_events;
+    std::optional<Uuid> m_selectedEventID;
+    bool m_isMonitoringPaused = false;
+
+    EventStore m_store;
+    FeedbackStore m_feedbackStore;
+    DiagnosisTelemetryStore m_telemetryStore;
+    ProductAnalyticsStore m_productEvents;
+    std::shared_ptr<TerminationEventLedger> m_ledger;
+    std::unique_ptr<AppMonitor> m_monitor;
+    core::DiagnosisEngine m_engine;
+
+    std::optional<std::pair<Uuid, core::Date>> m_lastDiagnosisViewEvent;
+    QThreadPool m_diagnosisPool;
+    int m_inFlight = 0;
+};
+
+} // namespace exitwise::app

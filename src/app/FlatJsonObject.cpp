@@ -1,0 +1,371 @@
+// SPDX-License-Identifier: MIT
+#include "app/FlatJsonObject.h"
+
+#include "core/Text.h"
+
+#include <cstdint>
+
+namespace exitwise::app {
+
+namespace {
+
+// Per byte inside a string: 0 plain ASCII, 1 ends the fast scan ('"', '\\', control), 2 non-ASCII.
+constexpr std::array<std::uint8_t, 256> kStringClass = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        table[static_cast<std::size_t>(c)] = c < 0x20 || c == '"' || c == '\\' ? 1 : c >= 0x80 ? 2 : 0;
+    }
+    return table;
+}();
+
+class Scanner
+{
+public:
+    explicit Scanner(std::string_view text)
+        : m_text(text)
+    {}
+
+    void skipSpace()
+    {
+        while (m_pos < m_text.size()
+               && (m_text[m_pos] == ' ' || m_text[m_pos] == '\t' || m_text[m_pos] == '\r'
+                   || m_text[m_pos] == '\n')) {
+            ++m_pos;
+        }
+    }
+
+    bool consume(char c)
+    {
+        skipSpace();
+        if (m_pos < m_text.size() && m_text[m_pos] == c) {
+            ++m_pos;
+            return true;
+        }
+        return false;
+    }
+
+    [[nodiscard]] bool atEnd()
+    {
+        skipSpace();
+        return m_pos == m_text.size();
+    }
+
+    [[nodiscard]] char peek()
+    {
+        skipSpace();
+        return m_pos < m_text.size() ? m_text[m_pos] : '\0';
+    }
+
+    // A key: plain text without escapes, returned as a view into the line.
+    bool key(std::string_view& out)
+    {
+        if (!consume('"')) {
+            return false;
+        }
+        const std::size_t start = m_pos;
+        bool ascii = true;
+        for (; m_pos < m_text.size(); ++m_pos) {
+            const auto c = static_cast<unsigned char>(m_text[m_pos]);
+            if (c == '"') {
+                out = m_text.substr(start, m_pos - start);
+                ++m_pos;
+                return ascii || core::text::isValidUtf8(out);
+            }
+            if (c == '\\' || c < 0x20) {
+                return false;
+            }
+            ascii = ascii && c < 0x80;
+        }
+        return false;
+    }
+
+    // A string value: a view into the line when it has no escapes, else decoded into `storage`.
+    bool string(std::string_view& out, std::vector<std::unique_ptr<std::string>>& storage)
+    {
+        if (!consume('"')) {
+            return false;
+        }
+        const std::size_t start = m_pos;
+        bool ascii = true;
+        while (m_pos < m_text.size()) {
+            const auto c = static_cast<unsigned char>(m_text[m_pos]);
+            const std::uint8_t kind = kStringClass[c];
+            if (kind == 0) {
+                ++m_pos;
+                continue;
+            }
+            if (kind == 2) {
+                ascii = false;
+                ++m_pos;
+                continue;
+            }
+            if (c == '"') {
+                out = m_text.substr(start, m_pos - start);
+                ++m_pos;
+                return ascii || core::text::isValidUtf8(out);
+            }
+            if (c == '\\') {
+                m_pos = start;
+                auto decoded = std::make_unique<std::string>();
+                if (!escapedString(*decoded)) {
+                    return false;
+                }
+                out = *decoded;
+                storage.push_back(std::move(decoded));
+                return true;
+            }
+            return false; // a control character
+        }
+        return false;
+    }
+
+    // The literal text of a JSON number, checked against the JSON grammar.
+    bool number(std::string_view& out)
+    {
+        skipSpace();
+        const std::size_t start = m_pos;
+        accept('-');
+        if (accept('0')) {
+        } else if (!digits()) {
+            return false;
+        }
+        if (accept('.') && !digits()) {
+            return false;
+        }
+        if (accept('e') || accept('E')) {
+            if (!accept('+')) {
+                accept('-');
+            }
+            if (!digits()) {
+                return false;
+            }
+        }
+        out = m_text.substr(start, m_pos - start);
+        return true;
+    }
+
+    bool word(std::string_view w)
+    {
+        skipSpace();
+        if (m_text.substr(m_pos, w.size()) != w) {
+            return false;
+        }
+        m_pos += w.size();
+        return true;
+    }
+
+private:
+    // From just after the opening quote to just after the closing one, decoding escapes.
+    bool escapedString(std::string& out)
+    {
+        std::size_t runStart = m_pos;
+        bool ascii = true;
+        while (m_pos < m_text.size()) {
+            const auto c = static_cast<unsigned char>(m_text[m_pos]);
+            if (c == '"') {
+                out.append(m_text.substr(runStart, m_pos - runStart));
+                ++m_pos;
+                return ascii || core::text::isValidUtf8(out);
+            }
+            if (c < 0x20) {
+                return false;
+            }
+            if (c == '\\') {
+                out.append(m_text.substr(runStart, m_pos - runStart));
+                if (!escape(out)) {
+                    return false;
+                }
+                runStart = m_pos;
+                continue;
+            }
+            ascii = ascii && c < 0x80;
+            ++m_pos;
+        }
+        return false;
+    }
+
+    bool accept(char c)
+    {
+        if (m_pos < m_text.size() && m_text[m_pos] == c) {
+            ++m_pos;
+            return true;
+        }
+        return false;
+    }
+
+    bool digits()
+    {
+        const std::size_t start = m_pos;
+        while (m_pos < m_text.size() && m_text[m_pos] >= '0' && m_text[m_pos] <= '9') {
+            ++m_pos;
+        }
+        return m_pos > start;
+    }
+
+    bool hex4(std::uint32_t& value)
+    {
+        if (m_pos + 4 > m_text.size()) {
+            return false;
+        }
+        value = 0;
+        for (int i = 0; i < 4; ++i) {
+            const char c = m_text[m_pos++];
+            value <<= 4;
+            if (c >= '0' && c <= '9') {
+                value |= static_cast<std::uint32_t>(c - '0');
+            } else if (c >= 'a' && c <= 'f') {
+                value |= static_cast<std::uint32_t>(c - 'a' + 10);
+            } else if (c >= 'A' && c <= 'F') {
+                value |= static_cast<std::uint32_t>(c - 'A' + 10);
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    static void appendUtf8(std::string& out, std::uint32_t cp)
+    {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+
+    // At a backslash inside a string.
+    bool escape(std::string& out)
+    {
+        ++m_pos;
+        if (m_pos >= m_text.size()) {
+            return false;
+        }
+        const char c = m_text[m_pos++];
+        switch (c) {
+        case '"':
+        case '\\':
+        case '/':
+            out += c;
+            return true;
+        case 'b':
+            out += '\b';
+            return true;
+        case 'f':
+            out += '\f';
+            return true;
+        case 'n':
+            out += '\n';
+            return true;
+        case 'r':
+            out += '\r';
+            return true;
+        case 't':
+            out += '\t';
+            return true;
+        case 'u':
+            break;
+        default:
+            return false;
+        }
+        std::uint32_t cp = 0;
+        if (!hex4(cp)) {
+            return false;
+        }
+        if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            return false;
+        }
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            std::uint32_t low = 0;
+            if (!accept('\\') || !accept('u') || !hex4(low) || low < 0xDC00 || low > 0xDFFF) {
+                return false;
+            }
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+        }
+        appendUtf8(out, cp);
+        return true;
+    }
+
+    std::string_view m_text;
+    std::size_t m_pos = 0;
+};
+
+} // namespace
+
+std::optional<FlatJsonObject> FlatJsonObject::parse(std::string_view line)
+{
+    Scanner s(line);
+    FlatJsonObject object;
+    if (!s.consume('{')) {
+        return std::nullopt;
+    }
+    if (!s.consume('}')) {
+        do {
+            Member member;
+            if (!s.key(member.key) || !s.consume(':')) {
+                return std::nullopt;
+            }
+            switch (s.peek()) {
+            case '"':
+                member.kind = Kind::string;
+                if (!s.string(member.text, object.m_decoded)) {
+                    return std::nullopt;
+                }
+                break;
+            case 't':
+            case 'f':
+                member.kind = Kind::boolean;
+                member.boolean = s.peek() == 't';
+                if (!s.word(member.boolean ? "true" : "false")) {
+                    return std::nullopt;
+                }
+                break;
+            case 'n':
+                member.kind = Kind::null;
+                if (!s.word("null")) {
+                    return std::nullopt;
+                }
+                break;
+            default:
+                member.kind = Kind::number;
+                if (!s.number(member.text)) {
+                    return std::nullopt;
+                }
+            }
+            // Duplicate keys are legal JSON with reader-specific meaning: leave them to the
+            // general reader.
+            if (object.find(member.key) != nullptr || object.m_count == kMaxMembers) {
+                return std::nullopt;
+            }
+            object.m_members[object.m_count++] = member;
+        } while (s.consume(','));
+        if (!s.consume('}')) {
+            return std::nullopt;
+        }
+    }
+    if (!s.atEnd()) {
+        return std::nullopt;
+    }
+    return object;
+}
+
+const FlatJsonObject::Member* FlatJsonObject::find(std::string_view key) const
+{
+    for (const Member& member : members()) {
+        if (member.key == key) {
+            return &member;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace exitwise::app

@@ -1,0 +1,448 @@
+// SPDX-License-Identifier: MIT
+#include "app/RecordFiles.h"
+
+#include "app/DateFormats.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <string>
+#include <system_error>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace exitwise::app::records {
+
+namespace {
+
+// Closes on scope exit.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd = -1)
+        : m_fd(fd)
+    {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor& operator=(Descriptor&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    ~Descriptor() { reset(); }
+
+    [[nodiscard]] int get() const { return m_fd; }
+    [[nodiscard]] bool valid() const { return m_fd >= 0; }
+
+    // Closes now and reports close's own failure (an NFS write error can surface here).
+    int close()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd >= 0 ? ::close(fd) : 0;
+    }
+    void reset()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+private:
+    int m_fd;
+};
+
+int openRetrying(const char* path, int flags, mode_t mode = 0)
+{
+    int fd = -1;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Writes every byte: interrupted writes are retried and short writes continued.
+bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool syncRetrying(int fd)
+{
+    int result = 0;
+    do {
+        result = ::fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+// The file a write should land in: the target itself, or what a symbolic link points at.
+std::filesystem::path resolvedTarget(const std::filesystem::path& target)
+{
+    std::error_code error;
+    if (!std::filesystem::is_symlink(target, error)) {
+        return target;
+    }
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(target, error);
+    return error ? target : resolved;
+}
+
+std::string temporaryName(const std::filesystem::path& target)
+{
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+    std::string name = ".";
+    name += target.filename().string();
+    name += ".tmp-";
+    name += suffix;
+    return name;
+}
+
+// Writes the new content to a temporary file and renames it over the target.
+struct Replacement
+{
+    static constexpr int kCannotLinkUnnamed = -1;
+
+    const std::filesystem::path& directory;
+    const std::filesystem::path& target;
+    const std::function<void(const ContentSink&)>& produce;
+    mode_t newMode;
+    std::optional<mode_t> keepMode;
+
+    // 0 on success, else an errno value or kCannotLinkUnnamed. With `unnamed` the file has no
+    // name until it is complete, so a process killed mid-write leaves nothing behind.
+    [[nodiscard]] int run(bool unnamed) const
+    {
+        Descriptor fd;
+        std::filesystem::path name;
+#ifdef O_TMPFILE
+        if (unnamed) {
+            fd = Descriptor(openRetrying(directory.c_str(), O_TMPFILE | O_WRONLY, newMode));
+            if (!fd.valid() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+                return errno;
+            }
+        }
+#endif
+        if (!fd.valid() && !createNamed(fd, name)) {
+            return errno;
+        }
+        const auto removeAnd = [&name](int code) {
+            if (!name.empty()) {
+                ::unlink(name.c_str());
+            }
+            return code;
+        };
+        if (keepMode && ::fchmod(fd.get(), *keepMode) != 0) {
+            return removeAnd(errno);
+        }
+        int writeError = 0;
+        produce([&fd, &writeError](std::string_view piece) {
+            if (writeError == 0 && !writeAll(fd.get(), piece)) {
+                writeError = errno == 0 ? EIO : errno;
+            }
+            return writeError == 0;
+        });
+        if (writeError != 0) {
+            return removeAnd(writeError);
+        }
+        if (!syncRetrying(fd.get())) {
+            return removeAnd(errno);
+        }
+        if (name.empty() && !linkUnnamed(fd, name)) {
+            // Without /proc an unnamed file cannot be linked: start over with a named one.
+            return errno == ENOENT ? kCannotLinkUnnamed : errno;
+        }
+        if (fd.close() != 0) {
+            return removeAnd(errno);
+        }
+        if (::rename(name.c_str(), target.c_str()) != 0) {
+            return removeAnd(errno);
+        }
+        return 0;
+    }
+
+private:
+    [[nodiscard]] std::filesystem::path candidateName() const
+    {
+        return directory / temporaryName(target);
+    }
+
+    bool createNamed(Descriptor& fd, std::filesystem::path& name) const
+    {
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            std::filesystem::path candidate = candidateName();
+            fd = Descriptor(openRetrying(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL, newMode));
+            if (fd.valid()) {
+                name = std::move(candidate);
+                return true;
+            }
+            if (errno != EEXIST) {
+                return false;
+            }
+        }
+        return false;
+    }
+
+    bool linkUnnamed(const Descriptor& fd, std::filesystem::path& name) const
+    {
+        const std::string procPath = "/proc/self/fd/" + std::to_string(fd.get());
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            std::filesystem::path candidate = candidateName();
+            if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                name = std::move(candidate);
+                return true;
+            }
+            if (errno != EEXIST) {
+                return false;
+            }
+        }
+        return false;
+    }
+};
+
+bool syncDirectory(const std::filesystem::path& directory)
+{
+    Descriptor fd(openRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY));
+    if (!fd.valid()) {
+        return false;
+    }
+    // Some file systems cannot sync a directory; the rename is then as durable as it gets.
+    return syncRetrying(fd.get()) || errno == EINVAL;
+}
+
+// Opens for appending; `lastByte` receives the file's final byte, or '\n' when the file is
+// empty or cannot be read back.
+int openForAppend(const std::filesystem::path& path, int createFlag, char& lastByte)
+{
+    lastByte = '\n';
+    int fd = openRetrying(path.c_str(), O_RDWR | O_APPEND | createFlag, 0600);
+    if (fd < 0 && errno == EACCES) {
+        return openRetrying(path.c_str(), O_WRONLY | O_APPEND | createFlag, 0600);
+    }
+    if (fd >= 0) {
+        struct stat info = {};
+        if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+            char byte = '\n';
+            if (::pread(fd, &byte, 1, info.st_size - 1) == 1) {
+                lastByte = byte;
+            }
+        }
+    }
+    return fd;
+}
+
+std::optional<FileError> append(const std::filesystem::path& path, std::string_view bytes, bool durable)
+{
+    char lastByte = '\n';
+    Descriptor fd(openForAppend(path, durable ? O_CREAT : 0, lastByte));
+    if (!fd.valid()) {
+        if (!durable && errno == ENOENT) {
+            return atomicReplace(path, bytes, NewFileMode::ownerOnly);
+        }
+        return FileError::fromErrno("append to", path, errno);
+    }
+    std::string repaired;
+    if (lastByte != '\n') {
+        repaired.reserve(bytes.size() + 1);
+        repaired += '\n';
+        repaired += bytes;
+        bytes = repaired;
+    }
+    if (!writeAll(fd.get(), bytes)) {
+        return FileError::fromErrno("append to", path, errno);
+    }
+    if (durable && !syncRetrying(fd.get())) {
+        return FileError::fromErrno("append to", path, errno);
+    }
+    if (fd.close() != 0) {
+        return FileError::fromErrno("append to", path, errno);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+FileResult<std::string> readFile(const std::filesystem::path& path)
+{
+    Descriptor fd(openRetrying(path.c_str(), O_RDONLY));
+    if (!fd.valid()) {
+        return FileError::fromErrno("read", path, errno);
+    }
+    std::string contents;
+    struct stat info = {};
+    if (::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
+        contents.reserve(static_cast<std::size_t>(info.st_size));
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return FileError::fromErrno("read", path, errno);
+        }
+        if (n == 0) {
+            break;
+        }
+        contents.append(buffer, static_cast<std::size_t>(n));
+    }
+    return contents;
+}
+
+std::optional<FileError>
+atomicReplace(const std::filesystem::path& target, std::string_view bytes, NewFileMode mode)
+{
+    return atomicReplace(
+        target, [bytes](const ContentSink& sink) { sink(bytes); }, mode);
+}
+
+std::optional<FileError> atomicReplace(const std::filesystem::path& requestedTarget,
+                                       const std::function<void(const ContentSink&)>& produce,
+                                       NewFileMode mode)
+{
+    const std::filesystem::path target = resolvedTarget(requestedTarget);
+    std::filesystem::path directory = target.parent_path();
+    if (directory.empty()) {
+        directory = ".";
+    }
+    const auto fail = [&requestedTarget](int code) {
+        return FileError::fromErrno("write", requestedTarget, code);
+    };
+
+    // Writing into a directory would otherwise only fail at the rename, after all the work.
+    struct stat existing = {};
+    const bool targetExists = ::stat(target.c_str(), &existing) == 0;
+    if (targetExists && S_ISDIR(existing.st_mode)) {
+        return fail(EISDIR);
+    }
+    Replacement replacement{directory, target, produce,
+                            mode == NewFileMode::ownerOnly ? mode_t(0600) : mode_t(0666),
+                            targetExists ? std::optional<mode_t>(existing.st_mode & 07777) : std::nullopt};
+    int code = replacement.run(true);
+    if (code == Replacement::kCannotLinkUnnamed) {
+        code = replacement.run(false);
+    }
+    if (code != 0) {
+        return fail(code);
+    }
+    if (!syncDirectory(directory)) {
+        return fail(errno);
+    }
+    return std::nullopt;
+}
+
+std::optional<FileError> durableAppend(const std::filesystem::path& path, std::string_view bytes)
+{
+    return append(path, bytes, true);
+}
+
+std::optional<FileError> plainAppend(const std::filesystem::path& path, std::string_view bytes)
+{
+    return append(path, bytes, false);
+}
+
+std::optional<FileError> forEachLineInFile(const std::filesystem::path& path,
+                                           const std::function<void(std::string_view)>& visit)
+{
+    Descriptor fd(openRetrying(path.c_str(), O_RDONLY));
+    if (!fd.valid()) {
+        return FileError::fromErrno("read", path, errno);
+    }
+    // A modest buffer reused for the whole file: a long ledger is never held at once.
+    std::vector<char> buffer(std::size_t{1} << 20);
+    std::string partial; // a line that continues into the next piece
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return FileError::fromErrno("read", path, errno);
+        }
+        if (n == 0) {
+            break;
+        }
+        std::string_view piece(buffer.data(), static_cast<std::size_t>(n));
+        if (!partial.empty()) {
+            const std::size_t end = piece.find('\n');
+            partial.append(piece.substr(0, end));
+            if (end == std::string_view::npos) {
+                continue;
+            }
+            visit(partial);
+            partial.clear();
+            piece.remove_prefix(end + 1);
+        }
+        const std::size_t last = piece.rfind('\n');
+        if (last == std::string_view::npos) {
+            partial.assign(piece);
+            continue;
+        }
+        detail::forEachLine(piece.substr(0, last), visit);
+        partial.assign(piece.substr(last + 1));
+    }
+    if (!partial.empty()) {
+        visit(partial);
+    }
+    return std::nullopt;
+}
+
+FileResult<std::filesystem::path> setAside(const std::filesystem::path& path, core::Date now)
+{
+    const std::string base = path.string() + ".unreadable-" + compactUtcStamp(now);
+    for (int counter = 1; counter < 1000; ++counter) {
+        std::filesystem::path candidate = counter == 1 ? base : base + "-" + std::to_string(counter);
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE) == 0) {
+            return candidate;
+        }
+        if (errno == EEXIST) {
+            continue;
+        }
+        if (errno != EINVAL && errno != ENOSYS) {
+            return FileError::fromErrno("set aside", path, errno);
+        }
+        // No RENAME_NOREPLACE on this file system: check, then rename.
+        if (::access(candidate.c_str(), F_OK) == 0) {
+            continue;
+        }
+        if (::rename(path.c_str(), candidate.c_str()) == 0) {
+            return candidate;
+        }
+        return FileError::fromErrno("set aside", path, errno);
+    }
+    return FileError::fromErrno("set aside", path, EEXIST);
+}
+
+bool isLastingLoadFailure(const FileError& error)
+{
+    return error.code == 0 || error.code == EACCES || error.code == EPERM || error.code == EISDIR;
+}
+
+std::string jsonLine(const core::json::Json& record)
+{
+    std::string line = core::json::dumpCompact(record);
+    line += '\n';
+    return line;
+}
+
+} // namespace exitwise::app::records

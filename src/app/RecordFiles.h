@@ -1,0 +1,113 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/FileError.h"
+#include "core/Date.h"
+#include "core/Json.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The ways record files are read and written. Every write reports its failure as a value;
+// the stores decide whether to swallow it.
+namespace exitwise::app::records {
+
+// Permissions of a file that a write creates.
+enum class NewFileMode
+{
+    ownerOnly, // 0600: everything in the data directory
+    standard   // 0666 less the umask: files the user exports
+};
+
+// The whole file. A missing file is an error with code ENOENT.
+[[nodiscard]] FileResult<std::string> readFile(const std::filesystem::path& path);
+
+// Replaces `target` so that readers see either the old or the new content, even across a
+// crash: the bytes go to a temporary file in the same directory, which is fsync'ed and
+// renamed over the target, then the directory is fsync'ed. An existing target keeps its
+// permissions; a symbolic link is followed, so the file it points at is replaced.
+[[nodiscard]] std::optional<FileError> atomicReplace(const std::filesystem::path& target,
+                                                     std::string_view bytes,
+                                                     NewFileMode mode = NewFileMode::ownerOnly);
+
+// Receives the content of a file in pieces; returns false once a write has failed.
+using ContentSink = std::function<bool(std::string_view)>;
+
+// atomicReplace for content too large to hold twice: `produce` hands its pieces to the sink.
+[[nodiscard]] std::optional<FileError> atomicReplace(const std::filesystem::path& target,
+                                                     const std::function<void(const ContentSink&)>& produce,
+                                                     NewFileMode mode = NewFileMode::ownerOnly);
+
+// Appends and fsyncs; creates the file owner-only. Interrupted and short writes are
+// continued. Meant for JSON-lines files: when the last line was left unfinished (a write cut
+// short by a crash) the bytes start on a fresh line, so one torn record never swallows the next.
+[[nodiscard]] std::optional<FileError> durableAppend(const std::filesystem::path& path,
+                                                     std::string_view bytes);
+
+// As durableAppend, without the fsync; a missing file is created by atomicReplace.
+[[nodiscard]] std::optional<FileError> plainAppend(const std::filesystem::path& path, std::string_view bytes);
+
+// Reads a file in pieces and calls `visit` with each non-empty line (without its line
+// feed), in order; the last line needs no line feed. A failure to open or read is returned;
+// lines before a read failure have been visited.
+[[nodiscard]] std::optional<FileError> forEachLineInFile(const std::filesystem::path& path,
+                                                         const std::function<void(std::string_view)>& visit);
+
+// Renames a file that cannot be decoded to "<name>.unreadable-<yyyyMMdd'T'HHmmss'Z'>" so that
+// the next write cannot destroy it. An existing name of that form is never overwritten (a
+// counter is appended). Returns the new path.
+[[nodiscard]] FileResult<std::filesystem::path> setAside(const std::filesystem::path& path, core::Date now);
+
+// Whether a file that failed to load will fail the same way next time (content that does not
+// decode, a file that may not be opened), as opposed to a passing failure such as EIO.
+[[nodiscard]] bool isLastingLoadFailure(const FileError& error);
+
+// One compact JSON object followed by a line feed.
+[[nodiscard]] std::string jsonLine(const core::json::Json& record);
+
+// Decodes a JSON-lines file line by line: empty lines and lines that do not decode (invalid
+// JSON, invalid UTF-8, a failing `decode`) are skipped, the others returned in file order.
+// An unreadable or missing file gives no records.
+template <class F>
+[[nodiscard]] auto readJsonLines(const std::filesystem::path& path, F&& decode)
+    -> std::vector<std::invoke_result_t<F, const core::json::Json&>>;
+
+namespace detail {
+// Calls `visit` with each non-empty line of `text`.
+template <class F> void forEachLine(std::string_view text, F&& visit)
+{
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        if (end > start) {
+            visit(text.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+}
+} // namespace detail
+
+template <class F>
+auto readJsonLines(const std::filesystem::path& path, F&& decode)
+    -> std::vector<std::invoke_result_t<F, const core::json::Json&>>
+{
+    std::vector<std::invoke_result_t<F, const core::json::Json&>> records;
+    static_cast<void>(forEachLineInFile(path, [&](std::string_view line) {
+        try {
+            records.push_back(decode(core::json::parse(line)));
+        } catch (const core::json::DecodeError&) {
+            // Skipped: one bad line must not hide the others.
+        } catch (const core::json::Json::exception&) {
+        }
+    }));
+    return records;
+}
+
+} // namespace exitwise::app::records

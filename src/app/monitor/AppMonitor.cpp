@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: MIT
+#include "app/monitor/AppMonitor.h"
+
+#include "app/stores/TerminationEventLedger.h"
+#include "core/Text.h"
+
+#include <cmath>
+
+namespace exitwise::app {
+
+namespace {
+
+std::optional<std::string> nonBlank(const std::optional<std::string>& value)
+{
+    if (value && !core::text::isBlank(*value)) {
+        return value;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+AppMonitor::AppMonitor(WorkspaceEvents& workspace,
+                       std::shared_ptr<TerminationEventLedger> ledger,
+                       LogQuery logQuery,
+                       std::optional<std::string> ownBundleIdentifier,
+                       QObject* parent)
+    : QObject(parent)
+    , m_workspace(workspace)
+    , m_ledger(std::move(ledger))
+    , m_logQuery(std::move(logQuery))
+    , m_ownBundleIdentifier(std::move(ownBundleIdentifier))
+    , m_clock(&core::now)
+{
+    // One thread, so queries run one at a time in notice order.
+    m_worker.setMaxThreadCount(1);
+}
+
+AppMonitor::~AppMonitor()
+{
+    m_worker.waitForDone();
+}
+
+void AppMonitor::start()
+{
+    if (m_isRunning) {
+        return;
+    }
+    m_isRunning = true;
+    m_observers.push_back(connect(&m_workspace, &WorkspaceEvents::applicationLaunched, this,
+                                  &AppMonitor::handleLaunch));
+    m_observers.push_back(connect(&m_workspace, &WorkspaceEvents::applicationTerminated, this,
+                                  &AppMonitor::handleTermination));
+    m_observers.push_back(connect(&m_workspace, &WorkspaceEvents::willPowerOff, this, [this] {
+        handleSystemQuit(core::QuitAttribution::shutdown, "System shutdown/restart request");
+    }));
+    m_observers.push_back(connect(&m_workspace, &WorkspaceEvents::sessionDidResignActive, this, [this] {
+        handleSystemQuit(core::QuitAttribution::logout, "User session resigned active (logout/lock)");
+    }));
+}
+
+void AppMonitor::stop()
+{
+    if (!m_isRunning) {
+        return;
+    }
+    m_isRunning = false;
+    for (const auto& observer : m_observers) {
+        disconnect(observer);
+    }
+    m_observers.clear();
+    m_launchTimesByPID.clear();
+    m_lastSystemQuitRequest.reset();
+}
+
+void AppMonitor::handleLaunch(const RunningApplication& application)
+{
+    m_launchTimesByPID[application.pid] = m_clock();
+}
+
+void AppMonitor::handleSystemQuit(core::QuitAttribution attribution, const std::string& raw)
+{
+    m_lastSystemQuitRequest = SystemQuitRequest{m_clock(), attribution, raw};
+}
+
+void AppMonitor::handleTermination(const RunningApplication& application)
+{
+    if (m_ownBundleIdentifier && application.bundleIdentifier == m_ownBundleIdentifier) {
+        return;
+    }
+    const core::Date now = m_clock();
+    const std::int32_t pid = application.pid;
+
+    auto pending = std::make_shared<Pending>();
+    MonitoredTermination& record = pending->record;
+    record.appName = nonBlank(application.localizedName)
+                         .value_or(nonBlank(application.bundleIdentifier).value_or("Unknown App"));
+    record.bundleIdentifier = application.bundleIdentifier;
+    record.pid = pid;
+    record.appPath = application.bundlePath;
+    if (const auto it = m_launchTimesByPID.find(pid); it != m_launchTimesByPID.end()) {
+        record.launchedAt = it->second;
+    }
+    record.terminatedAt = now;
+    m_pending.push_back(pending);
+
+    // A shutdown or logout notice explains every termination close to it; it is not used up.
+    if (m_lastSystemQuitRequest
+        && std::abs((m_lastSystemQuitRequest->at - now).count()) <= kSystemQuitWindowSeconds) {
+        apply(*pending, {core::TerminationReason::quit, m_lastSystemQuitRequest->raw,
+                         m_lastSystemQuitRequest->attribution});
+        flush();
+        return;
+    }
+
+    const std::optional<std::string> name = nonBlank(application.localizedName);
+    const std::optional<std::string> predicate =
+        QuitEvidence::predicate(name, application.bundleIdentifier, pid);
+    if (!predicate || !m_logQuery) {
+        apply(*pending, QuitEvidence::defaultClassification());
+        flush();
+        return;
+    }
+
+    const std::string identifier = QuitEvidence::identifier(name, application.bundleIdentifier, pid);
+    const core::Date start = now - core::Seconds(QuitEvidence::kSecondsBefore);
+    const core::Date end = now + core::Seconds(QuitEvidence::kSecondsAfter);
+    m_worker.start([this, pending, query = m_logQuery, start, end, predicate = *predicate, identifier] {
+        std::optional<QuitEvidence::Classification> found;
+        try {
+            if (const auto output = query(start, end, predicate, std::chrono::seconds(QuitEvidence::kTimeoutSeconds))) {
+                found = QuitEvidence::classify(*output, identifier);
+            }
+        } catch (...) {
+            // A failing log tool only means no evidence.
+        }
+        const QuitEvidence::Classification classification = found.value_or(QuitEvidence::defaultClassification());
+        QMetaObject::invokeMethod(
+            this,
+            [this, pending, classification] {
+                apply(*pending, classification);
+                flush();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void AppMonitor::apply(Pending& pending, const QuitEvidence::Classification& classification)
+{
+    pending.record.terminationReason = classification.reason;
+    pending.record.terminationRawValue = classification.rawValue;
+    pending.record.terminationQuitAttribution = classification.attribution;
+    pending.resolved = true;
+}
+
+void AppMonitor::flush()
+{
+    // The ledger line always precedes the callback, and records leave in notice order.
+    while (!m_pending.empty() && m_pending.front()->resolved) {
+        const std::shared_ptr<Pending> done = m_pending.front();
+        m_pending.pop_front();
+        const MonitoredTermination& t = done->record;
+        if (m_ledger) {
+            m_ledger->append(TerminationLedgerEntry{Uuid::random(), m_clock(), t.appName, t.bundleIdentifier, t.pid,
+                                                    t.appPath, t.launchedAt, t.terminatedAt, t.terminationReason,
+                                                    t.terminationRawValue, t.terminationQuitAttribution,
+                                                    kWorkspaceTerminationSource});
+        }
+        if (m_onTermination) {
+            m_onTermination(t);
+        }
+    }
+}
+
+} // namespace exitwise::app

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/AppEvent.h"
+#include "app/stores/DiagnosisTelemetryRecord.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+namespace exitwise::app {
+
+// "telemetry.json": one record per diagnosed event, newest `recordedAt` first, replaced
+// atomically on every change. Not locked; used from one thread. Failures are swallowed.
+class DiagnosisTelemetryStore
+{
+public:
+    explicit DiagnosisTelemetryStore(std::filesystem::path fileURL);
+
+    // (Re)writes the event's record; a rating already given to it is kept.
+    void record(const AppEvent& event, std::int64_t timeToDiagnosisMS, core::Date at);
+
+    // Stores the latest rating on an existing record; an event without one is left alone.
+    void updateFeedback(const Uuid& eventID, bool helpful, core::Date at);
+
+    // The records as stored. A file that exists but does not decode is renamed to
+    // "telemetry.json.unreadable-<UTC time>" and reads as no records, so the next write
+    // cannot destroy it. Of several records for one event the newest is kept.
+    [[nodiscard]] std::vector<DiagnosisTelemetryRecord> load(core::Date now = core::now());
+
+    [[nodiscard]] const std::filesystem::path& fileURL() const { return m_fileURL; }
+
+private:
+    void write(std::vector<DiagnosisTelemetryRecord> records);
+
+    std::filesystem::path m_fileURL;
+    bool m_keepExistingFile = false;
+};
+
+} // namespace exitwise::app

@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/AppEvent.h"
+#include "app/stores/EventLedgerReconciliationReport.h"
+#include "app/stores/TerminationEventLedger.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace exitwise::app {
+
+// Compares the termination ledger with the recorded events and writes
+// "reconciliation_report.json" listing the observed terminations that have no event
+// (a diagnosis that never finished, an event trimmed away or lost with an unreadable file).
+// Keeps no state between calls.
+class EventLedgerReconciler
+{
+public:
+    explicit EventLedgerReconciler(const std::filesystem::path& dataDirectory,
+                                   double matchingWindowSeconds = 2.0,
+                                   double minimumAgeBeforeMismatchSeconds = 5.0);
+
+    // Reads the whole ledger, matches it against `events` and replaces the report file.
+    // Entries younger than the minimum age are counted but neither matched nor reported:
+    // their diagnosis may still be running. A report that cannot be written is still returned.
+    EventLedgerReconciliationReport reconcile(const std::vector<AppEvent>& events, core::Date now) const;
+
+    // The matching alone, without reading or writing files.
+    [[nodiscard]] EventLedgerReconciliationReport buildReport(std::vector<TerminationLedgerEntry> entries,
+                                                              const std::vector<AppEvent>& events,
+                                                              core::Date now) const;
+
+    [[nodiscard]] const std::filesystem::path& reportURL() const { return m_reportURL; }
+    [[nodiscard]] double matchingWindowSeconds() const { return m_matchingWindowSeconds; }
+    [[nodiscard]] double minimumAgeBeforeMismatchSeconds() const { return m_minimumAgeBeforeMismatchSeconds; }
+
+private:
+    class Pass;
+
+    TerminationEventLedger m_ledger;
+    std::filesystem::path m_reportURL;
+    double m_matchingWindowSeconds;
+    double m_minimumAgeBeforeMismatchSeconds;
+};
+
+// Whether `event` accounts for `entry`: same identity (bundle identifiers when both have one,
+// else application names), same pid and quit attribution when both have them, the event's
+// reason (if any) equal to the entry's, and termination times at most `windowSeconds` apart.
+[[nodiscard]] bool
+ledgerEntryMatches(const TerminationLedgerEntry& entry, const AppEvent& event, double windowSeconds);
+
+} // namespace exitwise::app

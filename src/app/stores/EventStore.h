@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/AppEvent.h"
+#include "app/FileError.h"
+#include "app/stores/EventLedgerReconciler.h"
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace exitwise::app {
+
+// "events.json": the whole list of recorded events as one compact JSON array, replaced
+// atomically on every change, and the reconciler that checks it against the ledger.
+// Used from one thread.
+class EventStore
+{
+public:
+    explicit EventStore(const std::filesystem::path& dataDirectory);
+
+    // The stored events in file order. A missing file gives an empty list. A file that exists
+    // but does not decode (or may not be opened) also gives an empty list, and is first renamed
+    // to "events.json.unreadable-<UTC time>" so that the next save cannot destroy it. When it
+    // cannot be moved, or reading failed for a passing reason (EIO, EMFILE), later saves of
+    // this instance leave the file in place and report an error instead.
+    [[nodiscard]] std::vector<AppEvent> load(core::Date now = core::now());
+
+    // Writes the whole list (atomic replace, fsync'ed), then reconciles it with the ledger.
+    // The application swallows the error; it is returned for callers that care.
+    [[nodiscard]] std::optional<FileError> save(const std::vector<AppEvent>& events,
+                                                core::Date now = core::now());
+
+    // Reads an event file without changing anything: for readers outside the application.
+    // A missing file is an error with code ENOENT; content that does not decode is an error
+    // with code 0 whose reason names the failing value.
+    [[nodiscard]] static FileResult<std::vector<AppEvent>> readEventFile(const std::filesystem::path& file);
+
+    // The events of a data directory as the application shows them, newest first, read
+    // without changing anything. A missing file means no events yet.
+    [[nodiscard]] static FileResult<std::vector<AppEvent>>
+    readStoredEvents(const std::filesystem::path& dataDirectory);
+
+    // The events file's JSON text.
+    [[nodiscard]] static std::string encodeEventFile(const std::vector<AppEvent>& events);
+
+    [[nodiscard]] const std::filesystem::path& fileURL() const { return m_fileURL; }
+    [[nodiscard]] const EventLedgerReconciler& reconciler() const { return m_reconciler; }
+
+private:
+    std::filesystem::path m_fileURL;
+    EventLedgerReconciler m_reconciler;
+    bool m_keepExistingFile = false;
+};
+
+// The events newest first by termination time; equal times keep their order.
+void sortNewestFirst(std::vector<AppEvent>& events);
+
+} // namespace exitwise::app

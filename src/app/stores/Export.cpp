@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: MIT
+#include "app/stores/Export.h"
+
+#include "app/DateFormats.h"
+#include "app/RecordFiles.h"
+
+namespace exitwise::app::exporting {
+
+namespace {
+
+void appendQuoted(std::string& line, std::string_view value)
+{
+    line += '"';
+    for (const char c : value) {
+        if (c == '"') {
+            line += '"';
+        }
+        line += c;
+    }
+    line += '"';
+}
+
+} // namespace
+
+std::string csvText(const std::vector<AppEvent>& events)
+{
+    std::string text = kCsvHeader;
+    for (const AppEvent& event : events) {
+        text += '\n';
+        appendQuoted(text, event.appName);
+        text += ',';
+        appendQuoted(text, iso8601Milliseconds(event.terminatedAt));
+        text += ',';
+        appendQuoted(text, core::rawValue(event.diagnosis.dominantCause));
+        text += ',';
+        appendQuoted(text, core::rawValue(event.diagnosis.endState));
+        text += ',';
+        appendQuoted(text, core::rawValue(event.diagnosis.confidence));
+    }
+    return text;
+}
+
+std::string jsonText(const std::vector<AppEvent>& events)
+{
+    core::json::Json array = core::json::Json::array();
+    for (const AppEvent& event : events) {
+        array.push_back(encode(event));
+    }
+    return core::json::dumpPretty(array);
+}
+
+std::optional<FileError> exportCSV(const std::vector<AppEvent>& events, const std::filesystem::path& to)
+{
+    return records::atomicReplace(to, csvText(events), records::NewFileMode::standard);
+}
+
+std::optional<FileError> exportJSON(const std::vector<AppEvent>& events, const std::filesystem::path& to)
+{
+    return records::atomicReplace(to, jsonText(events), records::NewFileMode::standard);
+}
+
+} // namespace exitwise::app::exporting

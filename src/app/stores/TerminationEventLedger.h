@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/stores/TerminationLedgerEntry.h"
+
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace exitwise::app {
+
+// The append-only "event_ledger.jsonl": every observed termination, one compact JSON object
+// per line. Reads and appends of one instance are serialised by its own lock; several
+// instances may share the file.
+class TerminationEventLedger
+{
+public:
+    explicit TerminationEventLedger(const std::filesystem::path& dataDirectory);
+
+    // Durably appends one line; failures (disk full, permission denied) are swallowed so the
+    // termination still goes on to diagnosis.
+    void append(const TerminationLedgerEntry& entry);
+
+    // Every decodable line in file order. Lines that do not decode are skipped one by one;
+    // a missing file reads as empty and is not created.
+    [[nodiscard]] std::vector<TerminationLedgerEntry> readAll() const;
+
+    // readAll one entry at a time, for readers that keep few of them.
+    void forEachEntry(const std::function<void(TerminationLedgerEntry&&)>& visit) const;
+
+    [[nodiscard]] const std::filesystem::path& fileURL() const { return m_fileURL; }
+
+private:
+    std::filesystem::path m_fileURL;
+    mutable std::mutex m_lock;
+};
+
+} // namespace exitwise::app

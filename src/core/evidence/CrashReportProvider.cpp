@@ -1,0 +1,216 @@
+// SPDX-License-Identifier: MIT
+#include "core/evidence/CrashReportProvider.h"
+
+#include "core/Text.h"
+#include "core/evidence/CrashReportParser.h"
+#include "core/evidence/ReportCandidates.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <initializer_list>
+#include <utility>
+
+namespace exitwise::core {
+
+namespace {
+
+constexpr std::array<std::string_view, 2> kExtensions{"crash", "ips"};
+constexpr std::string_view kProcessKey = "Process:";
+// Beyond this the report's own date is not trusted to describe the same event.
+constexpr double kMaxReportDateDistance = 12 * 3600;
+
+bool containsAny(std::string_view lowered, std::initializer_list<std::string_view> needles)
+{
+    return std::any_of(needles.begin(), needles.end(), [&](std::string_view needle) {
+        return lowered.find(needle) != std::string_view::npos;
+    });
+}
+
+std::optional<std::int32_t> parseInt32(std::string_view digits)
+{
+    if (digits.starts_with('+')) {
+        digits.remove_prefix(1);
+        if (digits.starts_with('-')) {
+            return std::nullopt;
+        }
+    }
+    std::int32_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size() || digits.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Equal under full case folding: each contains the other.
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.empty() || b.empty()) {
+        return a.empty() && b.empty();
+    }
+    return text::containsIgnoringCase(a, b) && text::containsIgnoringCase(b, a);
+}
+
+std::optional<PolicyBlockKind> policyKindFromKeywords(std::string_view lowered, bool codesignSpelledOut)
+{
+    if (containsAny(lowered, {"quarantine"})) {
+        return PolicyBlockKind::quarantine;
+    }
+    if (containsAny(lowered, {"gatekeeper"})) {
+        return PolicyBlockKind::gatekeeper;
+    }
+    if (containsAny(lowered, {"library validation"})) {
+        return PolicyBlockKind::libraryValidation;
+    }
+    if (containsAny(lowered, {"hardened runtime"})) {
+        return PolicyBlockKind::hardenedRuntime;
+    }
+    if (codesignSpelledOut ? containsAny(lowered, {"codesigning", "code signature", "amfi"})
+                           : containsAny(lowered, {"code signature", "codesign", "amfi"})) {
+        return PolicyBlockKind::codeSignature;
+    }
+    return std::nullopt;
+}
+
+std::vector<Signal> signalsOf(const CrashReportSignal& report, std::string_view text)
+{
+    std::vector<Signal> signals;
+    signals.emplace_back(report);
+    if (report.suspectedDyldFailure && report.dyldFailureKind) {
+        signals.emplace_back(DyldSignal{report.timestamp, *report.dyldFailureKind,
+                                        report.dyldErrorMessage.value_or("Dynamic loader failure")});
+    }
+    if (report.suspectedJetsamMemory) {
+        signals.emplace_back(JetsamSignal{report.timestamp, "System memory pressure (jetsam)",
+                                          MemoryPressureEvidence::directTermination});
+    }
+    if (report.suspectedWatchdogHang) {
+        signals.emplace_back(WatchdogSignal{report.timestamp, "App became unresponsive (watchdog)"});
+    }
+    if (const auto kind = detail::crashReportPolicyKind(report.terminationReason, text)) {
+        signals.emplace_back(PolicySignal{report.timestamp, *kind, "Security policy enforcement"});
+    }
+    return signals;
+}
+
+} // namespace
+
+namespace detail {
+
+ReportProcess reportProcess(std::string_view text)
+{
+    ReportProcess process;
+    bool nameLineSeen = false;
+    std::size_t pos = 0;
+    while (pos <= text.size() && !(process.pid && nameLineSeen)) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        const std::string line = text::trimmed(text.substr(pos, end - pos));
+        pos = end + 1;
+        if (!line.starts_with(kProcessKey)) {
+            continue;
+        }
+        const std::size_t open = line.find('[');
+        if (!process.pid) {
+            const std::size_t close = line.find(']');
+            if (open != std::string::npos && close != std::string::npos && close > open) {
+                process.pid = parseInt32(std::string_view(line).substr(open + 1, close - open - 1));
+            }
+        }
+        if (!nameLineSeen) {
+            nameLineSeen = true;
+            std::string name = text::trimmed(std::string_view(line).substr(kProcessKey.size()));
+            if (const std::size_t bracket = name.find('['); bracket != std::string::npos) {
+                name = text::trimmed(std::string_view(name).substr(0, bracket));
+            }
+            if (!name.empty()) {
+                process.name = std::move(name);
+            }
+        }
+    }
+    return process;
+}
+
+std::optional<PolicyBlockKind> crashReportPolicyKind(const std::optional<std::string>& terminationReason,
+                                                     std::string_view text)
+{
+    if (terminationReason) {
+        if (const auto kind = policyKindFromKeywords(text::lowercased(*terminationReason), true)) {
+            return kind;
+        }
+    }
+    const std::string lowered = text::lowercased(text);
+    if (!containsAny(lowered, {"blocked", "denied", "reject", "not allowed", "cannot be opened"})) {
+        return std::nullopt;
+    }
+    return policyKindFromKeywords(lowered, false);
+}
+
+} // namespace detail
+
+CrashReportProvider::CrashReportProvider(std::vector<std::filesystem::path> searchPaths,
+                                         int maxCandidatesToInspect)
+    : m_searchPaths(std::move(searchPaths))
+    , m_maxCandidatesToInspect(std::max(1, maxCandidatesToInspect))
+{}
+
+std::vector<Signal> CrashReportProvider::collectSignals(const EventContext& context) const
+{
+    const detail::ReportNameScorer scorer(context, true);
+    detail::ReportSearch search;
+    search.extensions = kExtensions;
+    search.nameScore = [&](std::string_view lowerName) { return scorer.score(lowerName); };
+    search.maxFileSize = kMaxReportBytes;
+    std::vector<detail::ReportCandidate> candidates =
+        detail::findReportCandidates(m_searchPaths, context.window, search);
+    detail::rankReportCandidates(candidates, context.terminatedAt);
+
+    const std::size_t inspected =
+        std::min(candidates.size(), static_cast<std::size_t>(m_maxCandidatesToInspect));
+    std::optional<double> bestScore;
+    std::vector<Signal> best;
+    for (std::size_t i = 0; i < inspected; ++i) {
+        const detail::ReportCandidate& candidate = candidates[i];
+        const auto file = detail::readReportHead(candidate.path, kMaxReportBytes + 1);
+        if (!file || file->bytes.size() > kMaxReportBytes || !text::isValidUtf8(file->bytes)) {
+            continue;
+        }
+        const std::string_view text = file->bytes;
+        // Signals end up in JSON, which needs valid UTF-8 even where a file name is not.
+        const CrashReportSignal report = CrashReportParser::parse(
+            text, text::sanitizedUtf8(candidate.path.native()), candidate.modifiedAt);
+        const detail::ReportProcess process = detail::reportProcess(text);
+
+        double score = candidate.score;
+        const double reportDistance = std::abs((context.terminatedAt - report.timestamp).count());
+        score -= reportDistance <= kMaxReportDateDistance
+                     ? reportDistance
+                     : std::abs((context.terminatedAt - candidate.modifiedAt).count());
+        const bool pidsKnown = context.pid && process.pid;
+        const bool pidMatches = pidsKnown && *context.pid == *process.pid;
+        if (pidsKnown) {
+            score += pidMatches ? 500 : -250;
+        }
+        const bool nameMatches = process.name && equalsIgnoringCase(*process.name, context.appName);
+        if (nameMatches) {
+            score += 100;
+        }
+
+        const bool anonymous = !process.pid && !process.name;
+        const bool accepted = pidMatches || nameMatches || (anonymous && candidate.score >= 60);
+        if (!accepted) {
+            continue;
+        }
+        if (!bestScore || score > *bestScore) {
+            bestScore = score;
+            best = signalsOf(report, text);
+        }
+    }
+    return best;
+}
+
+} // namespace exitwise::core

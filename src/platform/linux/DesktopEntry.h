@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace exitwise::platform {
+
+// The parts of an application's .desktop file that identify and name it.
+struct DesktopEntry
+{
+    std::string id; // desktop-file ID without ".desktop" ("org.gnome.Evince")
+    std::filesystem::path path;
+    std::string name;              // Name for the user's locale; may be blank
+    std::vector<std::string> exec; // Exec split into words, field codes removed; empty if unusable
+    std::string tryExec;
+    std::string flatpakId; // X-Flatpak
+    bool noDisplay = false;
+    bool terminal = false;
+};
+
+// Key suffixes to try for a messages locale, best first: "de_DE.UTF-8@euro" gives
+// de_DE@euro, de_DE, de@euro, de. "C", "POSIX" and "" give none.
+[[nodiscard]] std::vector<std::string> localeFallbacks(std::string_view locale);
+
+// Parses the [Desktop Entry] group. Nothing for a file that does not describe a usable
+// application: no [Desktop Entry] group, Type other than Application, or Hidden=true.
+// A broken Exec leaves `exec` empty rather than rejecting the entry.
+[[nodiscard]] std::optional<DesktopEntry> parseDesktopEntry(std::string_view text,
+                                                            const std::vector<std::string>& localeFallbacks);
+
+// Exec value (already unescaped as a string) split into words with the field codes removed:
+// a word that is only %f/%F/%u/%U/%i/… disappears, codes inside a word are dropped, %% is %.
+// Nothing when the quoting is broken.
+[[nodiscard]] std::optional<std::vector<std::string>> splitExec(std::string_view exec);
+
+} // namespace exitwise::platform

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/WorkspaceEvents.h"
+#include "platform/linux/DesktopEntryIndex.h"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace exitwise::platform {
+
+struct ProcessWatcherOptions
+{
+    std::filesystem::path procRoot = "/proc";
+    DesktopEntryEnvironment desktop;
+    std::chrono::milliseconds scanInterval{500};
+    // Exits are seen through a pidfd per application the moment they happen; without one (or
+    // with a procRoot other than /proc) the next scan notices the process has gone.
+    bool usePidfd = true;
+    std::optional<unsigned> uid; // whose processes count; the current user when unset
+    std::optional<int> ownPid;   // never reported; this process when unset
+
+    [[nodiscard]] static ProcessWatcherOptions fromEnvironment();
+};
+
+// Desktop applications of the current user, seen as processes: a process belongs to an
+// installed application when its program (looked through wrappers and interpreters) is the
+// one the desktop entry runs, or when the desktop started it in that application's systemd
+// unit. Only the top process of an instance is an application; its descendants of the same
+// application are not reported again, and a process keeps the identity it was first given
+// for as long as it runs (also across exec). A top process that ends within a few seconds of
+// its start while a child of the same application lives on was only a launcher: the child
+// takes the instance over instead of a termination being reported. A pid counts together with
+// its start time, so a reused pid is a new process.
+//
+// Launches are found by scanning, which re-reads only new processes and a small rotating share
+// of the others. Applications already running at start() are tracked silently: they are never
+// reported as launched, only their termination is.
+class ProcessWatcher final : public app::WorkspaceEvents
+{
+    Q_OBJECT
+
+public:
+    explicit ProcessWatcher(ProcessWatcherOptions options, QObject* parent = nullptr);
+    ~ProcessWatcher() override;
+
+    // Takes stock of the running applications, then scans every scanInterval. Idempotent.
+    void start();
+    // Stops scanning and watching and forgets every process. Idempotent.
+    void stop();
+    [[nodiscard]] bool isRunning() const;
+
+    // One scan now, besides the timer's; nothing while stopped.
+    void scanNow();
+
+    [[nodiscard]] std::vector<app::RunningApplication> runningApplications() const;
+    [[nodiscard]] const DesktopEntryIndex& desktopEntries() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace exitwise::platform

@@ -1,0 +1,288 @@
+// SPDX-License-Identifier: MIT
+#include "app/AppModel.h"
+#include "app/BroadcastCenter.h"
+#include "app/DiagnosisHash.h"
+#include "app/RecordFiles.h"
+#include "app/WorkspaceEvents.h"
+#include "app/stores/DiagnosisTelemetryStore.h"
+#include "app/stores/ProductAnalyticsEvent.h"
+
+#include <QCoreApplication>
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace exitwise::app {
+namespace {
+
+using namespace std::chrono_literals;
+using core::TerminationReason;
+const core::Date T0 = core::dateFromReferenceSeconds(786300000.0);
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// Takes longer for applications whose name starts with "Slow".
+class DelayingProvider : public core::SignalProvider
+{
+public:
+    std::vector<core::Signal> collectSignals(const core::EventContext& context) const override
+    {
+        if (context.appName.rfind("Slow", 0) == 0) {
+            std::this_thread::sleep_for(150ms);
+        }
+        return {};
+    }
+};
+
+std::size_t lineCount(const std::filesystem::path& file)
+{
+    std::ifstream in(file);
+    std::size_t count = 0;
+    for (std::string line; std::getline(in, line);) {
+        count += line.empty() ? 0 : 1;
+    }
+    return count;
+}
+
+// A stored event whose recorded verdict (a crash) disagrees with its own evidence (a quit).
+AppEvent storedEvent(int index, bool withHash = true)
+{
+    const core::Date at = T0 - core::Seconds(60.0 * index);
+    const core::EventContext context("App " + std::to_string(index), std::nullopt, 100 + index, std::nullopt, at,
+                                     TerminationReason::quit, std::nullopt, std::nullopt, 180.0);
+    core::Diagnosis diagnosis{core::EndState::crash,
+                              core::DominantCause::crashBug,
+                              core::Confidence::high,
+                              {core::TerminationSignal{at, TerminationReason::quit, std::nullopt, std::nullopt}},
+                              context.window,
+                              {"w", "y", "d", {}, std::nullopt}};
+    AppEvent event{Uuid::random(), context.appName, std::nullopt, context.pid, std::nullopt, std::nullopt, at,
+                   TerminationReason::quit, std::nullopt, std::nullopt, diagnosis, "0.0.1", std::nullopt,
+                   std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    if (withHash) {
+        event.diagnosisHash = diagnosisHash(diagnosis);
+    }
+    return event;
+}
+
+class AppModelTest : public ::testing::Test
+{
+protected:
+    AppModelTest()
+        : directory(std::filesystem::path(::testing::TempDir())
+                    / ("model-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
+    {
+        std::filesystem::remove_all(directory);
+        std::filesystem::create_directories(directory);
+    }
+    ~AppModelTest() override
+    {
+        model.reset();
+        std::filesystem::remove_all(directory);
+    }
+
+    void makeModel()
+    {
+        model.reset();
+        AppModel::Dependencies d;
+        d.dataDirectory = directory;
+        d.workspace = &workspace;
+        d.engine = core::DiagnosisEngine({std::make_shared<DelayingProvider>()});
+        d.notify = [this](const AppEvent& event) { notified.push_back(event.appName); };
+        d.broadcasts = &broadcasts;
+        d.clock = [this] { return now; };
+        model = std::make_unique<AppModel>(std::move(d));
+        QCoreApplication::processEvents(); // the start-up refresh
+    }
+
+    void writeEvents(const std::vector<AppEvent>& events)
+    {
+        ASSERT_FALSE(records::atomicReplace(directory / "events.json", EventStore::encodeEventFile(events)));
+    }
+
+    void terminate(const std::string& name, std::int32_t pid)
+    {
+        emit workspace.applicationTerminated(RunningApplication{name, "org.example." + name, pid, std::nullopt});
+    }
+
+    std::filesystem::path directory;
+    WorkspaceEvents workspace;
+    BroadcastCenter broadcasts;
+    core::Date now = T0;
+    std::vector<std::string> notified;
+    std::unique_ptr<AppModel> model;
+};
+
+TEST_F(AppModelTest, NewClosureBecomesTheFirstSelectedSavedAndAnnouncedEvent)
+{
+    std::vector<AppEvent> stored;
+    for (int i = 0; i < 200; ++i) {
+        stored.push_back(storedEvent(i + 1));
+    }
+    writeEvents(stored);
+    makeModel();
+    ASSERT_EQ(model->events().size(), 200u);
+    const Uuid oldest = model->events().back().id;
+
+    terminate("Preview", 812);
+    ASSERT_TRUE(waitUntil([&] { return !notified.empty(); }));
+    ASSERT_EQ(model->events().size(), 200u);
+    const AppEvent& first = model->events().front();
+    EXPECT_EQ(first.appName, "Preview");
+    EXPECT_EQ(model->selectedEventID(), first.id);
+    EXPECT_EQ(model->event(oldest), nullptr);
+    EXPECT_EQ(first.diagnosisHash, diagnosisHash(first.diagnosis));
+    EXPECT_EQ(first.diagnosisChanged, false);
+
+    const auto saved = EventStore::readEventFile(directory / "events.json");
+    ASSERT_TRUE(saved.ok());
+    EXPECT_EQ(saved.value().front(), first);
+    EXPECT_EQ(lineCount(directory / "event_ledger.jsonl"), 1u);
+    const auto telemetry = DiagnosisTelemetryStore(directory / "telemetry.json").load();
+    ASSERT_EQ(telemetry.size(), 1u);
+}
+
+TEST_F(AppModelTest, SlowerDiagnosisLandsFirst)
+{
+    makeModel();
+    terminate("Slow", 1);
+    terminate("Quick", 2);
+    ASSERT_TRUE(waitUntil([&] { return notified.size() == 2; }));
+    EXPECT_EQ(notified, (std::vector<std::string>{"Quick", "Slow"}));
+    EXPECT_EQ(model->events().front().appName, "Slow");
+    EXPECT_EQ(model->selectedEventID(), model->events().front().id);
+}
+
+TEST_F(AppModelTest, DiagnosisViewsAreCountedOncePerTwoSeconds)
+{
+    writeEvents({storedEvent(1), storedEvent(2)});
+    makeModel();
+    const Uuid a = model->events()[0].id;
+    const Uuid b = model->events()[1].id;
+    const auto views = [&] { return lineCount(directory / "product_events.jsonl") - 1; }; // minus app_opened
+
+    model->openEvent(a);
+    now += core::Seconds(1.9);
+    model->openEvent(a);
+    EXPECT_EQ(views(), 1u);
+    now += core::Seconds(0.1);
+    model->openEvent(a);
+    EXPECT_EQ(views(), 2u);
+    model->openEvent(b);
+    model->openEvent(a);
+    EXPECT_EQ(views(), 4u);
+    model->openEvent(std::nullopt);
+    EXPECT_EQ(model->selectedEventID(), std::nullopt);
+    EXPECT_EQ(views(), 4u);
+}
+
+TEST_F(AppModelTest, FeedbackIsRecordedOncePerChange)
+{
+    writeEvents({storedEvent(1)});
+    makeModel();
+    const Uuid id = model->events()[0].id;
+    model->submitFeedback(FeedbackRating::helpful, id);
+    model->submitFeedback(FeedbackRating::helpful, id);
+    EXPECT_EQ(lineCount(directory / "feedback.jsonl"), 1u);
+    model->submitFeedback(FeedbackRating::unhelpful, id);
+    EXPECT_EQ(lineCount(directory / "feedback.jsonl"), 2u);
+    EXPECT_EQ(model->events()[0].feedback, FeedbackRating::unhelpful);
+    const auto saved = EventStore::readEventFile(directory / "events.json");
+    ASSERT_TRUE(saved.ok());
+    EXPECT_EQ(saved.value()[0].feedback, FeedbackRating::unhelpful);
+    model->submitFeedback(FeedbackRating::helpful, Uuid::random()); // unknown: nothing
+    EXPECT_EQ(lineCount(directory / "feedback.jsonl"), 2u);
+}
+
+TEST_F(AppModelTest, PauseStopsTheMonitorOnce)
+{
+    makeModel();
+    model->setMonitoringPaused(true);
+    model->setMonitoringPaused(true);
+    EXPECT_FALSE(model->monitor().isRunning());
+    terminate("Paused", 5);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->diagnosesInFlight(), 0);
+    model->setMonitoringPaused(false);
+    EXPECT_TRUE(model->monitor().isRunning());
+    terminate("Resumed", 6);
+    ASSERT_TRUE(waitUntil([&] { return notified.size() == 1; }));
+    EXPECT_EQ(notified.front(), "Resumed");
+}
+
+TEST_F(AppModelTest, NotificationBroadcastSelectsOnlyAValidEvent)
+{
+    writeEvents({storedEvent(1), storedEvent(2)});
+    makeModel();
+    const Uuid second = model->events()[1].id;
+    const auto selected = model->selectedEventID();
+    broadcasts.post(BroadcastCenter::kDidSelectEventFromNotification, {});
+    broadcasts.post(BroadcastCenter::kDidSelectEventFromNotification, {{"event_id", "not-a-uuid"}});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->selectedEventID(), selected);
+    broadcasts.post(BroadcastCenter::kDidSelectEventFromNotification,
+                    {{"event_id", QUuid::fromString(QString::fromStdString(second.toString()))}});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->selectedEventID(), second);
+}
+
+TEST_F(AppModelTest, StartUpRefreshMarksChangedVerdictsOfTheNewestFifty)
+{
+    std::vector<AppEvent> stored;
+    for (int i = 0; i < 60; ++i) {
+        stored.push_back(storedEvent(i, i != 3));
+    }
+    // One event whose verdict already matches its evidence and carries no hash.
+    const core::EventContext ctx("Stable", std::nullopt, 7, std::nullopt, T0 + core::Seconds(5),
+                                 TerminationReason::quit, std::nullopt, std::nullopt, 180.0);
+    AppEvent stable = storedEvent(0, false);
+    stable.appName = "Stable";
+    stable.terminatedAt = ctx.terminatedAt;
+    stable.diagnosis = core::DiagnosisEngine().diagnose(ctx, {}, false);
+    stored.push_back(stable);
+    writeEvents(stored);
+
+    makeModel();
+    const auto& events = model->events();
+    ASSERT_EQ(events.size(), 61u);
+    EXPECT_EQ(events[0].appName, "Stable");
+    EXPECT_EQ(events[0].diagnosisChanged, false);
+    EXPECT_EQ(events[0].previousDominantCause, std::nullopt);
+    for (std::size_t i = 1; i < 50; ++i) {
+        EXPECT_EQ(events[i].diagnosisChanged, true) << i;
+        EXPECT_EQ(events[i].previousDominantCause, core::DominantCause::crashBug) << i;
+        EXPECT_EQ(events[i].previousEndState, core::EndState::crash) << i;
+        EXPECT_EQ(events[i].diagnosis.dominantCause, core::DominantCause::explicitQuit) << i;
+    }
+    for (std::size_t i = 50; i < 61; ++i) {
+        EXPECT_EQ(events[i].diagnosisChanged, std::nullopt) << i;
+        EXPECT_EQ(events[i].diagnosisVersion, "0.0.1") << i;
+    }
+
+    // The next launch finds the verdicts stable: the mark goes, the previous verdict stays.
+    makeModel();
+    const auto& again = model->events();
+    EXPECT_EQ(again[1].diagnosisChanged, false);
+    EXPECT_EQ(again[1].previousDominantCause, core::DominantCause::crashBug);
+    const auto saved = EventStore::readEventFile(directory / "events.json");
+    ASSERT_TRUE(saved.ok());
+    EXPECT_EQ(saved.value()[1].diagnosisChanged, false);
+}
+
+} // namespace
+} // namespace exitwise::app

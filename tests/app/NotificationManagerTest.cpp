@@ -1,0 +1,271 @@
+// SPDX-License-Identifier: MIT
+#include "app/NotificationManager.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <chrono>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace exitwise::app {
+namespace {
+
+using namespace std::chrono_literals;
+using Status = NotificationAuthorizationStatus;
+
+const core::Date T0 = core::dateFromReferenceSeconds(786300000.0);
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// Answers at once unless `holdAdds` is set; then each add waits for completeNextAdd().
+class FakeNotificationCenter final : public NotificationCenter
+{
+public:
+    Status status = Status::authorized;
+    bool grants = true;
+    std::optional<NotificationError> authorizationError;
+    std::optional<NotificationError> addError;
+    bool holdAdds = false;
+
+    std::vector<NotificationAuthorizationOptions> authorizationRequests;
+    std::vector<NotificationRequest> added;
+    std::vector<AddCompletion> heldAdds;
+
+    void getNotificationSettings(SettingsCompletion completion) override { completion({status}); }
+
+    void requestAuthorization(NotificationAuthorizationOptions options,
+                              AuthorizationCompletion completion) override
+    {
+        authorizationRequests.push_back(options);
+        if (grants && !authorizationError) {
+            status = Status::authorized;
+        }
+        completion(grants, authorizationError);
+    }
+
+    void add(NotificationRequest request, AddCompletion completion) override
+    {
+        added.push_back(std::move(request));
+        if (holdAdds) {
+            heldAdds.push_back(std::move(completion));
+        } else {
+            completion(addError);
+        }
+    }
+
+    void completeNextAdd()
+    {
+        AddCompletion completion = std::move(heldAdds.front());
+        heldAdds.erase(heldAdds.begin());
+        completion(std::nullopt);
+    }
+};
+
+AppEvent closure(std::string name, std::optional<double> ranForSeconds)
+{
+    AppEvent event;
+    event.id = *Uuid::parse("0f8fad5b-d9cb-469f-a165-70867728950e");
+    event.appName = std::move(name);
+    event.terminatedAt = T0;
+    if (ranForSeconds) {
+        event.launchedAt = T0 - core::Seconds(*ranForSeconds);
+    }
+    return event;
+}
+
+struct NotifyOutcome
+{
+    bool completed = false;
+    std::optional<NotificationError> error;
+};
+
+// Runs notify to completion.
+NotifyOutcome notifyAndWait(NotificationManager& manager, const AppEvent& event)
+{
+    auto outcome = std::make_shared<NotifyOutcome>();
+    manager.notify(event, [outcome](std::optional<NotificationError> error) {
+        outcome->completed = true;
+        outcome->error = std::move(error);
+    });
+    EXPECT_TRUE(waitUntil([&] { return outcome->completed; }));
+    return *outcome;
+}
+
+TEST(NotificationManager, PostsTheClosureWithItsContent)
+{
+    struct Case
+    {
+        std::optional<double> ranFor;
+        const char* body;
+    };
+    const Case cases[] = {
+        {std::nullopt, "Open Exitwise for details."},
+        {0.4, "Closed after 0 seconds."},
+        {1.0, "Closed after 1 seconds."},
+        {59.5, "Closed after 1 minutes."}, // rounds half away from zero
+        {60.0, "Closed after 1 minutes."},
+        {61.0, "Closed after 1m 1s."},
+        {7200.0, "Closed after 120 minutes."},
+        {-5.0, "Closed after 0 seconds."}, // clock moved backwards
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        FakeNotificationCenter center;
+        NotificationManager manager(center);
+
+        EXPECT_EQ(notifyAndWait(manager, closure("Safari", c.ranFor)).error, std::nullopt);
+
+        ASSERT_EQ(center.added.size(), 1u);
+        const NotificationRequest& request = center.added.front();
+        EXPECT_EQ(request.identifier, "0F8FAD5B-D9CB-469F-A165-70867728950E");
+        EXPECT_EQ(request.content.title, QStringLiteral("Safari closed \u2014 Click to see why."));
+        EXPECT_EQ(request.content.body, QString::fromUtf8(c.body));
+        EXPECT_EQ(request.content.userInfo,
+                  (QVariantMap{{"event_id", QStringLiteral("0F8FAD5B-D9CB-469F-A165-70867728950E")}}));
+        EXPECT_TRUE(request.content.playsDefaultSound);
+        EXPECT_EQ(request.delay, 100ms);
+    }
+}
+
+TEST(NotificationManager, KeepsTheTitleOnOneLine)
+{
+    FakeNotificationCenter center;
+    NotificationManager manager(center);
+
+    (void)notifyAndWait(manager, closure("Two\nLines\x1b[2J", 1));
+
+    ASSERT_EQ(center.added.size(), 1u);
+    EXPECT_EQ(center.added.front().content.title,
+              QStringLiteral("Two Lines\uFFFD[2J closed \u2014 Click to see why."));
+}
+
+TEST(NotificationManager, PostsOnlyWhenAuthorised)
+{
+    struct Case
+    {
+        const char* name;
+        Status status;
+        bool grants;
+        std::optional<NotificationError> authorizationError;
+        bool asks;
+        bool posts;
+    };
+    const Case cases[] = {
+        {"not determined, granted", Status::notDetermined, true, std::nullopt, true, true},
+        {"not determined, refused", Status::notDetermined, false, std::nullopt, true, false},
+        {"not determined, request failed", Status::notDetermined, true, NotificationError{"no"}, true, false},
+        {"denied", Status::denied, true, std::nullopt, false, false},
+        {"authorised", Status::authorized, false, std::nullopt, false, true},
+        {"provisional", Status::provisional, false, std::nullopt, false, true},
+        {"ephemeral", Status::ephemeral, false, std::nullopt, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeNotificationCenter center;
+        center.status = c.status;
+        center.grants = c.grants;
+        center.authorizationError = c.authorizationError;
+        NotificationManager manager(center);
+
+        // Refusal is silent: the caller sees no error either way.
+        EXPECT_EQ(notifyAndWait(manager, closure("Mail", 3)).error, std::nullopt);
+
+        EXPECT_EQ(center.added.size(), c.posts ? 1u : 0u);
+        ASSERT_EQ(center.authorizationRequests.size(), c.asks ? 1u : 0u);
+        if (c.asks) {
+            const NotificationAuthorizationOptions& options = center.authorizationRequests.front();
+            EXPECT_TRUE(options.alert && options.sound && options.badge);
+        }
+    }
+}
+
+TEST(NotificationManager, HandsAPostingErrorBackWithoutRetrying)
+{
+    FakeNotificationCenter center;
+    center.addError = NotificationError{"cannot post notification: server gone"};
+    NotificationManager manager(center);
+
+    EXPECT_EQ(notifyAndWait(manager, closure("Mail", 3)).error, center.addError);
+    EXPECT_EQ(center.added.size(), 1u);
+}
+
+TEST(NotificationManager, RunsOneCallAtATimeInOrder)
+{
+    FakeNotificationCenter center;
+    center.holdAdds = true;
+    NotificationManager manager(center);
+
+    std::vector<std::string> completed;
+    bool authorizationAnswered = false;
+    manager.notify(closure("First", 1), [&](auto) { completed.push_back("First"); });
+    manager.ensureAuthorized([&](bool authorized) {
+        EXPECT_TRUE(authorized);
+        authorizationAnswered = true;
+    });
+    manager.notify(closure("Second", 1), [&](auto) { completed.push_back("Second"); });
+
+    ASSERT_TRUE(waitUntil([&] { return center.added.size() == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(center.added.size(), 1u) << "the second call started before the first finished";
+    EXPECT_FALSE(authorizationAnswered);
+
+    center.completeNextAdd();
+    ASSERT_TRUE(waitUntil([&] { return center.added.size() == 2; }));
+    EXPECT_TRUE(authorizationAnswered);
+    EXPECT_EQ(completed, std::vector<std::string>{"First"});
+
+    center.completeNextAdd();
+    EXPECT_EQ(completed, (std::vector<std::string>{"First", "Second"}));
+    EXPECT_EQ(center.added.back().content.title, QStringLiteral("Second closed \u2014 Click to see why."));
+}
+
+TEST(NotificationManager, CompletesOnItsOwnThreadWhenCalledFromAnother)
+{
+    FakeNotificationCenter center;
+    NotificationManager manager(center);
+
+    std::optional<QThread*> completedOn;
+    std::thread caller(
+        [&] { manager.notify(closure("Mail", 3), [&](auto) { completedOn = QThread::currentThread(); }); });
+    caller.join();
+
+    ASSERT_TRUE(waitUntil([&] { return completedOn.has_value(); }));
+    EXPECT_EQ(*completedOn, QCoreApplication::instance()->thread());
+    EXPECT_EQ(center.added.size(), 1u);
+}
+
+TEST(NotificationManager, DropsCompletionsWhenDestroyedFirst)
+{
+    FakeNotificationCenter center;
+    center.holdAdds = true;
+    bool completed = false;
+    {
+        NotificationManager manager(center);
+        manager.notify(closure("Mail", 3), [&](auto) { completed = true; });
+        manager.notify(closure("Never", 3), [&](auto) { completed = true; });
+        ASSERT_TRUE(waitUntil([&] { return center.added.size() == 1; }));
+    }
+    center.completeNextAdd(); // must not touch the destroyed manager
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(completed);
+    EXPECT_EQ(center.added.size(), 1u);
+}
+
+} // namespace
+} // namespace exitwise::app

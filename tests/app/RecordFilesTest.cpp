@@ -1,0 +1,199 @@
+// SPDX-License-Identifier: MIT
+#include "app/RecordFiles.h"
+
+#include "app/DateFormats.h"
+
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace exitwise::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordFiles : public ::testing::Test
+{
+protected:
+    fs::path file(const char* name) const { return fs::path(m_temp.path().toStdString()) / name; }
+
+    std::vector<std::string> directoryEntries() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_temp.path().toStdString())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    QTemporaryDir m_temp;
+};
+
+std::string contents(const fs::path& path)
+{
+    const auto result = records::readFile(path);
+    return result ? result.value() : "<" + result.error().message() + ">";
+}
+
+mode_t permissions(const fs::path& path)
+{
+    struct stat info = {};
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
+}
+
+TEST_F(RecordFiles, AtomicReplaceWritesNewFilesOwnerOnlyAndLeavesNoTemporaries)
+{
+    const fs::path target = file("events.json");
+    ASSERT_FALSE(records::atomicReplace(target, "[1]"));
+    ASSERT_FALSE(records::atomicReplace(target, "[1,2]"));
+    EXPECT_EQ(contents(target), "[1,2]");
+    EXPECT_EQ(permissions(target), 0600u);
+    EXPECT_EQ(directoryEntries(), std::vector<std::string>{"events.json"});
+}
+
+TEST_F(RecordFiles, AtomicReplaceKeepsAnExistingFilesPermissionsAndFollowsLinks)
+{
+    const fs::path real = file("real.csv");
+    const fs::path link = file("link.csv");
+    std::ofstream(real) << "old";
+    ::chmod(real.c_str(), 0640);
+    fs::create_symlink(real, link);
+
+    ASSERT_FALSE(records::atomicReplace(link, "new", records::NewFileMode::standard));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(contents(real), "new");
+    EXPECT_EQ(permissions(real), 0640u);
+}
+
+TEST_F(RecordFiles, FailedReplaceReportsTheSystemsReasonAndKeepsTheOldFile)
+{
+    const auto missingDirectory = records::atomicReplace(file("no/such/dir/out.csv"), "x");
+    ASSERT_TRUE(missingDirectory);
+    EXPECT_EQ(missingDirectory->code, ENOENT);
+    EXPECT_EQ(missingDirectory->message(),
+              "cannot write " + file("no/such/dir/out.csv").string() + ": No such file or directory");
+
+    fs::create_directory(file("folder"));
+    const auto intoDirectory = records::atomicReplace(file("folder"), "x");
+    ASSERT_TRUE(intoDirectory);
+    EXPECT_EQ(intoDirectory->code, EISDIR);
+    EXPECT_TRUE(fs::is_directory(file("folder")));
+    EXPECT_EQ(directoryEntries(), std::vector<std::string>{"folder"});
+}
+
+TEST_F(RecordFiles, DurableAppendCreatesOwnerOnlyAndAppendsInOrder)
+{
+    const fs::path ledger = file("event_ledger.jsonl");
+    ASSERT_FALSE(records::durableAppend(ledger, "{\"n\":1}\n"));
+    ASSERT_FALSE(records::durableAppend(ledger, "{\"n\":2}\n"));
+    EXPECT_EQ(contents(ledger), "{\"n\":1}\n{\"n\":2}\n");
+    EXPECT_EQ(permissions(ledger), 0600u);
+
+    const auto failed = records::durableAppend(file("missing/x.jsonl"), "{}\n");
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->code, ENOENT);
+}
+
+TEST_F(RecordFiles, AppendAfterATornLineStartsOnAFreshLine)
+{
+    // A crash mid-append left half a record without its line feed.
+    for (const bool durable : {true, false}) {
+        const fs::path path = file(durable ? "durable.jsonl" : "plain.jsonl");
+        std::ofstream(path) << "{\"n\":1}\n{\"n\":";
+        const auto error =
+            durable ? records::durableAppend(path, "{\"n\":3}\n") : records::plainAppend(path, "{\"n\":3}\n");
+        ASSERT_FALSE(error);
+        const auto lines =
+            records::readJsonLines(path, [](const core::json::Json& j) { return j.at("n").get<int>(); });
+        EXPECT_EQ(lines, (std::vector<int>{1, 3})) << path;
+    }
+}
+
+TEST_F(RecordFiles, PlainAppendCreatesAMissingFileWhole)
+{
+    const fs::path path = file("feedback.jsonl");
+    ASSERT_FALSE(records::plainAppend(path, "{}\n"));
+    ASSERT_FALSE(records::plainAppend(path, "[]\n"));
+    EXPECT_EQ(contents(path), "{}\n[]\n");
+    EXPECT_EQ(permissions(path), 0600u);
+}
+
+TEST_F(RecordFiles, LinesAreReadWholeAcrossReadBuffers)
+{
+    // Lines of varying length over several megabytes, so some straddle the reader's buffer,
+    // with blank lines and no final line feed.
+    std::string text;
+    std::vector<std::string> expected;
+    for (int i = 0; text.size() < (std::size_t{5} << 20); ++i) {
+        std::string line(static_cast<std::size_t>(1 + (i * 7919) % 4000), static_cast<char>('a' + i % 26));
+        line += std::to_string(i);
+        text += line + (i % 10 == 0 ? "\n\n" : "\n");
+        expected.push_back(std::move(line));
+    }
+    text.pop_back();
+    std::ofstream(file("big.jsonl"), std::ios::binary) << text;
+
+    std::vector<std::string> lines;
+    ASSERT_FALSE(
+        records::forEachLineInFile(file("big.jsonl"), [&](std::string_view l) { lines.emplace_back(l); }));
+    EXPECT_EQ(lines, expected);
+    EXPECT_TRUE(records::forEachLineInFile(file("absent.jsonl"), [](std::string_view) {}));
+}
+
+TEST_F(RecordFiles, SetAsideNeverOverwritesAnEarlierCopy)
+{
+    const fs::path events = file("events.json");
+    const core::Date at = core::dateFromSecondsSince1970(1772374509.75); // 2026-03-01T14:15:09.75Z
+    std::ofstream(events) << "first";
+    const auto first = records::setAside(events, at);
+    std::ofstream(events) << "second";
+    const auto second = records::setAside(events, at);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first.value(), file("events.json.unreadable-20260301T141509Z"));
+    EXPECT_NE(second.value(), first.value());
+    EXPECT_EQ(contents(first.value()), "first");
+    EXPECT_EQ(contents(second.value()), "second");
+    EXPECT_FALSE(fs::exists(events));
+}
+
+TEST(DateFormats, TruncatesAndSurvivesTheFilesRounding)
+{
+    struct Case
+    {
+        double referenceSeconds;
+        const char* seconds;
+        const char* milliseconds;
+    };
+    const Case cases[] = {
+        {794000000.0, "2026-02-28T19:33:20Z", "2026-02-28T19:33:20.000Z"},
+        {794000000.123, "2026-02-28T19:33:20Z", "2026-02-28T19:33:20.123Z"},
+        {794000000.9999, "2026-02-28T19:33:20Z", "2026-02-28T19:33:20.999Z"},
+        {794000009.5, "2026-02-28T19:33:29Z", "2026-02-28T19:33:29.500Z"},
+        {0.001, "2001-01-01T00:00:00Z", "2001-01-01T00:00:00.001Z"},
+        {-0.5, "2000-12-31T23:59:59Z", "2000-12-31T23:59:59.500Z"},
+    };
+    for (const Case& c : cases) {
+        const core::Date date = core::dateFromReferenceSeconds(c.referenceSeconds);
+        EXPECT_EQ(iso8601Seconds(date), c.seconds) << c.referenceSeconds;
+        EXPECT_EQ(iso8601Milliseconds(date), c.milliseconds) << c.referenceSeconds;
+    }
+}
+
+TEST(DateFormats, ParsesOnlyWhatItWrites)
+{
+    const auto parsed = parseIso8601Seconds("2026-03-01T14:05:09Z");
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(iso8601Seconds(*parsed), "2026-03-01T14:05:09Z");
+    for (const char* bad : {"2026-02-30T14:05:09Z", "2026-03-01T14:05:09", "2026-03-01 14:05:09Z",
+                            "2026-03-01T14:05:09.123Z", "2026-13-01T14:05:09Z", "2026-03-01T24:00:00Z"}) {
+        EXPECT_FALSE(parseIso8601Seconds(bad)) << bad;
+    }
+}
+
+} // namespace
+} // namespace exitwise::app

@@ -1,0 +1,285 @@
+// SPDX-License-Identifier: MIT
+#include "app/monitor/AppMonitor.h"
+#include "app/stores/TerminationEventLedger.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+namespace exitwise::app {
+namespace {
+
+using core::QuitAttribution;
+using core::TerminationReason;
+using namespace std::chrono_literals;
+
+const core::Date T0 = core::dateFromReferenceSeconds(786300000.0);
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+RunningApplication app(std::optional<std::string> name, std::int32_t pid, std::optional<std::string> id = {})
+{
+    return RunningApplication{std::move(name), std::move(id), pid, std::nullopt};
+}
+
+// A log tool that answers from a table, optionally slowly, and remembers what it was asked.
+struct FakeLog
+{
+    std::mutex mutex;
+    std::map<std::string, std::string> outputBySubstring;
+    std::map<std::string, std::chrono::milliseconds> delayBySubstring;
+    std::vector<std::string> predicates;
+    std::vector<std::pair<core::Date, core::Date>> windows;
+
+    AppMonitor::LogQuery query()
+    {
+        return [this](core::Date start, core::Date end, const std::string& predicate,
+                      std::chrono::seconds timeout) -> std::optional<std::string> {
+            EXPECT_EQ(timeout, 2s);
+            std::optional<std::string> output;
+            std::chrono::milliseconds delay{0};
+            {
+                const std::lock_guard lock(mutex);
+                predicates.push_back(predicate);
+                windows.emplace_back(start, end);
+                for (const auto& [key, text] : outputBySubstring) {
+                    if (predicate.find(key) != std::string::npos) {
+                        output = text;
+                    }
+                }
+                for (const auto& [key, d] : delayBySubstring) {
+                    if (predicate.find(key) != std::string::npos) {
+                        delay = d;
+                    }
+                }
+            }
+            std::this_thread::sleep_for(delay);
+            return output;
+        };
+    }
+    std::size_t calls()
+    {
+        const std::lock_guard lock(mutex);
+        return predicates.size();
+    }
+};
+
+class AppMonitorTest : public ::testing::Test
+{
+protected:
+    AppMonitorTest()
+        : directory(std::filesystem::path(::testing::TempDir())
+                    / ("monitor-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-"
+                       + ::testing::UnitTest::GetInstance()->current_test_info()->name()))
+    {
+        std::filesystem::remove_all(directory);
+        std::filesystem::create_directories(directory);
+        ledger = std::make_shared<TerminationEventLedger>(directory);
+        monitor = std::make_unique<AppMonitor>(workspace, ledger, log.query(), "exitwise");
+        monitor->setClock([this] { return now; });
+        monitor->setOnTermination([this](const MonitoredTermination& t) {
+            // The ledger already holds the line when the callback runs.
+            ledgerSizeAtCallback.push_back(ledger->readAll().size());
+            recorded.push_back(t);
+        });
+        monitor->start();
+    }
+    ~AppMonitorTest() override
+    {
+        monitor.reset();
+        std::filesystem::remove_all(directory);
+    }
+
+    void terminate(const RunningApplication& application) { emit workspace.applicationTerminated(application); }
+
+    std::filesystem::path directory;
+    WorkspaceEvents workspace;
+    FakeLog log;
+    std::shared_ptr<TerminationEventLedger> ledger;
+    std::unique_ptr<AppMonitor> monitor;
+    core::Date now = T0;
+    std::vector<MonitoredTermination> recorded;
+    std::vector<std::size_t> ledgerSizeAtCallback;
+};
+
+TEST_F(AppMonitorTest, ShutdownNoticeExplainsTerminationsWithinFifteenSeconds)
+{
+    emit workspace.willPowerOff();
+    now = T0 + core::Seconds(10);
+    terminate(app("Preview", 10));
+    terminate(app("Mail", 11));
+    ASSERT_EQ(recorded.size(), 2u);
+    for (const auto& t : recorded) {
+        EXPECT_EQ(t.terminationReason, TerminationReason::quit);
+        EXPECT_EQ(t.terminationQuitAttribution, QuitAttribution::shutdown);
+        EXPECT_EQ(t.terminationRawValue, "System shutdown/restart request");
+    }
+    EXPECT_EQ(log.calls(), 0u);
+
+    now = T0 + core::Seconds(20);
+    emit workspace.sessionDidResignActive();
+    now = T0 + core::Seconds(26);
+    terminate(app("Notes", 12));
+    EXPECT_EQ(recorded.back().terminationQuitAttribution, QuitAttribution::logout);
+
+    // 16 seconds after the last notice the log is asked instead.
+    now = T0 + core::Seconds(20 + 16);
+    terminate(app("Music", 13));
+    ASSERT_TRUE(waitUntil([&] { return recorded.size() == 4; }));
+    EXPECT_EQ(log.calls(), 1u);
+    EXPECT_EQ(recorded.back().terminationRawValue, "NSWorkspace didTerminateApplicationNotification");
+    EXPECT_EQ(recorded.back().terminationQuitAttribution, QuitAttribution::unknown);
+}
+
+TEST_F(AppMonitorTest, LogEvidenceClassifiesTheTermination)
+{
+    log.outputBySubstring["Sketch"] = "2026-12-07 10:00:01 kernel[0]: Sketch Pad[812] killed by SIGKILL\n";
+    terminate(app("Sketch Pad", 812, "org.example.Sketch"));
+    ASSERT_TRUE(waitUntil([&] { return recorded.size() == 1; }));
+    const MonitoredTermination& t = recorded.front();
+    EXPECT_EQ(t.terminationReason, TerminationReason::killed);
+    EXPECT_EQ(t.terminationRawValue, "log show: kill evidence for Sketch Pad");
+    EXPECT_EQ(t.terminationQuitAttribution, std::nullopt);
+    EXPECT_EQ(t.terminatedAt, T0);
+    ASSERT_EQ(log.windows.size(), 1u);
+    EXPECT_EQ(log.windows[0].first, T0 - core::Seconds(8));
+    EXPECT_EQ(log.windows[0].second, T0 + core::Seconds(2));
+    EXPECT_EQ(log.predicates[0],
+              R"((process IN {"launchd", "runningboardd", "ReportCrash", "kernel", "loginwindow"}) AND )"
+              R"((eventMessage CONTAINS[c] "Sketch Pad" OR eventMessage CONTAINS[c] "org.example.Sketch" OR )"
+              R"(eventMessage CONTAINS[c] "812"))");
+
+    const auto entries = ledger->readAll();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].appName, "Sketch Pad");
+    EXPECT_EQ(entries[0].pid, 812);
+    EXPECT_EQ(entries[0].source, "NSWorkspace.didTerminateApplicationNotification");
+    EXPECT_EQ(entries[0].terminationReason, TerminationReason::killed);
+    EXPECT_EQ(ledgerSizeAtCallback, (std::vector<std::size_t>{1}));
+}
+
+TEST_F(AppMonitorTest, RecordsLeaveInNoticeOrderWhateverTheQueryTimes)
+{
+    log.delayBySubstring["Slow"] = 150ms;
+    log.outputBySubstring["Fast"] = "2026-12-07 10:00:01 ReportCrash[1]: Fast EXC_BAD_ACCESS\n";
+    terminate(app("Slow", 1));
+    terminate(app("Fast", 2));
+    emit workspace.willPowerOff();
+    terminate(app("Instant", 3)); // needs no query, still waits its turn
+    EXPECT_TRUE(recorded.empty());
+    ASSERT_TRUE(waitUntil([&] { return recorded.size() == 3; }));
+    EXPECT_EQ(recorded[0].appName, "Slow");
+    EXPECT_EQ(recorded[1].appName, "Fast");
+    EXPECT_EQ(recorded[1].terminationReason, TerminationReason::crashed);
+    EXPECT_EQ(recorded[2].appName, "Instant");
+    EXPECT_EQ(ledgerSizeAtCallback, (std::vector<std::size_t>{1, 2, 3}));
+    const auto entries = ledger->readAll();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[2].appName, "Instant");
+}
+
+TEST_F(AppMonitorTest, NamingOwnApplicationAndLaunchTimes)
+{
+    emit workspace.applicationLaunched(app("Preview", 40));
+    now = T0 + core::Seconds(30);
+    terminate(app("  ", 41));
+    terminate(app(std::nullopt, 42, "org.example.Tool"));
+    terminate(app("Exitwise", 43, "exitwise"));
+    terminate(app("Preview", 40));
+    ASSERT_TRUE(waitUntil([&] { return recorded.size() == 3; }));
+    EXPECT_EQ(recorded[0].appName, "Unknown App");
+    EXPECT_EQ(log.predicates[0],
+              R"((process IN {"launchd", "runningboardd", "ReportCrash", "kernel", "loginwindow"}) AND )"
+              R"((eventMessage CONTAINS[c] "41"))");
+    EXPECT_EQ(recorded[1].appName, "org.example.Tool");
+    EXPECT_EQ(recorded[2].appName, "Preview");
+    EXPECT_EQ(recorded[2].launchedAt, T0);
+    EXPECT_EQ(recorded[0].launchedAt, std::nullopt);
+
+    // Stopping forgets launch times; nothing is recorded while stopped.
+    emit workspace.applicationLaunched(app("Preview", 50));
+    monitor->stop();
+    monitor->stop();
+    terminate(app("Preview", 50));
+    monitor->start();
+    monitor->start();
+    terminate(app("Preview", 50));
+    ASSERT_TRUE(waitUntil([&] { return recorded.size() == 4; }));
+    EXPECT_EQ(recorded[3].launchedAt, std::nullopt);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(recorded.size(), 4u);
+    EXPECT_EQ(ledger->readAll().size(), 4u);
+}
+
+TEST(QuitEvidence, OutputClassification)
+{
+    using R = TerminationReason;
+    struct Case
+    {
+        const char* output;
+        std::optional<R> reason;
+        const char* raw;
+        std::optional<QuitAttribution> attribution;
+    };
+    const Case cases[] = {
+        {"2026-01-01 00:00:00 loginwindow[1]: QUIT:asn exitStatus=137 SIGKILL\n", R::quit,
+         "log show: loginwindow force-quit evidence (QUIT:asn exitStatus=137) for App", QuitAttribution::logout},
+        {"2026-01-01 00:00:00 kernel: App killed after SIGTERM\n", R::quit, "log show: quit/exit evidence for App",
+         QuitAttribution::unknown},
+        {"2026-01-01 00:00:00 kernel: App Killed\n", R::killed, "log show: kill evidence for App", std::nullopt},
+        {"2026-01-01 00:00:00 kernel: signal 9 sent\n", R::killed, "log show: kill evidence for App", std::nullopt},
+        {"2026-01-01 00:00:00 ReportCrash: EXC_BAD_ACCESS\n", R::crashed, "log show: crash evidence for App",
+         std::nullopt},
+        {"2026-01-01 00:00:00 kernel: App: Abort trap: 6\n", R::crashed, "log show: abort evidence for App",
+         std::nullopt},
+        {"2026-01-01 00:00:00 kernel: SIGABRT and SIGKILL\n", R::crashed, "log show: abort evidence for App",
+         std::nullopt},
+        {"2026-01-01 00:00:00 launchd: exited with code 0\n", R::quit, "log show: quit/exit evidence for App",
+         QuitAttribution::unknown},
+        {"2026-01-01 00:00:00 launchd: nothing to see\n", std::nullopt, "", std::nullopt},
+        // A banner that repeats the search terms is not evidence.
+        {"Filtering the log data using \"process IN {\"ReportCrash\"} AND eventMessage CONTAINS[c] \"killed\"\"\n",
+         std::nullopt, "", std::nullopt},
+        {"", std::nullopt, "", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto result = QuitEvidence::classify(c.output, "App");
+        if (!c.reason) {
+            EXPECT_EQ(result, std::nullopt) << c.output;
+            continue;
+        }
+        ASSERT_TRUE(result.has_value()) << c.output;
+        EXPECT_EQ(result->reason, *c.reason) << c.output;
+        EXPECT_EQ(result->rawValue, c.raw) << c.output;
+        EXPECT_EQ(result->attribution, c.attribution) << c.output;
+    }
+}
+
+TEST(QuitEvidence, PredicateEscapesAndSkipsBlankTerms)
+{
+    EXPECT_EQ(QuitEvidence::escapedTerm(R"(My "Quoted" \App)"), R"(My \"Quoted\" \\App)");
+    EXPECT_EQ(QuitEvidence::predicate(std::string(" a\"b\\c "), std::string("  "), std::nullopt),
+              R"((process IN {"launchd", "runningboardd", "ReportCrash", "kernel", "loginwindow"}) AND )"
+              R"((eventMessage CONTAINS[c] "a\"b\\c"))");
+    EXPECT_EQ(QuitEvidence::predicate(std::nullopt, std::nullopt, std::nullopt), std::nullopt);
+    EXPECT_EQ(QuitEvidence::identifier(std::nullopt, std::nullopt, 7), "7");
+}
+
+} // namespace
+} // namespace exitwise::app

@@ -1,0 +1,200 @@
+// SPDX-License-Identifier: MIT
+#include "app/stores/EventLedgerReconciler.h"
+
+#include "app/RecordFiles.h"
+#include "support/SampleEvents.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <random>
+
+namespace exitwise::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(LedgerMatching, IdentityTimeReasonAndAttributionRules)
+{
+    const AppEvent base = test::fullEvent("Sketch", test::sampleTime());
+    struct Case
+    {
+        const char* name;
+        std::function<void(TerminationLedgerEntry&, AppEvent&)> change;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"identical", [](auto&, auto&) {}, true},
+        {"2.0 s apart", [](auto& e, auto&) { e.terminatedAt += core::Seconds(2.0); }, true},
+        {"2.0 s apart the other way", [](auto&, auto& v) { v.terminatedAt += core::Seconds(2.0); }, true},
+        {"2.1 s apart", [](auto& e, auto&) { e.terminatedAt += core::Seconds(2.1); }, false},
+        {"entry without bundle, same name", [](auto& e, auto&) { e.bundleIdentifier.reset(); }, true},
+        {"entry without bundle, other name",
+         [](auto& e, auto&) {
+             e.bundleIdentifier.reset();
+             e.appName = "Other";
+         },
+         false},
+        {"same bundle, other name", [](auto& e, auto&) { e.appName = "Renamed"; }, true},
+        {"other bundle, same name", [](auto& e, auto&) { e.bundleIdentifier = "org.other.desktop"; }, false},
+        {"other pid", [](auto& e, auto&) { e.pid = 999; }, false},
+        {"event without pid",
+         [](auto& e, auto& v) {
+             e.pid = 999;
+             v.pid.reset();
+         },
+         true},
+        {"event without reason",
+         [](auto& e, auto& v) {
+             e.terminationReason = core::TerminationReason::quit;
+             v.terminationReason.reset();
+         },
+         true},
+        {"crashed event, quit entry",
+         [](auto& e, auto&) { e.terminationReason = core::TerminationReason::quit; }, false},
+        {"logout entry, event without attribution",
+         [](auto& e, auto& v) {
+             e.terminationQuitAttribution = core::QuitAttribution::logout;
+             v.terminationQuitAttribution.reset();
+         },
+         true},
+        {"different attributions",
+         [](auto& e, auto&) { e.terminationQuitAttribution = core::QuitAttribution::logout; }, false},
+    };
+    for (const Case& c : cases) {
+        AppEvent event = base;
+        TerminationLedgerEntry entry = test::ledgerEntryFor(base, test::sampleTime(1));
+        c.change(entry, event);
+        EXPECT_EQ(ledgerEntryMatches(entry, event, 2.0), c.matches) << c.name;
+    }
+}
+
+class Reconciler : public ::testing::Test
+{
+protected:
+    fs::path directory() const { return m_temp.path().toStdString(); }
+
+    QTemporaryDir m_temp;
+    EventLedgerReconciler m_reconciler{directory()};
+};
+
+TEST_F(Reconciler, ReportsUnmatchedEntriesNewestFirstAndSkipsYoungOnes)
+{
+    const core::Date now = test::sampleTime(1000);
+    const AppEvent recorded = test::fullEvent("Recorded", test::sampleTime(100));
+    std::vector<TerminationLedgerEntry> entries = {
+        test::ledgerEntryFor(test::fullEvent("Old", test::sampleTime(10)), test::sampleTime(11)),
+        test::ledgerEntryFor(recorded, test::sampleTime(101)),
+        test::ledgerEntryFor(test::fullEvent("Newer", test::sampleTime(500)), test::sampleTime(501)),
+        test::ledgerEntryFor(test::fullEvent("Young", test::sampleTime(996)), now - core::Seconds(3)),
+        test::ledgerEntryFor(test::fullEvent("Middle", test::sampleTime(200)), test::sampleTime(201)),
+    };
+    TerminationEventLedger ledger(directory());
+    for (const auto& entry : entries) {
+        ledger.append(entry);
+    }
+
+    const EventLedgerReconciliationReport report = m_reconciler.reconcile({recorded}, now);
+    EXPECT_EQ(report.generatedAt, now);
+    EXPECT_EQ(report.evidenceCount, 5);
+    EXPECT_EQ(report.recordedEventCount, 1);
+    ASSERT_EQ(report.mismatchCount, 3);
+    ASSERT_EQ(report.mismatches.size(), 3u);
+    EXPECT_EQ(report.mismatches[0].appName, "Newer");
+    EXPECT_EQ(report.mismatches[1].appName, "Middle");
+    EXPECT_EQ(report.mismatches[2].appName, "Old");
+    EXPECT_EQ(report.mismatches[0].ledgerEntryID, entries[2].id);
+    EXPECT_EQ(report.mismatches[0].reason, "No recorded AppEvent within 2.0s and same identity");
+
+    // The report file is pretty-printed with sorted keys and holds the same report.
+    const std::string text = records::readFile(m_reconciler.reportURL()).value();
+    EXPECT_EQ(text.rfind("{\n  \"evidenceCount\": 5,", 0), 0u) << text;
+    EXPECT_EQ(decodeEventLedgerReconciliationReport(core::json::parse(text)), report);
+}
+
+TEST(ReconciliationReportText, MatchesTheGeneralPrettyPrinter)
+{
+    EventLedgerReconciliationReport report;
+    report.generatedAt = test::sampleTime(0.1);
+    report.evidenceCount = 3;
+    report.recordedEventCount = 2;
+    EXPECT_EQ(prettyReportJson(report), core::json::dumpPretty(encode(report))) << "no mismatches";
+
+    TerminationLedgerEntry odd = test::ledgerEntryFor(
+        test::fullEvent("Caf\u00e9 \"Q\"\\\t\x01", test::sampleTime(-0.5)), test::sampleTime());
+    odd.terminationRawValue = "line\nbreak \x7f \xF0\x9F\x98\x80";
+    TerminationLedgerEntry bare = odd;
+    bare.bundleIdentifier.reset();
+    bare.pid.reset();
+    bare.terminationRawValue.reset();
+    bare.terminationQuitAttribution.reset();
+    bare.appName = "Invalid \xC3 byte";
+    bare.terminatedAt = core::dateFromReferenceSeconds(-1234.000001);
+    report = EventLedgerReconciler("/nonexistent").buildReport({odd, bare}, {}, test::sampleTime(100));
+    ASSERT_EQ(report.mismatchCount, 2);
+    EXPECT_EQ(prettyReportJson(report), core::json::dumpPretty(encode(report)));
+}
+
+TEST_F(Reconciler, YoungEntryIsCountedButNeverReportedEvenWithoutEvents)
+{
+    const core::Date now = test::sampleTime(100);
+    TerminationEventLedger(directory())
+        .append(test::ledgerEntryFor(test::fullEvent("A", test::sampleTime(96)), now - core::Seconds(3)));
+    const auto report = m_reconciler.reconcile({}, now);
+    EXPECT_EQ(report.evidenceCount, 1);
+    EXPECT_EQ(report.mismatchCount, 0);
+}
+
+TEST_F(Reconciler, MissingLedgerGivesAnEmptyReportThatIsStillWritten)
+{
+    const auto report =
+        m_reconciler.reconcile({test::fullEvent("A", test::sampleTime())}, test::sampleTime(10));
+    EXPECT_EQ(report.evidenceCount, 0);
+    EXPECT_EQ(report.recordedEventCount, 1);
+    EXPECT_TRUE(report.mismatches.empty());
+    EXPECT_TRUE(fs::exists(m_reconciler.reportURL()));
+}
+
+// The time-indexed search must agree with trying every event for every entry.
+TEST(ReconcilerIndex, AgreesWithTheExhaustiveSearch)
+{
+    std::mt19937 random(7);
+    const char* names[] = {"A", "B", "C"};
+    const EventLedgerReconciler reconciler("/nonexistent");
+    for (int round = 0; round < 20; ++round) {
+        std::vector<AppEvent> events;
+        std::vector<TerminationLedgerEntry> entries;
+        for (int i = 0; i < 40; ++i) {
+            AppEvent event =
+                test::fullEvent(names[random() % 3], test::sampleTime(random() % 200 / 4.0), random() % 2);
+            if (random() % 3 == 0) {
+                event.bundleIdentifier.reset();
+            }
+            if (random() % 4 == 0) {
+                event.terminationReason.reset();
+            }
+            entries.push_back(test::ledgerEntryFor(
+                test::fullEvent(names[random() % 3], test::sampleTime(random() % 200 / 4.0), random() % 2),
+                test::sampleTime(60)));
+            events.push_back(std::move(event));
+        }
+        const auto report = reconciler.buildReport(entries, events, test::sampleTime(100));
+        std::vector<Uuid> expected;
+        for (const auto& entry : entries) {
+            if (std::none_of(events.begin(), events.end(),
+                             [&](const AppEvent& e) { return ledgerEntryMatches(entry, e, 2.0); })) {
+                expected.push_back(entry.id);
+            }
+        }
+        std::vector<Uuid> actual;
+        for (const auto& m : report.mismatches) {
+            actual.push_back(m.ledgerEntryID);
+        }
+        std::sort(expected.begin(), expected.end());
+        std::sort(actual.begin(), actual.end());
+        EXPECT_EQ(actual, expected) << "round " << round;
+    }
+}
+
+} // namespace
+} // namespace exitwise::app

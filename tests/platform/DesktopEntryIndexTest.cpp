@@ -1,0 +1,206 @@
+// SPDX-License-Identifier: MIT
+#include "platform/linux/DesktopEntryIndex.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <thread>
+
+namespace exitwise::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempTree
+{
+public:
+    TempTree()
+    {
+        std::string pattern = (fs::temp_directory_path() / "exitwise-index-XXXXXX").string();
+        m_root = mkdtemp(pattern.data());
+    }
+    ~TempTree()
+    {
+        std::error_code ignored;
+        fs::remove_all(m_root, ignored);
+    }
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+
+    [[nodiscard]] const fs::path& root() const { return m_root; }
+
+    fs::path write(const fs::path& relative, const std::string& text, bool executable = false) const
+    {
+        const fs::path path = m_root / relative;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << text;
+        if (executable) {
+            chmod(path.c_str(), 0755);
+        }
+        return path;
+    }
+
+private:
+    fs::path m_root;
+};
+
+std::string app(const std::string& name, const std::string& exec, const std::string& extra = {})
+{
+    return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n" + extra;
+}
+
+std::vector<std::string> idsFor(const DesktopEntryIndex& index, const std::string& program)
+{
+    std::vector<std::string> ids;
+    for (const DesktopEntry* entry : index.byProgram(program)) {
+        ids.push_back(entry->id);
+    }
+    return ids;
+}
+
+TEST(DesktopEntryIndex, FirstFileForAnIdDecides)
+{
+    TempTree tree;
+    tree.write("home/applications/org.a.App.desktop", app("Home A", "a"));
+    tree.write("sys/applications/org.a.App.desktop", app("System A", "a"));
+    tree.write("sys/applications/kde/konsole.desktop", app("Konsole", "konsole"));
+    tree.write("home/applications/masked.desktop", app("Masked", "masked", "Hidden=true\n"));
+    tree.write("sys/applications/masked.desktop", app("Masked", "masked"));
+    tree.write("home/applications/link.desktop", "[Desktop Entry]\nType=Link\nName=L\nURL=x\n");
+    tree.write("sys/applications/link.desktop", app("Link App", "link-app"));
+    tree.write("sys/applications/exitwise.desktop", app("Exitwise", "exitwise"));
+    tree.write("sys/applications/uninstalled.desktop", app("Gone", "gone", "TryExec=/nonexistent/gone\n"));
+    tree.write("sys/applications/junk.desktop", std::string("\0\xff[Desktop Entry]\n\0Type", 24));
+    tree.write("sys/applications/notes.txt", app("Not An Entry", "notes"));
+
+    const DesktopEntryIndex index(
+        {{tree.root() / "home/applications", tree.root() / "sys/applications"}, {}, "", "exitwise"});
+
+    ASSERT_NE(index.byId("org.a.App"), nullptr);
+    EXPECT_EQ(index.byId("org.a.App")->name, "Home A");
+    EXPECT_EQ(index.byId("org.a.App")->path, tree.root() / "home/applications/org.a.App.desktop");
+    ASSERT_NE(index.byId("kde-konsole"), nullptr);
+    EXPECT_EQ(index.byId("kde-konsole")->name, "Konsole");
+    EXPECT_EQ(index.byId("masked"), nullptr);
+    EXPECT_EQ(index.byId("link"), nullptr);
+    EXPECT_TRUE(idsFor(index, "link-app").empty());
+    EXPECT_EQ(index.byId("exitwise"), nullptr);
+    EXPECT_TRUE(idsFor(index, "exitwise").empty());
+    EXPECT_EQ(index.byId("uninstalled"), nullptr);
+    EXPECT_EQ(index.byId("junk"), nullptr);
+    EXPECT_EQ(index.byId("notes"), nullptr);
+    EXPECT_EQ(index.entries().size(), 2U);
+}
+
+TEST(DesktopEntryIndex, ProgramsAreFoundByEveryNameTheyRunUnder)
+{
+    TempTree tree;
+    const fs::path real = tree.write("bin/real-editor", "#!/bin/true\n", true);
+    fs::create_symlink(real, tree.root() / "bin/editor");
+    tree.write("apps/editor.desktop", app("Editor", "editor %F"));
+    tree.write("apps/tool.desktop", app("Tool", "python3 /opt/tool/tool.py"));
+    tree.write("apps/shell.desktop", app("Shell", "bash"));
+    tree.write("apps/wrapped.desktop", app("Wrapped", "env A=1 /opt/w/wrapped-bin --x"));
+    tree.write("apps/tried.desktop", app("Tried", "launch-tried", "TryExec=" + real.string() + "\n"));
+    tree.write("apps/helper.desktop", app("Helper", "/opt/helper/helper", "NoDisplay=true\n"));
+    tree.write("apps/top.desktop", app("Top", "htop", "Terminal=true\n"));
+    tree.write("apps/org.x.Flat.desktop", app("Flat", "/usr/bin/flatpak run --branch=stable org.x.Flat %U"));
+
+    const DesktopEntryIndex index({{tree.root() / "apps"}, {tree.root() / "bin"}, "", "exitwise"});
+
+    EXPECT_EQ(idsFor(index, "editor"), (std::vector<std::string>{"editor"}));
+    EXPECT_EQ(idsFor(index, "real-editor"), (std::vector<std::string>{"editor", "tried"}));
+    EXPECT_EQ(idsFor(index, "tool.py"), (std::vector<std::string>{"tool"}));
+    EXPECT_EQ(idsFor(index, "wrapped-bin"), (std::vector<std::string>{"wrapped"}));
+    EXPECT_EQ(idsFor(index, "launch-tried"), (std::vector<std::string>{"tried"}));
+    for (const char* wrapper : {"python3", "bash", "env", "flatpak"}) {
+        EXPECT_TRUE(idsFor(index, wrapper).empty()) << wrapper;
+    }
+    // Helpers and terminal tools are applications only when started as such.
+    EXPECT_TRUE(idsFor(index, "helper").empty());
+    EXPECT_TRUE(idsFor(index, "htop").empty());
+    EXPECT_NE(index.byId("helper"), nullptr);
+    ASSERT_NE(index.byFlatpakId("org.x.Flat"), nullptr);
+    EXPECT_EQ(index.byFlatpakId("org.x.Flat")->id, "org.x.Flat");
+}
+
+TEST(DesktopEntryIndex, ReloadsWhenDirectoriesChange)
+{
+    // Past the file system's timestamp tick, so each change shows in the directory's time.
+    auto nextTick = [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); };
+    TempTree tree;
+    tree.write("sys/applications/a.desktop", app("A", "a"));
+    DesktopEntryIndex index(
+        {{tree.root() / "home/applications", tree.root() / "sys/applications"}, {}, "", ""});
+    EXPECT_FALSE(index.reloadIfChanged());
+
+    nextTick();
+    tree.write("home/applications/b.desktop", app("B", "b")); // the directory appears
+    EXPECT_TRUE(index.reloadIfChanged());
+    EXPECT_NE(index.byId("b"), nullptr);
+    EXPECT_FALSE(index.reloadIfChanged());
+
+    nextTick();
+    tree.write("sys/applications/vendor/c.desktop", app("C", "c"));
+    EXPECT_TRUE(index.reloadIfChanged());
+    EXPECT_NE(index.byId("vendor-c"), nullptr);
+
+    nextTick();
+    fs::remove(tree.root() / "sys/applications/a.desktop");
+    EXPECT_TRUE(index.reloadIfChanged());
+    EXPECT_EQ(index.byId("a"), nullptr);
+}
+
+TEST(DesktopEntryEnvironment, FollowsTheXdgRules)
+{
+    TempTree tree;
+    fs::create_directories(tree.root() / "data/flatpak/exports/share/applications");
+    auto environment = [&](std::map<std::string, std::string> variables) {
+        DesktopEntryEnvironment result =
+            DesktopEntryEnvironment::fromEnvironment([&](const char* name) -> std::optional<std::string> {
+                const auto it = variables.find(name);
+                return it == variables.end() ? std::nullopt : std::optional(it->second);
+            });
+        // The system-wide Flatpak and Snap directories depend on the machine.
+        std::erase_if(result.applicationDirs,
+                      [](const fs::path& dir) { return dir.string().starts_with("/var/lib/"); });
+        return result;
+    };
+    using Paths = std::vector<fs::path>;
+
+    const DesktopEntryEnvironment defaults = environment({{"HOME", "/home/ann"}});
+    EXPECT_EQ(defaults.applicationDirs, (Paths{"/home/ann/.local/share/applications",
+                                               "/usr/local/share/applications", "/usr/share/applications"}));
+    EXPECT_EQ(defaults.executableDirs, (Paths{"/usr/local/bin", "/usr/bin", "/bin"}));
+    EXPECT_EQ(defaults.messagesLocale, "");
+
+    const DesktopEntryEnvironment relative =
+        environment({{"HOME", "/home/ann"},
+                     {"XDG_DATA_HOME", "relative/share"},
+                     {"XDG_DATA_DIRS", "/opt/share:relative::/usr/share/"},
+                     {"PATH", "/opt/bin:bin"},
+                     {"LC_ALL", ""},
+                     {"LC_MESSAGES", "de_DE.UTF-8"},
+                     {"LANG", "fr_FR.UTF-8"}});
+    EXPECT_EQ(relative.applicationDirs, (Paths{"/home/ann/.local/share/applications",
+                                               "/opt/share/applications", "/usr/share/applications"}));
+    EXPECT_EQ(relative.executableDirs, (Paths{"/opt/bin"}));
+    EXPECT_EQ(relative.messagesLocale, "de_DE.UTF-8");
+
+    const fs::path data = tree.root() / "data";
+    const DesktopEntryEnvironment flatpak =
+        environment({{"XDG_DATA_HOME", data.string()}, {"XDG_DATA_DIRS", "/usr/share"}, {"LANG", "sv_SE"}});
+    EXPECT_EQ(flatpak.applicationDirs,
+              (Paths{data / "applications", data / "flatpak/exports/share/applications",
+                     "/usr/share/applications"}));
+    EXPECT_EQ(flatpak.messagesLocale, "sv_SE");
+}
+
+} // namespace
+} // namespace exitwise::platform

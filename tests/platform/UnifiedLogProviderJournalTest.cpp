@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: MIT
+// The provider over the journal store and the exitwise-log tool, on journals made in the test.
+
+#include "core/DiagnosisEngine.h"
+#include "core/evidence/UnifiedLogProvider.h"
+#include "platform/linux/JournalLogStore.h"
+#include "platform/linux/SubprocessLogTool.h"
+#include "support/CorePrinters.h"
+#include "support/JournalFixture.h"
+#include "support/ScriptDirectory.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace exitwise::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using core::Signal;
+using core::TerminationReason;
+using test::JournalFixture;
+using test::JournalRecord;
+
+constexpr double kT = 1700000000.0;
+const core::Date kTerminatedAt = core::dateFromSecondsSince1970(kT);
+const std::string kOomLine =
+    "Out of memory: Killed process 812 (Sketch Pad) total-vm:4194304kB, anon-rss:3145728kB";
+
+core::EventContext sketchPad(TerminationReason reason)
+{
+    return core::EventContext("Sketch Pad", std::nullopt, 812, std::nullopt, kTerminatedAt, reason,
+                              std::nullopt, std::nullopt, 180.0);
+}
+
+class UnifiedLogProviderJournal : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!JournalFixture::available()) {
+            GTEST_SKIP() << JournalFixture::kRemoteTool << " is missing (package systemd-journal-remote)";
+        }
+    }
+
+    std::shared_ptr<JournalLogStore> store() const
+    {
+        return std::make_shared<JournalLogStore>(m_journal.directory());
+    }
+
+    JournalFixture m_journal;
+};
+
+TEST_F(UnifiedLogProviderJournal, OomKillerLineGivesADirectMemorySignal)
+{
+    ASSERT_EQ(m_journal.write({
+                  {kT - 300, "kernel", std::nullopt, "", "", "Sketch Pad killed by jetsam long before"},
+                  {kT - 10, "kernel", std::nullopt, "", "", kOomLine},
+                  {kT + 200, "kernel", std::nullopt, "", "", "Sketch Pad crashed after the window"},
+              }),
+              "");
+    const core::UnifiedLogProvider provider(store(), nullptr);
+    const core::Date at = core::dateFromSecondsSince1970(kT - 10);
+    EXPECT_EQ(provider.collectSignals(sketchPad(TerminationReason::killed)),
+              (std::vector<Signal>{
+                  core::TerminationSignal{at, TerminationReason::killed, "kernel: " + kOomLine, std::nullopt},
+                  core::JetsamSignal{at, kOomLine, core::MemoryPressureEvidence::directTermination},
+              }));
+}
+
+// The whole road for an OOM kill: the engine turns the kernel's line into its verdict.
+TEST_F(UnifiedLogProviderJournal, OomKillIsDiagnosedAsMemoryPressure)
+{
+    ASSERT_EQ(m_journal.write({{kT - 10, "kernel", std::nullopt, "", "", kOomLine}}), "");
+    const core::DiagnosisEngine engine({std::make_shared<core::UnifiedLogProvider>(store(), nullptr)});
+    const auto diagnosis = engine.diagnose(sketchPad(TerminationReason::killed), {}, true);
+    EXPECT_EQ(diagnosis.dominantCause, core::DominantCause::killedJetsamMemory);
+    EXPECT_EQ(diagnosis.confidence, core::Confidence::high);
+}
+
+TEST_F(UnifiedLogProviderJournal, BusyWindowStopsAtMaxEntries)
+{
+    std::vector<JournalRecord> records;
+    for (int i = 0; i < 400; ++i) {
+        records.push_back({kT - 100 + i * 0.25, "sketchpad", 812, "", "", "Sketch Pad unresponsive"});
+    }
+    ASSERT_EQ(m_journal.write(records), "");
+    EXPECT_EQ(core::UnifiedLogProvider(store(), nullptr)
+                  .collectSignals(sketchPad(TerminationReason::killed))
+                  .size(),
+              250u);
+}
+
+TEST_F(UnifiedLogProviderJournal, CorrelatedPressureDependsOnTheReason)
+{
+    ASSERT_EQ(m_journal.write({
+                  {kT - 10, "kernel", std::nullopt, "", "", "memorystatus: Sketch Pad under pressure"},
+                  {kT + 5, "runningboardd", 77, "", "", "Sketch Pad exited"},
+              }),
+              "");
+    const core::UnifiedLogProvider provider(store(), nullptr);
+    for (const auto& [reason, expected] :
+         {std::pair{TerminationReason::killed, true}, std::pair{TerminationReason::unknown, true},
+          std::pair{TerminationReason::quit, false}}) {
+        const auto signals = provider.collectSignals(sketchPad(reason));
+        const bool correlated = std::any_of(signals.begin(), signals.end(), [](const Signal& s) {
+            const auto* jetsam = s.as<core::JetsamSignal>();
+            return jetsam != nullptr && jetsam->evidence == core::MemoryPressureEvidence::correlatedPressure;
+        });
+        EXPECT_EQ(correlated, expected) << core::rawValue(reason);
+    }
+}
+
+TEST_F(UnifiedLogProviderJournal, FallbackRunsExitwiseLogOnTheSameJournal)
+{
+    ASSERT_EQ(m_journal.write({{kT - 10, "kernel", std::nullopt, "", "", kOomLine}}), "");
+    const auto unreadable = std::make_shared<JournalLogStore>(m_journal.directory() / "missing");
+    const auto tool = std::make_shared<SubprocessLogTool>(EXITWISE_LOG_BIN, m_journal.directory());
+    EXPECT_EQ(core::UnifiedLogProvider(unreadable, tool).collectSignals(sketchPad(TerminationReason::killed)),
+              (std::vector<Signal>{
+                  core::JetsamSignal{kTerminatedAt, "jetsam/memory pressure signal from unified log",
+                                     core::MemoryPressureEvidence::directTermination},
+                  core::TerminationSignal{kTerminatedAt, TerminationReason::killed, "log show: jetsam",
+                                          std::nullopt},
+              }));
+}
+
+TEST(UnifiedLogProviderTool, AToolPastItsDeadlineIsTerminatedAndItsOutputClassified)
+{
+    test::ScriptDirectory scripts;
+    core::UnifiedLogProviderOptions options;
+    options.toolTimeout = 400ms;
+    const auto context = sketchPad(TerminationReason::unknown);
+    const auto run = [&](const std::string& body) {
+        const auto tool = std::make_shared<SubprocessLogTool>(scripts.script("log", body));
+        return core::UnifiedLogProvider(nullptr, tool, options).collectSignals(context);
+    };
+
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(run("echo '2023-11-14 22:13:20.000000+0000 localhost launchd: Sketch Pad got SIGTERM'; exec "
+                  "sleep 30"),
+              (std::vector<Signal>{core::TerminationSignal{kTerminatedAt, TerminationReason::quit,
+                                                           "log show: SIGTERM/quit request",
+                                                           core::QuitAttribution::userRequest}}));
+    EXPECT_TRUE(run("exec sleep 30").empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s);
+}
+
+} // namespace
+} // namespace exitwise::platform

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace exitwise::test {
+
+// One journal entry to write; empty texts and an absent pid leave the field out.
+struct JournalRecord
+{
+    double time = 0;        // seconds since 1970
+    std::string identifier; // SYSLOG_IDENTIFIER
+    std::optional<int> pid; // _PID
+    std::string comm;       // _COMM
+    std::string exe;        // _EXE
+    std::string message;    // MESSAGE; any bytes
+};
+
+// A temporary directory of journal files built with systemd-journal-remote from export-format
+// text. Removed with the fixture.
+class JournalFixture
+{
+public:
+    static constexpr const char* kRemoteTool = "/lib/systemd/systemd-journal-remote";
+
+    // Tests skip when the tool (package systemd-journal-remote) is missing.
+    [[nodiscard]] static bool available();
+
+    JournalFixture();
+    ~JournalFixture();
+    JournalFixture(const JournalFixture&) = delete;
+    JournalFixture& operator=(const JournalFixture&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& directory() const { return m_directory; }
+
+    // Writes the records as the journal file `name` (ending in .journal); returns an error text,
+    // empty on success.
+    [[nodiscard]] std::string write(const std::vector<JournalRecord>& records,
+                                    const std::string& name = "fixture.journal") const;
+
+    // The export-format text for the records.
+    [[nodiscard]] static std::string exportText(const std::vector<JournalRecord>& records);
+
+private:
+    std::filesystem::path m_root;
+    std::filesystem::path m_directory;
+};
+
+} // namespace exitwise::test

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// Ready-made events and ledger entries for store tests and benchmarks.
+
+#include "app/AppEvent.h"
+#include "app/DiagnosisHash.h"
+#include "app/stores/TerminationLedgerEntry.h"
+
+#include <string>
+
+namespace exitwise::test {
+
+// 2026-02-28T19:33:20Z, a whole second, as the records store it.
+inline core::Date sampleTime(double offsetSeconds = 0)
+{
+    return core::dateFromReferenceSeconds(794000000.0 + offsetSeconds);
+}
+
+inline core::Diagnosis sampleDiagnosis(core::Date terminatedAt,
+                                       core::Confidence confidence = core::Confidence::high,
+                                       std::vector<core::Signal> signals = {})
+{
+    core::Diagnosis d;
+    d.endState = core::EndState::crash;
+    d.dominantCause = core::DominantCause::crashBug;
+    d.confidence = confidence;
+    d.signalsUsed = std::move(signals);
+    d.window = {terminatedAt - core::Seconds(180), terminatedAt + core::Seconds(180)};
+    d.explanation = {"The app crashed.", "A crash report was found.", "Update the app.", {}, std::nullopt};
+    return d;
+}
+
+// An event with every optional field absent.
+inline app::AppEvent minimalEvent(std::string appName, core::Date terminatedAt)
+{
+    app::AppEvent event;
+    event.id = app::Uuid::random();
+    event.appName = std::move(appName);
+    event.terminatedAt = terminatedAt;
+    event.diagnosis = sampleDiagnosis(terminatedAt);
+    return event;
+}
+
+// An event as the pipeline makes it, with every field the monitor knows.
+inline app::AppEvent fullEvent(std::string appName, core::Date terminatedAt, std::int32_t pid = 812)
+{
+    app::AppEvent event = minimalEvent(std::move(appName), terminatedAt);
+    event.bundleIdentifier = "org.example." + event.appName + ".desktop";
+    event.pid = pid;
+    event.appPath = "/usr/share/applications/" + *event.bundleIdentifier;
+    event.launchedAt = terminatedAt - core::Seconds(725.5);
+    event.terminationReason = core::TerminationReason::crashed;
+    event.terminationRawValue = "signal 11";
+    event.terminationQuitAttribution = core::QuitAttribution::unknown;
+    event.diagnosis.signalsUsed = {core::TerminationSignal{terminatedAt, core::TerminationReason::crashed,
+                                                           std::string("signal 11"), std::nullopt}};
+    event.diagnosisVersion = "0.1.0";
+    event.diagnosisHash = app::diagnosisHash(event.diagnosis);
+    event.diagnosisChanged = false;
+    return event;
+}
+
+// The ledger line the monitor would have written for `event`, captured at `capturedAt`.
+inline app::TerminationLedgerEntry ledgerEntryFor(const app::AppEvent& event, core::Date capturedAt)
+{
+    return app::TerminationLedgerEntry{app::Uuid::random(),
+                                       capturedAt,
+                                       event.appName,
+                                       event.bundleIdentifier,
+                                       event.pid,
+                                       event.appPath,
+                                       event.launchedAt,
+                                       event.terminatedAt,
+                                       event.terminationReason.value_or(core::TerminationReason::unknown),
+                                       event.terminationRawValue,
+                                       event.terminationQuitAttribution,
+                                       app::kWorkspaceTerminationSource};
+}
+
+} // namespace exitwise::test
