@@ -21,10 +21,10 @@ namespace {
 
 core::EventContext contextFor(const AppEvent& event)
 {
-    return core::EventContext(event.appName, event.bundleIdentifier, event.pid, event.launchedAt, event.terminatedAt,
-                              event.terminationReason.value_or(core::TerminationReason::unknown),
-                              event.terminationRawValue, event.terminationQuitAttribution,
-                              AppModel::kCorrelationSeconds);
+    return core::EventContext(
+        event.appName, event.bundleIdentifier, event.pid, event.launchedAt, event.terminatedAt,
+        event.terminationReason.value_or(core::TerminationReason::unknown), event.terminationRawValue,
+        event.terminationQuitAttribution, AppModel::kCorrelationSeconds);
 }
 
 std::string lowerRaw(core::Confidence confidence)
@@ -52,8 +52,9 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     m_diagnosisPool.setThreadPriority(QThread::LowPriority);
     m_diagnosisPool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
 
-    m_monitor = std::make_unique<AppMonitor>(*dependencies.workspace, m_ledger, std::move(dependencies.logQuery),
-                                             std::move(dependencies.ownBundleIdentifier));
+    m_monitor =
+        std::make_unique<AppMonitor>(*dependencies.workspace, m_ledger, std::move(dependencies.logQuery),
+                                     std::move(dependencies.ownBundleIdentifier));
     m_monitor->setClock(m_clock);
 
     // Load and reconcile; an unreadable file leaves the list empty (the store keeps it aside).
@@ -64,10 +65,10 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
         m_selectedEventID = m_events.front().id;
     }
 
-    m_productEvents.record(ProductAnalyticsEventName::appOpened,
-                           {{"existing_event_count", std::to_string(m_events.size())},
-                            {"build", currentDiagnosisVersion()}},
-                           now());
+    m_productEvents.record(
+        ProductAnalyticsEventName::appOpened,
+        {{"existing_event_count", std::to_string(m_events.size())}, {"build", currentDiagnosisVersion()}},
+        now());
 
     if (dependencies.broadcasts != nullptr) {
         connect(dependencies.broadcasts, &BroadcastCenter::posted, this,
@@ -95,7 +96,8 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     m_monitor->setOnTermination([self](const MonitoredTermination& termination) {
         if (self) {
             QMetaObject::invokeMethod(
-                self, [self, termination] {
+                self,
+                [self, termination] {
                     if (self) {
                         self->handleTermination(termination);
                     }
@@ -199,7 +201,8 @@ void AppModel::submitFeedback(FeedbackRating rating, const Uuid& eventID)
 
 const AppEvent* AppModel::event(const Uuid& id) const
 {
-    const auto it = std::find_if(m_events.begin(), m_events.end(), [&id](const AppEvent& e) { return e.id == id; });
+    const auto it =
+        std::find_if(m_events.begin(), m_events.end(), [&id](const AppEvent& e) { return e.id == id; });
     return it == m_events.end() ? nullptr : &*it;
 }
 
@@ -229,8 +232,8 @@ void AppModel::handleTermination(const MonitoredTermination& t)
     m_diagnosisPool.start([self, engine, version, clock, t] {
         const auto started = std::chrono::steady_clock::now();
         const core::EventContext context(t.appName, t.bundleIdentifier, t.pid, t.launchedAt, t.terminatedAt,
-                                         t.terminationReason, t.terminationRawValue, t.terminationQuitAttribution,
-                                         kCorrelationSeconds);
+                                         t.terminationReason, t.terminationRawValue,
+                                         t.terminationQuitAttribution, kCorrelationSeconds);
         core::Diagnosis diagnosis = engine.diagnose(context, {}, true);
         std::string hash = diagnosisHash(diagnosis);
         AppEvent event{Uuid::random(),
@@ -256,7 +259,8 @@ void AppModel::handleTermination(const MonitoredTermination& t)
         const std::int64_t timeToDiagnosisMS = std::max<std::int64_t>(0, elapsed.count());
         if (self) {
             QMetaObject::invokeMethod(
-                self, [self, event = std::move(event), timeToDiagnosisMS]() mutable {
+                self,
+                [self, event = std::move(event), timeToDiagnosisMS]() mutable {
                     if (self) {
                         self->record(std::move(event), timeToDiagnosisMS);
                     }
@@ -309,7 +313,8 @@ void AppModel::refreshRecentDiagnoses(int limit)
         if (stored == nullptr) {
             continue;
         }
-        const core::Diagnosis fresh = m_engine.diagnose(contextFor(*stored), stored->diagnosis.signalsUsed, false);
+        const core::Diagnosis fresh =
+            m_engine.diagnose(contextFor(*stored), stored->diagnosis.signalsUsed, false);
         const std::string newHash = diagnosisHash(fresh);
         const std::string oldHash = stored->diagnosisHash.value_or(diagnosisHash(stored->diagnosis));
 

@@ -43,8 +43,8 @@ public:
     struct Dependencies
     {
         std::filesystem::path dataDirectory;
-        WorkspaceEvents* workspace = nullptr;        // required; not owned
-        AppMonitor::LogQuery logQuery;               // the monitor's quit-evidence query
+        WorkspaceEvents* workspace = nullptr; // required; not owned
+        AppMonitor::LogQuery logQuery;        // the monitor's quit-evidence query
         std::optional<std::string> ownBundleIdentifier = "exitwise";
         core::DiagnosisEngine engine;                // with its providers
         std::function<void(const AppEvent&)> notify; // announces a new closure; may be empty

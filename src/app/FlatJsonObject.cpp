@@ -4,19 +4,11 @@
 #include "core/Text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace exitwise::app {
 
 namespace {
-
-// Per byte inside a string: 0 plain ASCII, 1 ends the fast scan ('"', '\\', control), 2 non-ASCII.
-constexpr std::array<std::uint8_t, 256> kStringClass = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (int c = 0; c < 256; ++c) {
-        table[static_cast<std::size_t>(c)] = c < 0x20 || c == '"' || c == '\\' ? 1 : c >= 0x80 ? 2 : 0;
-    }
-    return table;
-}();
 
 class Scanner
 {
@@ -57,66 +49,38 @@ public:
     }
 
     // A key: plain text without escapes, returned as a view into the line.
+    // A key: plain text without escapes, returned as a view into the line.
     bool key(std::string_view& out)
     {
-        if (!consume('"')) {
+        const Span span = plainSpan();
+        if (!span.found || span.special) {
             return false;
         }
-        const std::size_t start = m_pos;
-        bool ascii = true;
-        for (; m_pos < m_text.size(); ++m_pos) {
-            const auto c = static_cast<unsigned char>(m_text[m_pos]);
-            if (c == '"') {
-                out = m_text.substr(start, m_pos - start);
-                ++m_pos;
-                return ascii || core::text::isValidUtf8(out);
-            }
-            if (c == '\\' || c < 0x20) {
-                return false;
-            }
-            ascii = ascii && c < 0x80;
-        }
-        return false;
+        out = span.text;
+        return !span.nonAscii || core::text::isValidUtf8(out);
     }
 
     // A string value: a view into the line when it has no escapes, else decoded into `storage`.
     bool string(std::string_view& out, std::vector<std::unique_ptr<std::string>>& storage)
     {
-        if (!consume('"')) {
+        const std::size_t start = m_pos + 1;
+        const Span span = plainSpan();
+        if (!span.found) {
             return false;
         }
-        const std::size_t start = m_pos;
-        bool ascii = true;
-        while (m_pos < m_text.size()) {
-            const auto c = static_cast<unsigned char>(m_text[m_pos]);
-            const std::uint8_t kind = kStringClass[c];
-            if (kind == 0) {
-                ++m_pos;
-                continue;
-            }
-            if (kind == 2) {
-                ascii = false;
-                ++m_pos;
-                continue;
-            }
-            if (c == '"') {
-                out = m_text.substr(start, m_pos - start);
-                ++m_pos;
-                return ascii || core::text::isValidUtf8(out);
-            }
-            if (c == '\\') {
-                m_pos = start;
-                auto decoded = std::make_unique<std::string>();
-                if (!escapedString(*decoded)) {
-                    return false;
-                }
-                out = *decoded;
-                storage.push_back(std::move(decoded));
-                return true;
-            }
-            return false; // a control character
+        if (!span.special) {
+            out = span.text;
+            return !span.nonAscii || core::text::isValidUtf8(out);
         }
-        return false;
+        // Escapes (or a control character, which fails there): decode from the start.
+        m_pos = start;
+        auto decoded = std::make_unique<std::string>();
+        if (!escapedString(*decoded)) {
+            return false;
+        }
+        out = *decoded;
+        storage.push_back(std::move(decoded));
+        return true;
     }
 
     // The literal text of a JSON number, checked against the JSON grammar.
@@ -155,6 +119,44 @@ public:
     }
 
 private:
+    struct Span
+    {
+        bool found = false;    // an opening and a closing quote
+        bool special = false;  // holds a backslash or a control character
+        bool nonAscii = false; // holds bytes of multi-byte characters
+        std::string_view text; // between the quotes
+    };
+
+    // From an opening quote to the next quote, classifying the bytes between them in one
+    // branch-free pass; m_pos ends after the closing quote. A backslash may mean the quote
+    // found is escaped, so callers treat `special` spans with the full decoder.
+    Span plainSpan()
+    {
+        Span span;
+        if (!consume('"')) {
+            return span;
+        }
+        const char* begin = m_text.data() + m_pos;
+        const void* quote = std::memchr(begin, '"', m_text.size() - m_pos);
+        if (quote == nullptr) {
+            return span;
+        }
+        const auto* end = static_cast<const char*>(quote);
+        unsigned special = 0;
+        unsigned high = 0;
+        for (const char* c = begin; c != end; ++c) {
+            const auto u = static_cast<unsigned char>(*c);
+            special |= static_cast<unsigned>(u < 0x20) | static_cast<unsigned>(u == '\\');
+            high |= u;
+        }
+        span.found = true;
+        span.special = special != 0;
+        span.nonAscii = (high & 0x80) != 0;
+        span.text = std::string_view(begin, static_cast<std::size_t>(end - begin));
+        m_pos += span.text.size() + 1;
+        return span;
+    }
+
     // From just after the opening quote to just after the closing one, decoding escapes.
     bool escapedString(std::string& out)
     {

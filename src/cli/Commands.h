@@ -20,6 +20,7 @@ struct Command
 };
 
 [[nodiscard]] Command addVersionCommand(CLI::App& cli);
+[[nodiscard]] Command addWatchCommand(CLI::App& cli);
 [[nodiscard]] Command addDiagnoseCommand(CLI::App& cli);
 [[nodiscard]] Command addListCommand(CLI::App& cli);
 [[nodiscard]] Command addShowCommand(CLI::App& cli);

@@ -2,27 +2,26 @@
 #include "cli/EvidenceSources.h"
 
 #include "app/DataDirectory.h"
-#include "core/evidence/CrashReportProvider.h"
-#include "core/evidence/ReportPaths.h"
-#include "core/evidence/SpindumpProvider.h"
-
-#include <filesystem>
+#include "platform/linux/EvidenceFactory.h"
 
 namespace exitwise::cli {
 
+platform::EvidenceSettings evidenceSettings(const EvidenceOptions& options,
+                                            const std::filesystem::path& dataDirectory)
+{
+    platform::EvidenceSettings settings;
+    settings.reportDirectories.assign(options.reportDirectories.begin(), options.reportDirectories.end());
+    settings.dataDirectory = dataDirectory;
+    if (!options.journalDirectory.empty()) {
+        settings.journalDirectory = std::filesystem::path(options.journalDirectory);
+    }
+    return settings;
+}
+
 core::DiagnosisEngine::Providers evidenceProviders(const EvidenceOptions& options)
 {
-    std::vector<std::filesystem::path> reportPaths;
-    if (options.reportDirectories.empty()) {
-        // Resolved only: reading never creates the data directory.
-        reportPaths = core::defaultReportSearchPaths(app::resolveAppSupportDirectory());
-    } else {
-        reportPaths.assign(options.reportDirectories.begin(), options.reportDirectories.end());
-    }
-    return {
-        std::make_shared<core::CrashReportProvider>(reportPaths, core::kDefaultMaxReportCandidates),
-        std::make_shared<core::SpindumpProvider>(reportPaths, core::kDefaultMaxReportCandidates),
-    };
+    // Resolved only: reading evidence never creates the data directory.
+    return platform::createEvidenceProviders(evidenceSettings(options, app::resolveAppSupportDirectory()));
 }
 
 } // namespace exitwise::cli

@@ -2,7 +2,9 @@
 #pragma once
 
 #include "core/DiagnosisEngine.h"
+#include "platform/linux/EvidenceFactory.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +18,9 @@ struct EvidenceOptions
     std::vector<std::string> reportDirectories; // empty: the default report directories
     std::string journalDirectory;               // empty: the system journal
 };
+
+[[nodiscard]] platform::EvidenceSettings evidenceSettings(const EvidenceOptions& options,
+                                                          const std::filesystem::path& dataDirectory);
 
 // The providers `diagnose --collect` runs, in the application's order.
 [[nodiscard]] core::DiagnosisEngine::Providers evidenceProviders(const EvidenceOptions& options);

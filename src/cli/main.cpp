@@ -21,11 +21,8 @@ int main(int argc, char** argv)
     cli.require_subcommand(0, 1);
 
     const std::vector<Command> commands = {
-        addListCommand(cli),
-        addShowCommand(cli),
-        addExportCommand(cli),
-        addDiagnoseCommand(cli),
-        addVersionCommand(cli),
+        addListCommand(cli),     addShowCommand(cli),    addExportCommand(cli),
+        addDiagnoseCommand(cli), addVersionCommand(cli), addWatchCommand(cli),
     };
 
     try {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "app/AppModel.h"
+
 #include "app/BroadcastCenter.h"
 #include "app/DiagnosisHash.h"
 #include "app/RecordFiles.h"
@@ -10,11 +11,10 @@
 #include <QCoreApplication>
 #include <QUuid>
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <thread>
 
 namespace exitwise::app {
@@ -63,17 +63,20 @@ std::size_t lineCount(const std::filesystem::path& file)
 AppEvent storedEvent(int index, bool withHash = true)
 {
     const core::Date at = T0 - core::Seconds(60.0 * index);
-    const core::EventContext context("App " + std::to_string(index), std::nullopt, 100 + index, std::nullopt, at,
-                                     TerminationReason::quit, std::nullopt, std::nullopt, 180.0);
-    core::Diagnosis diagnosis{core::EndState::crash,
-                              core::DominantCause::crashBug,
-                              core::Confidence::high,
-                              {core::TerminationSignal{at, TerminationReason::quit, std::nullopt, std::nullopt}},
-                              context.window,
-                              {"w", "y", "d", {}, std::nullopt}};
-    AppEvent event{Uuid::random(), context.appName, std::nullopt, context.pid, std::nullopt, std::nullopt, at,
-                   TerminationReason::quit, std::nullopt, std::nullopt, diagnosis, "0.0.1", std::nullopt,
-                   std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    const core::EventContext context("App " + std::to_string(index), std::nullopt, 100 + index, std::nullopt,
+                                     at, TerminationReason::quit, std::nullopt, std::nullopt, 180.0);
+    core::Diagnosis diagnosis{
+        core::EndState::crash,
+        core::DominantCause::crashBug,
+        core::Confidence::high,
+        {core::TerminationSignal{at, TerminationReason::quit, std::nullopt, std::nullopt}},
+        context.window,
+        {"w", "y", "d", {}, std::nullopt}};
+    AppEvent event{Uuid::random(), context.appName, std::nullopt, context.pid,
+                   std::nullopt,   std::nullopt,    at,           TerminationReason::quit,
+                   std::nullopt,   std::nullopt,    diagnosis,    "0.0.1",
+                   std::nullopt,   std::nullopt,    std::nullopt, std::nullopt,
+                   std::nullopt,   std::nullopt};
     if (withHash) {
         event.diagnosisHash = diagnosisHash(diagnosis);
     }
@@ -84,8 +87,9 @@ class AppModelTest : public ::testing::Test
 {
 protected:
     AppModelTest()
-        : directory(std::filesystem::path(::testing::TempDir())
-                    / ("model-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
+        : directory(
+            std::filesystem::path(::testing::TempDir())
+            / ("model-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
     {
         std::filesystem::remove_all(directory);
         std::filesystem::create_directories(directory);
@@ -117,7 +121,8 @@ protected:
 
     void terminate(const std::string& name, std::int32_t pid)
     {
-        emit workspace.applicationTerminated(RunningApplication{name, "org.example." + name, pid, std::nullopt});
+        emit workspace.applicationTerminated(
+            RunningApplication{name, "org.example." + name, pid, std::nullopt});
     }
 
     std::filesystem::path directory;

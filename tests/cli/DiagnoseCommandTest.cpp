@@ -55,10 +55,10 @@ TEST(DiagnoseCommand, CollectFindsAMatchingCrashReport)
 {
     const std::string dir = ::testing::TempDir() + "diagnose-reports";
     // The sample report is dated 2025-03-01 13:05:09 UTC; the file is modified at that moment.
-    const std::string copy = "rm -rf " + shellQuoted(dir) + " && mkdir -p " + shellQuoted(dir) + " && cp " +
-                             shellQuoted(std::string(EXITWISE_TEST_DATA_DIR) + "/reports/sketch-pad-abort.crash") +
-                             " " + shellQuoted(dir) + " && touch -d @1740834309 " +
-                             shellQuoted(dir + "/sketch-pad-abort.crash");
+    const std::string copy =
+        "rm -rf " + shellQuoted(dir) + " && mkdir -p " + shellQuoted(dir) + " && cp "
+        + shellQuoted(std::string(EXITWISE_TEST_DATA_DIR) + "/reports/sketch-pad-abort.crash") + " "
+        + shellQuoted(dir) + " && touch -d @1740834309 " + shellQuoted(dir + "/sketch-pad-abort.crash");
     ASSERT_EQ(runCommand(copy).status, 0);
     const CommandOutcome r = diagnose(
         R"({"context":{"appName":"Sketch Pad","pid":812,"terminatedAt":762527109,"terminationReason":"unknown"}})",

@@ -310,6 +310,30 @@ TEST_F(ProcTreeTest, ALauncherThatEndsAtOnceHandsTheInstanceToItsChild)
     }
 }
 
+TEST_F(ProcTreeTest, WhileNoPidIsHandedOutOnlyKnownProcessesAreLookedAt)
+{
+    auto newestPid = [this](int pid) {
+        std::ofstream(m_root / "proc/loadavg") << "0.10 0.20 0.30 1/90 " << pid << "\n";
+    };
+    newestPid(300);
+    put({300, "/opt/viewer/viewer", {"viewer"}});
+    ProcessWatcher& w = watcher();
+    w.start();
+    put({400, "/usr/bin/gnome-shell", {"gnome-shell"}});
+    newestPid(400);
+    w.scanNow();
+    EXPECT_EQ(events(), Events{});
+
+    put({401, "/usr/bin/editor", {"editor"}}); // not listed: the newest pid says nothing is new
+    put({400, "/opt/viewer/viewer", {"viewer"}});
+    remove(300);
+    w.scanNow();
+    EXPECT_EQ(events(), (Events{"launched 400 viewer", "terminated 300 viewer"}));
+    newestPid(401);
+    w.scanNow();
+    EXPECT_EQ(events(), Events{"launched 401 editor"});
+}
+
 TEST_F(ProcTreeTest, ALauncherChildThatExecsLaterIsNoticed)
 {
     ProcessWatcher& w = watcher();

@@ -47,10 +47,10 @@ void AppMonitor::start()
         return;
     }
     m_isRunning = true;
-    m_observers.push_back(connect(&m_workspace, &WorkspaceEvents::applicationLaunched, this,
-                                  &AppMonitor::handleLaunch));
-    m_observers.push_back(connect(&m_workspace, &WorkspaceEvents::applicationTerminated, this,
-                                  &AppMonitor::handleTermination));
+    m_observers.push_back(
+        connect(&m_workspace, &WorkspaceEvents::applicationLaunched, this, &AppMonitor::handleLaunch));
+    m_observers.push_back(
+        connect(&m_workspace, &WorkspaceEvents::applicationTerminated, this, &AppMonitor::handleTermination));
     m_observers.push_back(connect(&m_workspace, &WorkspaceEvents::willPowerOff, this, [this] {
         handleSystemQuit(core::QuitAttribution::shutdown, "System shutdown/restart request");
     }));
@@ -128,13 +128,15 @@ void AppMonitor::handleTermination(const RunningApplication& application)
     m_worker.start([this, pending, query = m_logQuery, start, end, predicate = *predicate, identifier] {
         std::optional<QuitEvidence::Classification> found;
         try {
-            if (const auto output = query(start, end, predicate, std::chrono::seconds(QuitEvidence::kTimeoutSeconds))) {
+            if (const auto output =
+                    query(start, end, predicate, std::chrono::seconds(QuitEvidence::kTimeoutSeconds))) {
                 found = QuitEvidence::classify(*output, identifier);
             }
         } catch (...) {
             // A failing log tool only means no evidence.
         }
-        const QuitEvidence::Classification classification = found.value_or(QuitEvidence::defaultClassification());
+        const QuitEvidence::Classification classification =
+            found.value_or(QuitEvidence::defaultClassification());
         QMetaObject::invokeMethod(
             this,
             [this, pending, classification] {
@@ -161,10 +163,10 @@ void AppMonitor::flush()
         m_pending.pop_front();
         const MonitoredTermination& t = done->record;
         if (m_ledger) {
-            m_ledger->append(TerminationLedgerEntry{Uuid::random(), m_clock(), t.appName, t.bundleIdentifier, t.pid,
-                                                    t.appPath, t.launchedAt, t.terminatedAt, t.terminationReason,
-                                                    t.terminationRawValue, t.terminationQuitAttribution,
-                                                    kWorkspaceTerminationSource});
+            m_ledger->append(TerminationLedgerEntry{
+                Uuid::random(), m_clock(), t.appName, t.bundleIdentifier, t.pid, t.appPath, t.launchedAt,
+                t.terminatedAt, t.terminationReason, t.terminationRawValue, t.terminationQuitAttribution,
+                kWorkspaceTerminationSource});
         }
         if (m_onTermination) {
             m_onTermination(t);

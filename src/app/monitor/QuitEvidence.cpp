@@ -14,8 +14,9 @@ namespace {
 
 bool containsAny(const std::string& haystack, std::initializer_list<std::string_view> needles)
 {
-    return std::any_of(needles.begin(), needles.end(),
-                       [&haystack](std::string_view needle) { return haystack.find(needle) != std::string::npos; });
+    return std::any_of(needles.begin(), needles.end(), [&haystack](std::string_view needle) {
+        return haystack.find(needle) != std::string::npos;
+    });
 }
 
 bool contains(const std::string& haystack, std::string_view needle)
@@ -132,20 +133,26 @@ std::optional<Classification> classify(std::string_view output, const std::strin
 
     if (contains(text, "loginwindow") && contains(text, "quit:asn") && contains(text, "exitstatus=137")) {
         return Classification{TerminationReason::quit,
-                              "log show: loginwindow force-quit evidence (QUIT:asn exitStatus=137) for " + identifier,
+                              "log show: loginwindow force-quit evidence (QUIT:asn exitStatus=137) for "
+                                  + identifier,
                               QuitAttribution::logout};
     }
     // An abort gets its own text so that the diagnosis can tell it from other crashes.
     if (containsAny(text, {"sigabrt", "abort trap"})) {
-        return Classification{TerminationReason::crashed, "log show: abort evidence for " + identifier, std::nullopt};
+        return Classification{TerminationReason::crashed, "log show: abort evidence for " + identifier,
+                              std::nullopt};
     }
     if (containsAny(text, {"exc_", "segmentation fault", "reportcrash"})) {
-        return Classification{TerminationReason::crashed, "log show: crash evidence for " + identifier, std::nullopt};
+        return Classification{TerminationReason::crashed, "log show: crash evidence for " + identifier,
+                              std::nullopt};
     }
-    if (containsAny(text, {"sigkill", "signal 9"}) || (contains(text, "killed") && !contains(text, "sigterm"))) {
-        return Classification{TerminationReason::killed, "log show: kill evidence for " + identifier, std::nullopt};
+    if (containsAny(text, {"sigkill", "signal 9"})
+        || (contains(text, "killed") && !contains(text, "sigterm"))) {
+        return Classification{TerminationReason::killed, "log show: kill evidence for " + identifier,
+                              std::nullopt};
     }
-    if (containsAny(text, {"sigterm", "signal 15", "terminated", "quit", "exited with code", "normal exit"})) {
+    if (containsAny(text,
+                    {"sigterm", "signal 15", "terminated", "quit", "exited with code", "normal exit"})) {
         return Classification{TerminationReason::quit, "log show: quit/exit evidence for " + identifier,
                               QuitAttribution::unknown};
     }

@@ -106,6 +106,8 @@ struct ProcessWatcher::State
     void start();
     void stop();
     void scan(bool initial);
+    void scanListing(bool initial, std::vector<int>& candidates);
+    void recheckKnown(std::vector<int>& candidates);
     [[nodiscard]] bool needsCheck(int pid, const ProcessRecord& record, std::uint64_t inode) const;
     bool recheck(int pid, ProcessRecord& record, std::uint64_t inode, std::vector<int>& candidates);
     [[nodiscard]] std::optional<ProcessRecord> examine(int pid, std::uint64_t inode, bool initial) const;
@@ -129,6 +131,7 @@ struct ProcessWatcher::State
     bool running = false;
     bool usePidfd = false;
     std::uint64_t generation = 0;
+    std::optional<int> listedUpTo; // the newest pid when /proc was last listed
     std::unordered_map<int, ProcessRecord> records;
     std::unordered_map<int, TrackedApp> tracked;
     std::vector<Notice> pending;
@@ -153,6 +156,7 @@ void ProcessWatcher::State::stop()
     }
     running = false;
     timer.stop();
+    listedUpTo.reset();
     for (auto& [pid, app] : tracked) {
         release(app);
     }
@@ -166,6 +170,34 @@ void ProcessWatcher::State::scan(bool initial)
     ++generation;
     const bool reindexed = !initial && index.reloadIfChanged();
     std::vector<int> candidates;
+    const std::optional<int> newestPid = reader.lastPid();
+    if (initial || !newestPid || newestPid != listedUpTo) {
+        listedUpTo = newestPid;
+        scanListing(initial, candidates);
+    } else {
+        recheckKnown(candidates);
+    }
+    if (reindexed) {
+        // Entries may have appeared for programs that are already running.
+        for (auto& [pid, record] : records) {
+            if (record.kind != Kind::unmatched) {
+                continue;
+            }
+            if (std::optional<std::string> id = match(pid)) {
+                record.kind = Kind::candidate;
+                record.appId = std::move(*id);
+                candidates.push_back(pid);
+            }
+        }
+    }
+    for (const int pid : candidates) {
+        settle(pid, initial);
+    }
+    flush();
+}
+
+void ProcessWatcher::State::scanListing(bool initial, std::vector<int>& candidates)
+{
     for (const ProcfsReader::Listed& listed : reader.list()) {
         if (listed.pid == ownPid) {
             continue;
@@ -188,7 +220,6 @@ void ProcessWatcher::State::scan(bool initial)
         }
         record.seen = generation;
     }
-
     for (auto it = records.begin(); it != records.end();) {
         if (it->second.seen == generation) {
             ++it;
@@ -197,24 +228,24 @@ void ProcessWatcher::State::scan(bool initial)
         finish(it->first);
         it = records.erase(it);
     }
+}
 
-    if (reindexed) {
-        // Entries may have appeared for programs that are already running.
-        for (auto& [pid, record] : records) {
-            if (record.kind != Kind::unmatched) {
-                continue;
-            }
-            if (std::optional<std::string> id = match(pid)) {
-                record.kind = Kind::candidate;
-                record.appId = std::move(*id);
-                candidates.push_back(pid);
-            }
+// No pid was handed out since the last listing, so no process can be new: only the known ones
+// that are due get a look.
+void ProcessWatcher::State::recheckKnown(std::vector<int>& candidates)
+{
+    std::vector<int> due;
+    for (const auto& [pid, record] : records) {
+        if (needsCheck(pid, record, record.inode)) {
+            due.push_back(pid);
         }
     }
-    for (const int pid : candidates) {
-        settle(pid, initial);
+    for (const int pid : due) {
+        if (!recheck(pid, records.at(pid), records.at(pid).inode, candidates)) {
+            finish(pid);
+            records.erase(pid);
+        }
     }
-    flush();
 }
 
 bool ProcessWatcher::State::needsCheck(int pid, const ProcessRecord& record, std::uint64_t inode) const

@@ -222,6 +222,21 @@ std::string ProcfsReader::cgroup(int pid) const
     return readFile(pid, "cgroup", 16384).value_or(std::string());
 }
 
+std::optional<int> ProcfsReader::lastPid() const
+{
+    // "0.20 0.18 0.12 1/80 11206"
+    const std::optional<std::string> text = readFile(0, "loadavg", 256);
+    if (!text) {
+        return std::nullopt;
+    }
+    std::string_view last = *text;
+    while (!last.empty() && (last.back() == '\n' || last.back() == ' ')) {
+        last.remove_suffix(1);
+    }
+    const std::size_t space = last.rfind(' ');
+    return space == std::string_view::npos ? std::nullopt : number<int>(last.substr(space + 1));
+}
+
 std::optional<std::uint64_t> ProcfsReader::uptimeTicks() const
 {
     const std::optional<std::string> text = readFile(0, "uptime", 256);

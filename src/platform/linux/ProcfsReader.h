@@ -54,6 +54,9 @@ public:
     [[nodiscard]] std::string cgroup(int pid) const;
     // Time since boot in the clock ticks of ProcStat::startTime.
     [[nodiscard]] std::optional<std::uint64_t> uptimeTicks() const;
+    // The pid handed out last (to a process or a thread), from loadavg: while it stays the same,
+    // nothing new can have appeared in the listing.
+    [[nodiscard]] std::optional<int> lastPid() const;
 
     [[nodiscard]] const std::filesystem::path& root() const { return m_root; }
 

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "app/monitor/AppMonitor.h"
+
 #include "app/stores/TerminationEventLedger.h"
 
 #include <QCoreApplication>
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
 
@@ -106,7 +106,10 @@ protected:
         std::filesystem::remove_all(directory);
     }
 
-    void terminate(const RunningApplication& application) { emit workspace.applicationTerminated(application); }
+    void terminate(const RunningApplication& application)
+    {
+        emit workspace.applicationTerminated(application);
+    }
 
     std::filesystem::path directory;
     WorkspaceEvents workspace;
@@ -239,11 +242,14 @@ TEST(QuitEvidence, OutputClassification)
     };
     const Case cases[] = {
         {"2026-01-01 00:00:00 loginwindow[1]: QUIT:asn exitStatus=137 SIGKILL\n", R::quit,
-         "log show: loginwindow force-quit evidence (QUIT:asn exitStatus=137) for App", QuitAttribution::logout},
-        {"2026-01-01 00:00:00 kernel: App killed after SIGTERM\n", R::quit, "log show: quit/exit evidence for App",
-         QuitAttribution::unknown},
-        {"2026-01-01 00:00:00 kernel: App Killed\n", R::killed, "log show: kill evidence for App", std::nullopt},
-        {"2026-01-01 00:00:00 kernel: signal 9 sent\n", R::killed, "log show: kill evidence for App", std::nullopt},
+         "log show: loginwindow force-quit evidence (QUIT:asn exitStatus=137) for App",
+         QuitAttribution::logout},
+        {"2026-01-01 00:00:00 kernel: App killed after SIGTERM\n", R::quit,
+         "log show: quit/exit evidence for App", QuitAttribution::unknown},
+        {"2026-01-01 00:00:00 kernel: App Killed\n", R::killed, "log show: kill evidence for App",
+         std::nullopt},
+        {"2026-01-01 00:00:00 kernel: signal 9 sent\n", R::killed, "log show: kill evidence for App",
+         std::nullopt},
         {"2026-01-01 00:00:00 ReportCrash: EXC_BAD_ACCESS\n", R::crashed, "log show: crash evidence for App",
          std::nullopt},
         {"2026-01-01 00:00:00 kernel: App: Abort trap: 6\n", R::crashed, "log show: abort evidence for App",
@@ -254,7 +260,8 @@ TEST(QuitEvidence, OutputClassification)
          QuitAttribution::unknown},
         {"2026-01-01 00:00:00 launchd: nothing to see\n", std::nullopt, "", std::nullopt},
         // A banner that repeats the search terms is not evidence.
-        {"Filtering the log data using \"process IN {\"ReportCrash\"} AND eventMessage CONTAINS[c] \"killed\"\"\n",
+        {"Filtering the log data using \"process IN {\"ReportCrash\"} AND eventMessage CONTAINS[c] "
+         "\"killed\"\"\n",
          std::nullopt, "", std::nullopt},
         {"", std::nullopt, "", std::nullopt},
     };

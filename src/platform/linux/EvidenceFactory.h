@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "core/DiagnosisEngine.h"
+#include "core/evidence/LogTool.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace exitwise::platform {
+
+struct EvidenceSettings
+{
+    // Where crash and hang reports are looked for; empty: the default report directories of
+    // the data directory.
+    std::vector<std::filesystem::path> reportDirectories;
+    std::filesystem::path dataDirectory;
+    // A journal directory to read instead of the system journal.
+    std::optional<std::filesystem::path> journalDirectory;
+};
+
+// The log tool beside the running executable, reading the same journal as the log store.
+[[nodiscard]] std::shared_ptr<const core::LogTool> createLogTool(const EvidenceSettings& settings);
+
+// The providers of the diagnosis engine, in the application's order: crash reports, hang
+// reports, the system log (250 entries, no raw lines).
+[[nodiscard]] core::DiagnosisEngine::Providers createEvidenceProviders(const EvidenceSettings& settings);
+
+} // namespace exitwise::platform

@@ -1,0 +1,131 @@
+// SPDX-License-Identifier: MIT
+#include "support/CommandRunner.h"
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <signal.h>
+#include <spawn.h>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace exitwise::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> result;
+    std::stringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty()) {
+            result.push_back(line);
+        }
+    }
+    return result;
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+pid_t spawn(const std::vector<std::string>& args, const fs::path& out)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const auto& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// The whole pipeline, for real: a desktop entry, a program started from it and ended three
+// ways, and `exitwise watch --json` recording each closure.
+TEST(WatchCommand, RecordsEachClosureEndToEnd)
+{
+    const fs::path root = fs::path(::testing::TempDir()) / "watch-e2e";
+    fs::remove_all(root);
+    fs::create_directories(root / "data");
+    fs::create_directories(root / "xdg/applications");
+    std::ofstream(root / "xdg/applications/org.example.SketchPad.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Sketch Pad\nExec=" << EXITWISE_TEST_APP << " sleep\n";
+    setenv("EXITWISE_APP_SUPPORT_DIR", (root / "data").c_str(), 1);
+    setenv("XDG_DATA_HOME", (root / "xdg").c_str(), 1);
+    setenv("XDG_DATA_DIRS", (root / "xdg").c_str(), 1);
+    setenv("EXITWISE_JOURNAL_DIR", (root / "no-journal").c_str(), 1);
+
+    const pid_t watcher = spawn({EXITWISE_BIN, "watch", "--json"}, root / "out.jsonl");
+    ASSERT_GT(watcher, 0);
+    ASSERT_TRUE(waitFor([&] { return fs::exists(root / "data/product_events.jsonl"); }, 10s));
+    std::this_thread::sleep_for(700ms); // the first scan of running processes
+
+    for (int endSignal : {SIGUSR2 /* crash */, SIGKILL, SIGUSR1 /* normal exit */}) {
+        const pid_t app = spawn({EXITWISE_TEST_APP, "sleep"}, "/dev/null");
+        std::this_thread::sleep_for(1200ms); // seen by a scan
+        kill(app, endSignal);
+        waitpid(app, nullptr, 0);
+    }
+    ASSERT_TRUE(waitFor([&] { return lines(readFile(root / "out.jsonl")).size() >= 3; }, 20s))
+        << readFile(root / "out.jsonl");
+    kill(watcher, SIGTERM);
+    int status = 0;
+    waitpid(watcher, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    const auto printed = lines(readFile(root / "out.jsonl"));
+    ASSERT_EQ(printed.size(), 3u);
+    for (const auto& line : printed) {
+        const auto event = nlohmann::json::parse(line);
+        EXPECT_EQ(event["appName"], "Sketch Pad");
+        EXPECT_EQ(event["bundleIdentifier"], "org.example.SketchPad");
+        EXPECT_TRUE(event.contains("diagnosis"));
+    }
+    const auto events = nlohmann::json::parse(readFile(root / "data/events.json"));
+    EXPECT_EQ(events.size(), 3u);
+    EXPECT_EQ(lines(readFile(root / "data/event_ledger.jsonl")).size(), 3u);
+    EXPECT_EQ(nlohmann::json::parse(readFile(root / "data/telemetry.json")).size(), 3u);
+    const auto report = nlohmann::json::parse(readFile(root / "data/reconciliation_report.json"));
+    EXPECT_EQ(report["mismatchCount"], 0);
+    EXPECT_EQ(report["evidenceCount"], 3);
+    const auto ledger = nlohmann::json::parse(lines(readFile(root / "data/event_ledger.jsonl")).front());
+    EXPECT_EQ(ledger["terminationReason"], "quit");
+    EXPECT_EQ(ledger["terminationRawValue"], "NSWorkspace didTerminateApplicationNotification");
+    fs::remove_all(root);
+}
+
+} // namespace
+} // namespace exitwise::test
