@@ -46,15 +46,27 @@ std::string typeName(const Json& value)
     }
 }
 
+namespace {
+
+// Dates are held as seconds since 1970; moving them to another epoch leaves noise in the last
+// bits (794000000.123 would come back as 794000000.1230001). Nothing is finer than a
+// microsecond, so rounding there keeps a stored date stable across load and save.
+double toMicroseconds(double seconds)
+{
+    return std::round(seconds * 1e6) / 1e6;
+}
+
+} // namespace
+
 Json encodeDate(Date date, const Options& options)
 {
     switch (options.dates) {
     case DateEncoding::SecondsSince1970:
-        return secondsSince1970(date);
+        return toMicroseconds(secondsSince1970(date));
     case DateEncoding::SecondsSinceReferenceDate:
         break;
     }
-    return secondsSinceReferenceDate(date);
+    return toMicroseconds(secondsSinceReferenceDate(date));
 }
 
 Date decodeDate(const Json& value, const Options& options)

@@ -166,7 +166,7 @@ TEST_F(StoresCli, UnknownOrMalformedIdsAreReportedClearly)
     EXPECT_EQ(malformed.out.rfind("exitwise: invalid event id", 0), 0u) << malformed.out;
 }
 
-TEST_F(StoresCli, ExportWritesThePartFormats)
+TEST_F(StoresCli, ExportWritesTheAppsCsvAndJson)
 {
     const fs::path csv = m_root / "Exitwise-export.csv";
     ASSERT_EQ(exitwise("export --format csv --output " + shellQuoted(csv.string())).status, 0);

@@ -81,8 +81,11 @@ TEST(WatchCommand, RecordsEachClosureEndToEnd)
     fs::remove_all(root);
     fs::create_directories(root / "data");
     fs::create_directories(root / "xdg/applications");
+    // A program name of its own, so test programs other tests run at the same time don't match.
+    const fs::path program = root / ("sketchpad-" + std::to_string(getpid()));
+    fs::copy_file(EXITWISE_TEST_APP, program);
     std::ofstream(root / "xdg/applications/org.example.SketchPad.desktop")
-        << "[Desktop Entry]\nType=Application\nName=Sketch Pad\nExec=" << EXITWISE_TEST_APP << " sleep\n";
+        << "[Desktop Entry]\nType=Application\nName=Sketch Pad\nExec=" << program.string() << " sleep\n";
     setenv("EXITWISE_APP_SUPPORT_DIR", (root / "data").c_str(), 1);
     setenv("XDG_DATA_HOME", (root / "xdg").c_str(), 1);
     setenv("XDG_DATA_DIRS", (root / "xdg").c_str(), 1);
@@ -94,7 +97,7 @@ TEST(WatchCommand, RecordsEachClosureEndToEnd)
     std::this_thread::sleep_for(700ms); // the first scan of running processes
 
     for (int endSignal : {SIGUSR2 /* crash */, SIGKILL, SIGUSR1 /* normal exit */}) {
-        const pid_t app = spawn({EXITWISE_TEST_APP, "sleep"}, "/dev/null");
+        const pid_t app = spawn({program.string(), "sleep"}, "/dev/null");
         std::this_thread::sleep_for(1200ms); // seen by a scan
         kill(app, endSignal);
         waitpid(app, nullptr, 0);

@@ -73,6 +73,15 @@ TEST(SignalJson, DatesFollowTheChosenEncoding)
     EXPECT_EQ(decodeSignal(encode(signal, unix), unix), signal);
 }
 
+TEST(SignalJson, DatesSurviveRepeatedLoadAndSave)
+{
+    Json value = parse(R"({"type":"watchdog","payload":{"timestamp":794000000.123,"message":"m"}})");
+    for (int i = 0; i < 3; ++i) {
+        value = encode(decodeSignal(value));
+    }
+    EXPECT_EQ(dumpCompact(value["payload"]["timestamp"]), "794000000.123");
+}
+
 TEST(SignalJson, StrictDecodingNamesTheFailure)
 {
     struct Case

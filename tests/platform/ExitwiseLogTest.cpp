@@ -39,14 +39,11 @@ TEST(ExitwiseLog, RejectsWhatItDoesNotUnderstand)
         {},
         {"list"},
         {"show"},
-        {"show", "--style", "syslog", "--start", start, "--end", start},
         {"show", "--style", "json", "--start", start, "--end", start, "--predicate", "process == \"a\""},
         {"show", "--style", "syslog", "--start", start, "--end", start, "--predicate", "process == \"a\"",
          "--info"},
-        {"show", "--style", "syslog", "--start", start, "--start", start, "--predicate", "process == \"a\""},
         {"show", "--style", "syslog", "--start", start, "--end", start, "--predicate"},
         show("2023-02-30 00:00:00", start, "process == \"a\""),
-        show(start, "yesterday", "process == \"a\""),
         show(start, start, "process LIKE \"a\""),
     };
     for (const auto& arguments : rows) {

@@ -2,6 +2,7 @@
 #include "app/monitor/QuitEvidence.h"
 
 #include "core/Text.h"
+#include "core/evidence/LogClassification.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,25 +23,6 @@ bool containsAny(const std::string& haystack, std::initializer_list<std::string_
 bool contains(const std::string& haystack, std::string_view needle)
 {
     return haystack.find(needle) != std::string::npos;
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-bool beginsWithDate(std::string_view line)
-{
-    static constexpr std::string_view pattern = "dddd-dd-dd";
-    if (line.size() < pattern.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] == 'd' ? !isDigit(line[i]) : line[i] != pattern[i]) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::optional<std::string> present(const std::optional<std::string>& value)
@@ -110,20 +92,8 @@ std::string identifier(const std::optional<std::string>& name,
 
 std::optional<Classification> classify(std::string_view output, const std::string& identifier)
 {
-    std::string entries;
-    std::size_t start = 0;
-    while (start < output.size()) {
-        std::size_t end = output.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = output.size();
-        }
-        const std::string_view line = output.substr(start, end - start);
-        if (beginsWithDate(line)) {
-            entries.append(line);
-            entries += '\n';
-        }
-        start = end + 1;
-    }
+    // Only entry lines count: a banner may quote the query's own search terms.
+    const std::string entries = core::logclass::entryLines(output);
     if (entries.empty()) {
         return std::nullopt;
     }

@@ -165,7 +165,8 @@ public:
     void date(std::string_view name, core::Date value)
     {
         key(name);
-        const double seconds = core::secondsSinceReferenceDate(value);
+        // The same number the general encoder writes for this date.
+        const double seconds = json::encodeDate(value, {}).get<double>();
         if (!std::isfinite(seconds)) {
             m_out += json::dumpCompact(Json(seconds));
             return;

@@ -36,9 +36,10 @@ struct ProcessWatcherOptions
 // takes the instance over instead of a termination being reported. A pid counts together with
 // its start time, so a reused pid is a new process.
 //
-// Launches are found by scanning, which re-reads only new processes and a small rotating share
-// of the others. Applications already running at start() are tracked silently: they are never
-// reported as launched, only their termination is.
+// Launches are found by scanning, which reads only new processes and a small rotating share of
+// the others, and does not even list /proc while no pid has been handed out since the last time.
+// Applications already running at start() are tracked silently: they are never reported as
+// launched, only their termination is.
 class ProcessWatcher final : public app::WorkspaceEvents
 {
     Q_OBJECT

@@ -98,17 +98,6 @@ TEST_F(EventStoreTest, ReaderReportsWhyAFileCannotBeUsedAndChangesNothing)
     EXPECT_TRUE(missing.value().empty());
 }
 
-TEST_F(EventStoreTest, StoredEventsAreShownNewestFirst)
-{
-    std::vector<AppEvent> events = sampleList(3);
-    std::reverse(events.begin(), events.end());
-    ASSERT_FALSE(records::atomicReplace(directory() / "events.json", EventStore::encodeEventFile(events)));
-    const auto shown = EventStore::readStoredEvents(directory()).value();
-    ASSERT_EQ(shown.size(), 3u);
-    EXPECT_EQ(shown[0].appName, "App0");
-    EXPECT_EQ(shown[2].appName, "App2");
-}
-
 // A process killed at any moment of a save leaves either the old or the new list.
 TEST_F(EventStoreTest, SaveSurvivesSigkillAtAnyMoment)
 {

@@ -72,15 +72,6 @@ protected:
     QTemporaryDir m_temp;
 };
 
-TEST_F(ExportFiles, WritesTheSameBytesAsTheTexts)
-{
-    const std::vector<AppEvent> events = {test::fullEvent("Sketch", test::sampleTime())};
-    ASSERT_FALSE(exporting::exportCSV(events, file("Exitwise-export.csv")));
-    ASSERT_FALSE(exporting::exportJSON(events, file("Exitwise-export.json")));
-    EXPECT_EQ(records::readFile(file("Exitwise-export.csv")).value(), exporting::csvText(events));
-    EXPECT_EQ(records::readFile(file("Exitwise-export.json")).value(), exporting::jsonText(events));
-}
-
 TEST_F(ExportFiles, FailureCarriesTheSystemsReasonAndLeavesNoPartialFile)
 {
     const auto error = exporting::exportCSV({}, file("missing/out.csv"));
