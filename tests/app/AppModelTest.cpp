@@ -7,6 +7,7 @@
 #include "app/WorkspaceEvents.h"
 #include "app/stores/DiagnosisTelemetryStore.h"
 #include "app/stores/ProductAnalyticsEvent.h"
+#include "support/EventLoop.h"
 
 #include <QCoreApplication>
 #include <QUuid>
@@ -26,14 +27,7 @@ const core::Date T0 = core::dateFromReferenceSeconds(786300000.0);
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms)
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return test::waitUntil(done, limit);
 }
 
 // Takes longer for applications whose name starts with "Slow".

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "app/NotificationManager.h"
 
+#include "support/EventLoop.h"
+
 #include <QCoreApplication>
 #include <QThread>
 
@@ -21,17 +23,7 @@ using Status = NotificationAuthorizationStatus;
 
 const core::Date T0 = core::dateFromReferenceSeconds(786300000.0);
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using test::waitUntil;
 
 // Answers at once unless `holdAdds` is set; then each add waits for completeNextAdd().
 class FakeNotificationCenter final : public NotificationCenter

@@ -2,6 +2,8 @@
 #include "platform/linux/FreedesktopNotificationCenter.h"
 
 #include "app/NotificationManager.h"
+#include "support/EventLoop.h"
+#include "support/PrivateBus.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -106,69 +108,7 @@ using namespace std::chrono_literals;
 
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-// A session bus of our own, so tests never touch the user's notifications. Without service
-// directories, nothing on it is started on demand.
-class PrivateBus
-{
-public:
-    PrivateBus()
-    {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty()) {
-            m_failure = "dbus-daemon is not installed";
-            return;
-        }
-        QFile config(m_directory.filePath(QStringLiteral("bus.conf")));
-        if (!config.open(QIODevice::WriteOnly)) {
-            m_failure = "cannot write the bus configuration";
-            return;
-        }
-        config.write(
-            QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                           "<auth>EXTERNAL</auth><policy context=\"default\">"
-                           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                           "<allow own=\"*\"/></policy></busconfig>")
-                .arg(m_directory.path())
-                .toUtf8());
-        config.close();
-
-        m_daemon.start(daemon, {QStringLiteral("--config-file=") + config.fileName(),
-                                QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        while (m_daemon.waitForReadyRead(5000) && !m_daemon.canReadLine()) {
-        }
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-        if (m_address.isEmpty()) {
-            m_failure = "dbus-daemon did not start: " + m_daemon.readAllStandardError().toStdString();
-        }
-    }
-
-    ~PrivateBus()
-    {
-        m_daemon.terminate();
-        m_daemon.waitForFinished(3000);
-    }
-
-    [[nodiscard]] const QString& address() const { return m_address; }
-    [[nodiscard]] const std::string& failure() const { return m_failure; }
-
-private:
-    QTemporaryDir m_directory;
-    QProcess m_daemon;
-    QString m_address;
-    std::string m_failure;
-};
+using test::waitUntil;
 
 struct Activation
 {
@@ -179,7 +119,7 @@ struct Activation
 class FreedesktopNotificationCenterTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite() { s_bus = std::make_unique<PrivateBus>(); }
+    static void SetUpTestSuite() { s_bus = std::make_unique<test::PrivateBus>(); }
     static void TearDownTestSuite() { s_bus.reset(); }
 
     void SetUp() override
@@ -251,7 +191,7 @@ protected:
     // A round trip to the server: its signals sent before now have been handled.
     void sync() { (void)authorizationStatus(); }
 
-    inline static std::unique_ptr<PrivateBus> s_bus;
+    inline static std::unique_ptr<test::PrivateBus> s_bus;
     QString m_serverName;
     QString m_clientName;
     std::unique_ptr<QDBusConnection> m_serverConnection;

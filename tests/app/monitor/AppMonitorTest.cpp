@@ -2,6 +2,7 @@
 #include "app/monitor/AppMonitor.h"
 
 #include "app/stores/TerminationEventLedger.h"
+#include "support/EventLoop.h"
 
 #include <QCoreApplication>
 
@@ -21,17 +22,7 @@ using namespace std::chrono_literals;
 
 const core::Date T0 = core::dateFromReferenceSeconds(786300000.0);
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using test::waitUntil;
 
 RunningApplication app(std::optional<std::string> name, std::int32_t pid, std::optional<std::string> id = {})
 {
