@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QString>
 
 #include <cmath>
@@ -35,7 +36,30 @@ QString mediumTimeFormat(const QLocale& locale)
     return format.simplified();
 }
 
+// Nor a medium date style: the long one without the weekday and with abbreviated month names.
+QString mediumDateFormat(const QLocale& locale)
+{
+    QString format = locale.dateFormat(QLocale::LongFormat);
+    static const QRegularExpression weekday(QStringLiteral("d{4}[,.]?\\s*"));
+    format.remove(weekday);
+    format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
+    return format.trimmed();
+}
+
 } // namespace
+
+std::string mediumDateTimeText(core::Date date, const QLocale& locale)
+{
+    const QDateTime local = localDateTime(date);
+    return (locale.toString(local.date(), mediumDateFormat(locale)) + QStringLiteral(", ") +
+            locale.toString(local.time(), mediumTimeFormat(locale)))
+        .toStdString();
+}
+
+std::string mediumDateTimeText(core::Date date)
+{
+    return mediumDateTimeText(date, QLocale());
+}
 
 std::string clockTimeText(core::Date date, const QLocale& locale)
 {
@@ -44,7 +68,7 @@ std::string clockTimeText(core::Date date, const QLocale& locale)
 
 std::string clockTimeText(core::Date date)
 {
-    return clockTimeText(date, QLocale::system());
+    return clockTimeText(date, QLocale());
 }
 
 std::string localDateTimeText(core::Date date)

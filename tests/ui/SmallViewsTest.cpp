@@ -1,0 +1,134 @@
+// SPDX-License-Identifier: MIT
+#include "support/EventLoop.h"
+#include "support/QtPrinters.h"
+#include "ui/ConfidenceBadgeView.h"
+#include "ui/FailureTimelineView.h"
+#include "ui/IdleDetailView.h"
+#include "ui/OnboardingChecklistView.h"
+#include "ui/Style.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace exitwise::ui {
+namespace {
+
+using core::Confidence;
+
+core::Date utc(double secondsSince1970)
+{
+    return core::dateFromSecondsSince1970(secondsSince1970);
+}
+
+struct BadgeCase
+{
+    Confidence confidence;
+    const char* text;
+    const char* accessibleName;
+};
+
+TEST(ConfidenceBadgeViewTest, TextAccessibleNameAndColourPerConfidence)
+{
+    const BadgeCase cases[] = {
+        {Confidence::high, "High", "Confidence High"},
+        {Confidence::medium, "Medium", "Confidence Medium"},
+        {Confidence::low, "Low", "Confidence Low"},
+    };
+    for (const BadgeCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        ConfidenceBadgeView badge(c.confidence);
+        EXPECT_EQ(badge.text(), QString::fromUtf8(c.text));
+        EXPECT_EQ(badge.accessibleName(), QString::fromUtf8(c.accessibleName));
+        EXPECT_EQ(badge.colour(), style::confidenceColour(c.confidence, &badge));
+    }
+    EXPECT_EQ(ConfidenceBadgeView(Confidence::high).colour(), style::green());
+    EXPECT_EQ(ConfidenceBadgeView(Confidence::medium).colour(), style::orange());
+    ConfidenceBadgeView low(Confidence::low);
+    EXPECT_EQ(low.colour(), style::secondary(&low));
+}
+
+TEST(ConfidenceBadgeViewTest, ChangingConfidenceRenamesTheBadge)
+{
+    ConfidenceBadgeView badge(Confidence::low);
+    badge.setConfidence(Confidence::high);
+    EXPECT_EQ(badge.accessibleName(), "Confidence High");
+    EXPECT_GT(ConfidenceBadgeView::sizeFor(Confidence::medium).width(),
+              ConfidenceBadgeView::sizeFor(Confidence::low).width());
+}
+
+TEST(FailureTimelineViewTest, WithoutLaunchTimeTheLaunchRowReadsUnknown)
+{
+    FailureTimelineView timeline(std::nullopt, utc(1772373909)); // 2026-03-01 14:05:09 UTC
+    EXPECT_EQ(timeline.launchText(), "Unknown");
+    EXPECT_EQ(timeline.closedText(), "Mar 1, 2026, 2:05:09 PM");
+}
+
+TEST(FailureTimelineViewTest, EntranceFadesInPulsesOnceAndComesToRest)
+{
+    FailureTimelineView timeline(utc(1772373000), utc(1772373909));
+    EXPECT_FALSE(timeline.didAnimateIn());
+    timeline.resize(400, 140);
+    timeline.show();
+    EXPECT_TRUE(timeline.didAnimateIn());
+    EXPECT_TRUE(test::waitUntil([&] { return timeline.isPulsing(); }, std::chrono::milliseconds(2000)));
+    QSignalSpy finished(&timeline, &FailureTimelineView::entranceFinished);
+    ASSERT_TRUE(finished.wait(2000));
+    EXPECT_FALSE(timeline.isPulsing());
+    EXPECT_DOUBLE_EQ(timeline.barOpacity(), 1.0);
+    EXPECT_DOUBLE_EQ(timeline.closeMarkerScale(), 1.0);
+    EXPECT_DOUBLE_EQ(timeline.glowOpacity(), 0.0);
+    EXPECT_FALSE(timeline.isAnimating());
+    EXPECT_EQ(finished.count(), 1); // one pulse, no repeat
+}
+
+TEST(OnboardingChecklistViewTest, CompleteIsEnabledOnlyWithAllFourTicked)
+{
+    OnboardingChecklistView view;
+    QSignalSpy completed(&view, &OnboardingChecklistView::completed);
+    const auto& boxes = view.checkBoxes();
+    EXPECT_EQ(boxes[2]->text(), "Open the diagnosis and read \u201CWhat happened / Why / What to do\u201D");
+    for (int i = 0; i < 3; ++i) {
+        boxes[i]->setChecked(true);
+    }
+    EXPECT_FALSE(view.completeButton()->isEnabled());
+    view.completeButton()->click();
+    EXPECT_EQ(completed.count(), 0);
+    boxes[3]->setChecked(true);
+    EXPECT_TRUE(view.completeButton()->isEnabled());
+    boxes[1]->setChecked(false);
+    EXPECT_FALSE(view.completeButton()->isEnabled());
+    boxes[1]->setChecked(true);
+    view.completeButton()->click();
+    view.completeButton()->click();
+    EXPECT_EQ(completed.count(), 2);
+}
+
+TEST(OnboardingChecklistViewTest, SkipReportsOnlySkipped)
+{
+    OnboardingChecklistView view;
+    QSignalSpy completed(&view, &OnboardingChecklistView::completed);
+    QSignalSpy skipped(&view, &OnboardingChecklistView::skipped);
+    view.skipButton()->click();
+    EXPECT_EQ(skipped.count(), 1);
+    EXPECT_EQ(completed.count(), 0);
+}
+
+TEST(IdleDetailViewTest, ShowsTheFirstDiagnosisPromise)
+{
+    IdleDetailView view;
+    QStringList texts;
+    for (const QLabel* label : view.findChildren<QLabel*>()) {
+        texts << label->text();
+    }
+    EXPECT_TRUE(texts.contains("No events yet"));
+    EXPECT_TRUE(texts.contains(
+        "Leave Exitwise running. The next time an app closes unexpectedly, you\u2019ll see the reason here."));
+    EXPECT_TRUE(texts.contains("\u2022 A concrete next action you can copy/share"));
+}
+
+} // namespace
+} // namespace exitwise::ui
