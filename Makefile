@@ -3,7 +3,7 @@
 
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test test-dev test-asan run bench format clean
+.PHONY: all deps configure build test test-dev test-asan run bench screenshots format clean
 
 all: build
 
@@ -37,6 +37,9 @@ bench: deps
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DEXITWISE_BUILD_BENCH=ON -DEXITWISE_BUILD_TESTS=OFF
 	cmake --build build/bench -j $(JOBS) --target exitwise_bench
 	./build/bench/bin/exitwise_bench
+
+screenshots: build
+	scripts/screenshots
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

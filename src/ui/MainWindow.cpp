@@ -10,9 +10,10 @@
 
 namespace exitwise::ui {
 
-MainWindow::MainWindow(app::AppModel& model, QWidget* parent)
+MainWindow::MainWindow(app::AppModel& model, MainWindowOptions options, QWidget* parent)
     : QMainWindow(parent)
     , m_model(model)
+    , m_options(std::move(options))
 {
     setWindowTitle(QStringLiteral("Exitwise"));
     setWindowIcon(QIcon(QStringLiteral(":/exitwise/exitwise.svg")));
