@@ -3,7 +3,7 @@
 
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test test-dev test-asan run bench screenshots format clean
+.PHONY: all deps configure build test test-dev test-asan run bench fuzz screenshots format clean
 
 all: build
 
@@ -35,8 +35,19 @@ run: build
 
 bench: deps
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DEXITWISE_BUILD_BENCH=ON -DEXITWISE_BUILD_TESTS=OFF
-	cmake --build build/bench -j $(JOBS) --target exitwise_bench
+	cmake --build build/bench -j $(JOBS) --target exitwise_bench exitwise_watch_measure exitwise_app_measure exitwise exitwise-log
 	./build/bench/bin/exitwise_bench
+	./build/bench/bin/exitwise_watch_measure
+	./build/bench/bin/exitwise_app_measure watch
+	./build/bench/bin/exitwise_app_measure desktop
+
+# Every fuzz target for FUZZ_SECONDS each; fails on any crash, hang or sanitizer report.
+FUZZ_SECONDS ?= 60
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	fuzz/run-fuzzers build/fuzz $(FUZZ_SECONDS)
 
 screenshots: build
 	scripts/screenshots

@@ -51,23 +51,29 @@ struct Resident
 {
     long total = -1; // KiB
     long anonymous = -1;
-    long files = -1; // mostly shared-library pages, shared with every other Qt program
+    long files = -1;        // mostly shared-library pages, shared with every other Qt program
+    long privateClean = -1; // resident pages no other process maps, unchanged since loaded
+    long privateDirty = -1; // resident pages no other process maps, written by this one
 };
 
 Resident resident()
 {
-    std::ifstream status("/proc/self/status");
-    std::string line;
     Resident result;
-    while (std::getline(status, line)) {
-        const auto field = [&](const char* name, long& value) {
-            if (line.starts_with(name)) {
-                value = std::atol(line.c_str() + std::strlen(name));
-            }
-        };
-        field("VmRSS:", result.total);
-        field("RssAnon:", result.anonymous);
-        field("RssFile:", result.files);
+    for (const char* file : {"/proc/self/status", "/proc/self/smaps_rollup"}) {
+        std::ifstream in(file);
+        std::string line;
+        while (std::getline(in, line)) {
+            const auto field = [&](const char* name, long& value) {
+                if (line.starts_with(name)) {
+                    value = std::atol(line.c_str() + std::strlen(name));
+                }
+            };
+            field("VmRSS:", result.total);
+            field("RssAnon:", result.anonymous);
+            field("RssFile:", result.files);
+            field("Private_Clean:", result.privateClean);
+            field("Private_Dirty:", result.privateDirty);
+        }
     }
     return result;
 }
@@ -225,10 +231,14 @@ int main(int argc, char** argv)
                 idleCpuPerMinute / 60.0 * 100.0);
     std::printf("  meanwhile started elsewhere: about %ld processes and threads (pid wraps ignored)\n",
                 started < 0 ? 0 : started);
-    std::printf("resident memory:               %ld KiB: %ld KiB anonymous, %ld KiB file-backed\n",
-                watching.total, watching.anonymous, watching.files);
-    std::printf("  before the watcher existed:  %ld KiB: %ld KiB anonymous, %ld KiB file-backed\n",
-                before.total, before.anonymous, before.files);
+    std::printf("resident memory:               %ld KiB: %ld KiB anonymous, %ld KiB file-backed; "
+                "private %ld KiB (%ld KiB clean, %ld KiB dirty)\n",
+                watching.total, watching.anonymous, watching.files,
+                watching.privateClean + watching.privateDirty, watching.privateClean, watching.privateDirty);
+    std::printf("  before the watcher existed:  %ld KiB: %ld KiB anonymous, %ld KiB file-backed; "
+                "private %ld KiB (%ld KiB clean, %ld KiB dirty)\n",
+                before.total, before.anonymous, before.files, before.privateClean + before.privateDirty,
+                before.privateClean, before.privateDirty);
     if (!latenciesMs.empty()) {
         std::printf("exit-notice latency:           median %.2f ms, max %.2f ms over %zu exits\n",
                     median(latenciesMs), *std::max_element(latenciesMs.begin(), latenciesMs.end()),

@@ -12,6 +12,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace exitwise::core {
 namespace {
@@ -163,6 +165,38 @@ BENCHMARK(spindumpSearch)
     ->Arg(smallOverAMonth)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// What the system calls alone cost: the listing, a stat per file and an 8 KiB head read of each,
+// without any scoring. No search that looks into every head can be faster than this.
+void headReadFloor(benchmark::State& state)
+{
+    const fs::path& path = directory("spindump", state.range(0));
+    std::vector<char> buffer(SpindumpProvider::kHeadBytes);
+    for (auto _ : state) {
+        const int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        std::size_t bytes = 0;
+        for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
+            struct stat info
+            {
+            };
+            const std::string name = entry.path().filename().native();
+            if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+                continue;
+            }
+            const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+            if (fd >= 0 && ::fstat(fd, &info) == 0) {
+                const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+                bytes += n > 0 ? static_cast<std::size_t>(n) : 0;
+            }
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+        ::close(dir);
+        benchmark::DoNotOptimize(bytes);
+    }
+}
+BENCHMARK(headReadFloor)->Arg(smallInWindow)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 } // namespace exitwise::core

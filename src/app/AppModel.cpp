@@ -51,6 +51,7 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     // Background diagnoses should not compete with the desktop.
     m_diagnosisPool.setThreadPriority(QThread::LowPriority);
     m_diagnosisPool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+    m_writer.setMaxThreadCount(1);
 
     m_monitor =
         std::make_unique<AppMonitor>(*dependencies.workspace, m_ledger, std::move(dependencies.logQuery),
@@ -58,7 +59,11 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     m_monitor->setClock(m_clock);
 
     // Load and reconcile; an unreadable file leaves the list empty (the store keeps it aside).
+    // The ledger is read on the writer thread, ahead of any write: after years it is long.
     std::vector<AppEvent> loaded = m_store.load(now());
+    m_writer.start([this, events = loaded, at = now()] {
+        static_cast<void>(m_store.reconciler().reconcile(events, at));
+    });
     sortNewestFirst(loaded);
     m_events = std::move(loaded);
     if (!m_events.empty()) {
@@ -116,6 +121,13 @@ AppModel::~AppModel()
 {
     m_monitor->stop();
     m_diagnosisPool.waitForDone();
+    waitForWrites();
+}
+
+void AppModel::waitForWrites()
+{
+    handOverList();
+    m_writer.waitForDone();
 }
 
 void AppModel::setSelectedEventID(const std::optional<Uuid>& id)
@@ -190,7 +202,7 @@ void AppModel::submitFeedback(FeedbackRating rating, const Uuid& eventID)
     const core::Date at = now();
     m_feedbackStore.append(FeedbackRecord{snapshot.id, snapshot.appName, snapshot.diagnosis.dominantCause,
                                           snapshot.diagnosis.confidence, helpful, at});
-    m_telemetryStore.updateFeedback(snapshot.id, helpful, at);
+    recordTelemetry(DiagnosisTelemetryStore::Rating{snapshot.id, helpful, at});
     m_productEvents.record(ProductAnalyticsEventName::feedbackSubmitted,
                            {{"event_id", snapshot.id.toString()},
                             {"helpful", helpful ? "true" : "false"},
@@ -280,7 +292,7 @@ void AppModel::record(AppEvent event, std::int64_t timeToDiagnosisMS)
     emit eventsChanged();
     setSelectedEventID(event.id);
     save();
-    m_telemetryStore.record(event, timeToDiagnosisMS, now());
+    recordTelemetry(DiagnosisTelemetryStore::makeRecord(event, timeToDiagnosisMS, now()));
     if (m_notify) {
         m_notify(event);
     }
@@ -289,8 +301,74 @@ void AppModel::record(AppEvent event, std::int64_t timeToDiagnosisMS)
 
 void AppModel::save()
 {
-    // Failures are swallowed: the list in memory stays as it is.
-    static_cast<void>(m_store.save(m_events, now()));
+    if (m_listChanged) {
+        return;
+    }
+    m_listChanged = true;
+    // Queued behind the closures already waiting, which then share this one write.
+    QMetaObject::invokeMethod(this, &AppModel::handOverList, Qt::QueuedConnection);
+}
+
+void AppModel::handOverList()
+{
+    if (!m_listChanged) {
+        return;
+    }
+    m_listChanged = false;
+    std::vector<AppEvent> snapshot = m_events;
+    const core::Date at = now();
+    const std::lock_guard<std::mutex> lock(m_pending.lock);
+    // A list the writer has not taken yet is out of date: only the newest is written.
+    m_pending.events = std::move(snapshot);
+    m_pending.eventsAt = at;
+    startWriter();
+}
+
+void AppModel::recordTelemetry(DiagnosisTelemetryStore::Change change)
+{
+    const core::Date at = now();
+    const std::lock_guard<std::mutex> lock(m_pending.lock);
+    m_pending.telemetry.push_back(std::move(change));
+    m_pending.telemetryAt = at;
+    if (!m_listChanged) {
+        startWriter(); // otherwise the list's hand-over starts it, and the list is written first
+    }
+}
+
+void AppModel::startWriter()
+{
+    if (m_pending.writerQueued) {
+        return; // it takes everything pending when it gets to it
+    }
+    m_pending.writerQueued = true;
+    m_writer.start([this] { writePending(); });
+}
+
+void AppModel::writePending()
+{
+    // On the writer thread: the stores are used from here only once the model is built.
+    for (;;) {
+        std::optional<std::vector<AppEvent>> events;
+        core::Date eventsAt;
+        std::vector<DiagnosisTelemetryStore::Change> telemetry;
+        core::Date telemetryAt;
+        {
+            const std::lock_guard<std::mutex> lock(m_pending.lock);
+            if (!m_pending.events && m_pending.telemetry.empty()) {
+                m_pending.writerQueued = false;
+                return;
+            }
+            events.swap(m_pending.events);
+            eventsAt = m_pending.eventsAt;
+            telemetry.swap(m_pending.telemetry);
+            telemetryAt = m_pending.telemetryAt;
+        }
+        if (events) {
+            // Failures are swallowed: the list in memory stays as it is.
+            static_cast<void>(m_store.save(*events, eventsAt));
+        }
+        m_telemetryStore.apply(telemetry, telemetryAt);
+    }
 }
 
 void AppModel::refreshRecentDiagnoses(int limit)

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -30,6 +31,9 @@ class WorkspaceEvents;
 // Owns the recorded closures and drives the pipeline: each termination the monitor reports is
 // diagnosed in the background, becomes the newest event, is saved, measured and announced.
 // Lives on the main thread; every change is announced by a signal after it took effect.
+// The event list and the telemetry records are written by one writer thread, in the order the
+// changes were made, so the main thread never waits for the disk; changes that pile up while a
+// write runs go out together in the next.
 class AppModel : public QObject
 {
     Q_OBJECT
@@ -54,7 +58,7 @@ public:
     };
 
     explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
-    // Waits for diagnoses in flight; their results are dropped.
+    // Waits for diagnoses in flight (their results are dropped), then for the writes.
     ~AppModel() override;
 
     [[nodiscard]] const std::vector<AppEvent>& events() const { return m_events; }
@@ -82,6 +86,8 @@ public:
     [[nodiscard]] AppMonitor& monitor() { return *m_monitor; }
     // Diagnoses started but not yet recorded.
     [[nodiscard]] int diagnosesInFlight() const { return m_inFlight; }
+    // Blocks until every change made so far is in "events.json" and "telemetry.json".
+    void waitForWrites();
 
 signals:
     void eventsChanged();
@@ -91,8 +97,24 @@ signals:
     void eventRecorded(const exitwise::app::AppEvent& event);
 
 private:
+    // What the writer thread has still to write.
+    struct PendingWrites
+    {
+        std::mutex lock;
+        std::optional<std::vector<AppEvent>> events; // the newest list not yet saved
+        core::Date eventsAt;
+        std::vector<DiagnosisTelemetryStore::Change> telemetry; // in the order made
+        core::Date telemetryAt;
+        bool writerQueued = false;
+    };
+
     void record(AppEvent event, std::int64_t timeToDiagnosisMS);
+    // Saves the list: once per turn of the event loop, however many changes it saw.
     void save();
+    void handOverList();
+    void recordTelemetry(DiagnosisTelemetryStore::Change change);
+    void startWriter(); // with m_pending.lock held
+    void writePending();
     [[nodiscard]] core::Date now() const { return m_clock(); }
     [[nodiscard]] AppEvent* find(const Uuid& id);
 
@@ -115,6 +137,10 @@ private:
     std::optional<std::pair<Uuid, core::Date>> m_lastDiagnosisViewEvent;
     QThreadPool m_diagnosisPool;
     int m_inFlight = 0;
+
+    bool m_listChanged = false; // a save is due at the next turn of the event loop
+    PendingWrites m_pending;
+    QThreadPool m_writer; // one thread
 };
 
 } // namespace exitwise::app

@@ -69,6 +69,24 @@ int openRetrying(const char* path, int flags, mode_t mode = 0)
     return fd;
 }
 
+// Opens a record file for reading. Only regular files are records: a FIFO or a device put in
+// its place would block the reader or never end (/dev/zero), so they fail with EINVAL.
+int openRecordForReading(const std::filesystem::path& path)
+{
+    const int fd = openRetrying(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int code = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = code;
+        return -1;
+    }
+    return fd;
+}
+
 // Writes every byte: interrupted writes are retried and short writes continued.
 bool writeAll(int fd, std::string_view bytes)
 {
@@ -234,9 +252,11 @@ bool syncDirectory(const std::filesystem::path& directory)
 int openForAppend(const std::filesystem::path& path, int createFlag, char& lastByte)
 {
     lastByte = '\n';
-    int fd = openRetrying(path.c_str(), O_RDWR | O_APPEND | createFlag, 0600);
+    // Non-blocking, so that a FIFO in the file's place fails (ENXIO) instead of waiting forever
+    // for a reader.
+    int fd = openRetrying(path.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | createFlag, 0600);
     if (fd < 0 && errno == EACCES) {
-        return openRetrying(path.c_str(), O_WRONLY | O_APPEND | createFlag, 0600);
+        return openRetrying(path.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | createFlag, 0600);
     }
     if (fd >= 0) {
         struct stat info = {};
@@ -283,7 +303,7 @@ std::optional<FileError> append(const std::filesystem::path& path, std::string_v
 
 FileResult<std::string> readFile(const std::filesystem::path& path)
 {
-    Descriptor fd(openRetrying(path.c_str(), O_RDONLY));
+    Descriptor fd(openRecordForReading(path));
     if (!fd.valid()) {
         return FileError::fromErrno("read", path, errno);
     }
@@ -364,7 +384,7 @@ std::optional<FileError> plainAppend(const std::filesystem::path& path, std::str
 std::optional<FileError> forEachLineInFile(const std::filesystem::path& path,
                                            const std::function<void(std::string_view)>& visit)
 {
-    Descriptor fd(openRetrying(path.c_str(), O_RDONLY));
+    Descriptor fd(openRecordForReading(path));
     if (!fd.valid()) {
         return FileError::fromErrno("read", path, errno);
     }

@@ -23,7 +23,8 @@ enum class NewFileMode
     standard   // 0666 less the umask: files the user exports
 };
 
-// The whole file. A missing file is an error with code ENOENT.
+// The whole file. A missing file is an error with code ENOENT; anything but a regular file
+// (a FIFO, a device) is refused at once with EINVAL, so a reader never blocks or runs forever.
 [[nodiscard]] FileResult<std::string> readFile(const std::filesystem::path& path);
 
 // Replaces `target` so that readers see either the old or the new content, even across a
@@ -52,7 +53,8 @@ using ContentSink = std::function<bool(std::string_view)>;
 [[nodiscard]] std::optional<FileError> plainAppend(const std::filesystem::path& path, std::string_view bytes);
 
 // Reads a file in pieces and calls `visit` with each non-empty line (without its line
-// feed), in order; the last line needs no line feed. A failure to open or read is returned;
+// feed), in order; the last line needs no line feed. Only regular files are read, as by
+// readFile. A failure to open or read is returned;
 // lines before a read failure have been visited.
 [[nodiscard]] std::optional<FileError> forEachLineInFile(const std::filesystem::path& path,
                                                          const std::function<void(std::string_view)>& visit);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "cli/Commands.h"
+#include "cli/DesktopApp.h"
 
 #include <iostream>
 #include <vector>
@@ -42,7 +43,5 @@ int main(int argc, char** argv)
         }
     }
 
-    // The desktop app is not part of this build yet: show what is available.
-    std::cout << cli.help();
-    return kExitOk;
+    return runDesktopApp(argc, argv);
 }

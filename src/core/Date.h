@@ -32,6 +32,16 @@ inline constexpr double kReferenceDateOffset = 978307200.0;
     return date.time_since_epoch().count() - kReferenceDateOffset;
 }
 
+// How far from 1970 a stored date may lie: about 31,700 years either way. A number beyond it is
+// no date; it could neither be written back to microseconds nor shown as a calendar date.
+inline constexpr double kMaxDateSecondsFrom1970 = 1e12;
+
+[[nodiscard]] constexpr bool isSupportedDate(Date date)
+{
+    const double seconds = secondsSince1970(date);
+    return seconds >= -kMaxDateSecondsFrom1970 && seconds <= kMaxDateSecondsFrom1970;
+}
+
 [[nodiscard]] inline Date now()
 {
     return std::chrono::time_point_cast<Seconds>(std::chrono::system_clock::now());

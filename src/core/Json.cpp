@@ -6,10 +6,11 @@
 
 namespace exitwise::core::json {
 
-DecodeError::DecodeError(std::string path, std::string reason)
+DecodeError::DecodeError(std::string path, std::string reason, bool unknownValue)
     : std::runtime_error(path.empty() ? reason : path + ": " + reason)
     , m_path(std::move(path))
     , m_reason(std::move(reason))
+    , m_unknownValue(unknownValue)
 {}
 
 DecodeError DecodeError::within(std::string_view key) const
@@ -21,7 +22,7 @@ DecodeError DecodeError::within(std::string_view key) const
         }
         path += m_path;
     }
-    return DecodeError(std::move(path), m_reason);
+    return DecodeError(std::move(path), m_reason, m_unknownValue);
 }
 
 std::string typeName(const Json& value)
@@ -50,9 +51,16 @@ namespace {
 
 // Dates are held as seconds since 1970; moving them to another epoch leaves noise in the last
 // bits (794000000.123 would come back as 794000000.1230001). Nothing is finer than a
-// microsecond, so rounding there keeps a stored date stable across load and save.
-double toMicroseconds(double seconds)
+// microsecond, so rounding there keeps a stored date stable across load and save. That holds
+// while a double still resolves microseconds, up to 2^32 s from 1970 (the year 2106); further
+// out, rounding would make a date creep by a microsecond per save, and the number written
+// as it is comes back exactly.
+double toMicroseconds(double seconds, Date date)
 {
+    constexpr double kMicrosecondsResolved = 4294967296.0;
+    if (std::abs(secondsSince1970(date)) >= kMicrosecondsResolved) {
+        return seconds;
+    }
     return std::round(seconds * 1e6) / 1e6;
 }
 
@@ -62,23 +70,22 @@ Json encodeDate(Date date, const Options& options)
 {
     switch (options.dates) {
     case DateEncoding::SecondsSince1970:
-        return toMicroseconds(secondsSince1970(date));
+        return toMicroseconds(secondsSince1970(date), date);
     case DateEncoding::SecondsSinceReferenceDate:
         break;
     }
-    return toMicroseconds(secondsSinceReferenceDate(date));
+    return toMicroseconds(secondsSinceReferenceDate(date), date);
 }
 
 Date decodeDate(const Json& value, const Options& options)
 {
     const double seconds = decodeDouble(value);
-    switch (options.dates) {
-    case DateEncoding::SecondsSince1970:
-        return dateFromSecondsSince1970(seconds);
-    case DateEncoding::SecondsSinceReferenceDate:
-        break;
+    const Date date = options.dates == DateEncoding::SecondsSince1970 ? dateFromSecondsSince1970(seconds)
+                                                                      : dateFromReferenceSeconds(seconds);
+    if (!isSupportedDate(date)) {
+        throw DecodeError({}, "date out of range");
     }
-    return dateFromReferenceSeconds(seconds);
+    return date;
 }
 
 std::string decodeString(const Json& value)
@@ -172,6 +179,12 @@ Json parse(std::string_view text)
         return Json::parse(text);
     } catch (const Json::parse_error& error) {
         throw DecodeError({}, "invalid JSON at byte " + std::to_string(error.byte));
+    } catch (const Json::out_of_range&) {
+        // A number too large for a double ("1e400") is no syntax error to the parser; callers
+        // expect every unusable text as a DecodeError.
+        throw DecodeError({}, "invalid JSON: number out of range");
+    } catch (const Json::exception& error) {
+        throw DecodeError({}, std::string("invalid JSON: ") + error.what());
     }
 }
 

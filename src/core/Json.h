@@ -36,11 +36,14 @@ struct Options
 class DecodeError : public std::runtime_error
 {
 public:
-    DecodeError(std::string path, std::string reason);
+    DecodeError(std::string path, std::string reason, bool unknownValue = false);
 
     // Where the failure happened, e.g. `signalsUsed[2].payload`; empty for the top level.
     [[nodiscard]] const std::string& path() const { return m_path; }
     [[nodiscard]] const std::string& reason() const { return m_reason; }
+    // The value is well-formed but names a case this version does not know, as a later
+    // version may write (a new cause, a new signal type).
+    [[nodiscard]] bool isUnknownValue() const { return m_unknownValue; }
 
     // The same failure seen from the enclosing value: `key` is an object key or "[n]".
     [[nodiscard]] DecodeError within(std::string_view key) const;
@@ -48,6 +51,7 @@ public:
 private:
     std::string m_path;
     std::string m_reason;
+    bool m_unknownValue = false;
 };
 
 [[nodiscard]] std::string typeName(const Json& value);
@@ -67,7 +71,7 @@ template <class E> [[nodiscard]] E decodeEnum(const Json& value)
     if (auto result = fromRawValue<E>(raw)) {
         return *result;
     }
-    throw DecodeError({}, "unknown value \"" + raw + "\"");
+    throw DecodeError({}, "unknown value \"" + raw + "\"", true);
 }
 
 template <class E> [[nodiscard]] Json encodeEnum(E value)

@@ -4,6 +4,7 @@
 #include "ui/Style.h"
 
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -21,7 +22,8 @@ IdleDetailView::IdleDetailView(QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(14);
 
-    layout->addWidget(style::makeLabel(QStringLiteral("No events yet"), style::TextStyle::title2, false, content));
+    layout->addWidget(
+        style::makeLabel(QStringLiteral("No events yet"), style::TextStyle::title2, false, content));
     auto* lead = style::makeLabel(QStringLiteral("Leave Exitwise running. The next time an app closes "
                                                  "unexpectedly, you\u2019ll see the reason here."),
                                   style::TextStyle::body, true, content);
@@ -36,16 +38,23 @@ IdleDetailView::IdleDetailView(QWidget* parent)
     auto* boxLayout = new QVBoxLayout(box);
     boxLayout->setContentsMargins(12, 12, 12, 12);
     boxLayout->setSpacing(8);
-    boxLayout->addWidget(
-        style::makeLabel(QStringLiteral("What your first diagnosis will show"), style::TextStyle::headline, false, box));
-    for (const QString& line : {QStringLiteral("\u2022 What happened (crash, quit request, or external kill)"),
-                                QStringLiteral("\u2022 Why this confidence level was assigned"),
-                                QStringLiteral("\u2022 A concrete next action you can copy/share")}) {
+    boxLayout->addWidget(style::makeLabel(QStringLiteral("What your first diagnosis will show"),
+                                          style::TextStyle::headline, false, box));
+    for (const QString& line :
+         {QStringLiteral("\u2022 What happened (crash, quit request, or external kill)"),
+          QStringLiteral("\u2022 Why this confidence level was assigned"),
+          QStringLiteral("\u2022 A concrete next action you can copy/share")}) {
         boxLayout->addWidget(style::makeLabel(line, style::TextStyle::caption, true, box));
     }
     layout->addWidget(box);
 
-    outer->addWidget(content, 0, Qt::AlignLeft | Qt::AlignTop);
+    // Leading-aligned and as wide as allowed: an alignment flag would size the column to its
+    // unwrapped hint and cut the wrapped lines' height short.
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(content, 1);
+    row->addStretch(0);
+    outer->addLayout(row);
     outer->addStretch(1);
 }
 

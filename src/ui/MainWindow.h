@@ -4,17 +4,23 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+class QAction;
 class QLabel;
 class QSettings;
+class QToolButton;
 
 namespace exitwise::app {
 class AppModel;
 }
 
 namespace exitwise::ui {
+
+class AppIconProvider;
+class RootView;
 
 // What the window needs from outside that tests replace.
 struct MainWindowOptions
@@ -23,24 +29,39 @@ struct MainWindowOptions
     QSettings* settings = nullptr;
     // Asks where to save an export (title, proposed file name, name filter); nothing when the
     // user cancels. A QFileDialog when empty.
-    std::function<std::optional<QString>(const QString& title, const QString& proposedName, const QString& filter)>
+    std::function<std::optional<QString>(
+        const QString& title, const QString& proposedName, const QString& filter)>
         savePanel;
     // The icon of the application at a bundle path: a theme icon name or an absolute image
     // path. The generic application icon when empty or when it gives nothing.
     std::function<std::optional<std::string>(const std::string& appPath)> iconNameLookup;
 };
 
-// The application's one window.
+// The application's one window: the toolbar (pause or resume, export, getting started) over
+// the event list and the detail of the selected closure.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
     explicit MainWindow(app::AppModel& model, MainWindowOptions options = {}, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // A note that stays in the window's status area, e.g. that there is no tray to reach it by.
     void setPersistentStatusMessage(const QString& text);
     [[nodiscard]] QString persistentStatusMessage() const;
+
+    [[nodiscard]] RootView* rootView() const { return m_root; }
+    [[nodiscard]] QAction* pauseAction() const { return m_pause; }
+    [[nodiscard]] QToolButton* pauseButton() const;
+    [[nodiscard]] QToolButton* exportButton() const { return m_exportButton; }
+    [[nodiscard]] QAction* exportJsonAction() const { return m_exportJson; }
+    [[nodiscard]] QAction* exportCsvAction() const { return m_exportCsv; }
+    [[nodiscard]] QAction* gettingStartedAction() const { return m_gettingStarted; }
+
+    // The two exports of the whole history; a cancelled dialog does nothing.
+    void exportJSON();
+    void exportCSV();
 
 signals:
     // The window's content came on screen: at the first show and whenever it is reopened.
@@ -50,8 +71,20 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void updatePauseAction();
+    [[nodiscard]] std::optional<QString>
+    askSaveLocation(const QString& title, const QString& proposedName, const QString& filter);
+
     app::AppModel& m_model;
     MainWindowOptions m_options;
+    std::unique_ptr<QSettings> m_ownSettings;
+    std::unique_ptr<AppIconProvider> m_icons;
+    RootView* m_root = nullptr;
+    QAction* m_pause = nullptr;
+    QToolButton* m_exportButton = nullptr;
+    QAction* m_exportJson = nullptr;
+    QAction* m_exportCsv = nullptr;
+    QAction* m_gettingStarted = nullptr;
     QLabel* m_statusNote = nullptr;
 };
 

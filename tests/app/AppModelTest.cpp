@@ -6,7 +6,9 @@
 #include "app/RecordFiles.h"
 #include "app/WorkspaceEvents.h"
 #include "app/stores/DiagnosisTelemetryStore.h"
+#include "app/stores/EventLedgerReconciliationReport.h"
 #include "app/stores/ProductAnalyticsEvent.h"
+#include "app/stores/TerminationEventLedger.h"
 #include "support/EventLoop.h"
 
 #include <QCoreApplication>
@@ -148,12 +150,70 @@ TEST_F(AppModelTest, NewClosureBecomesTheFirstSelectedSavedAndAnnouncedEvent)
     EXPECT_EQ(first.diagnosisHash, diagnosisHash(first.diagnosis));
     EXPECT_EQ(first.diagnosisChanged, false);
 
+    model->waitForWrites();
     const auto saved = EventStore::readEventFile(directory / "events.json");
     ASSERT_TRUE(saved.ok());
     EXPECT_EQ(saved.value().front(), first);
     EXPECT_EQ(lineCount(directory / "event_ledger.jsonl"), 1u);
     const auto telemetry = DiagnosisTelemetryStore(directory / "telemetry.json").load();
     ASSERT_EQ(telemetry.size(), 1u);
+}
+
+// The files are written off the main thread, several closures at a time; none may go missing,
+// also when the model goes away before the writer got to them.
+TEST_F(AppModelTest, ABurstOfClosuresIsWrittenInFull)
+{
+    for (const bool waitBeforeClosing : {true, false}) {
+        SCOPED_TRACE(waitBeforeClosing ? "written while running" : "written on the way out");
+        std::filesystem::remove_all(directory);
+        std::filesystem::create_directories(directory);
+        notified.clear();
+        makeModel();
+        constexpr int kClosures = 40;
+        for (int i = 0; i < kClosures; ++i) {
+            terminate("Burst" + std::to_string(i), 1000 + i);
+        }
+        ASSERT_TRUE(waitUntil([&] { return notified.size() == kClosures; }));
+        const std::vector<AppEvent> shown = model->events();
+        if (waitBeforeClosing) {
+            model->waitForWrites();
+        } else {
+            model.reset();
+        }
+
+        const auto saved = EventStore::readEventFile(directory / "events.json");
+        ASSERT_TRUE(saved.ok());
+        EXPECT_EQ(saved.value(), shown);
+        EXPECT_EQ(lineCount(directory / "event_ledger.jsonl"), static_cast<std::size_t>(kClosures));
+        const auto telemetry = DiagnosisTelemetryStore(directory / "telemetry.json").load();
+        EXPECT_EQ(telemetry.size(), static_cast<std::size_t>(kClosures));
+    }
+}
+
+// The start reconciles what was loaded: a closure whose event is gone (or was never made) is
+// reported, one that is in the list is not.
+TEST_F(AppModelTest, StartUpReconcilesTheLedgerWithTheLoadedEvents)
+{
+    const AppEvent kept = storedEvent(1);
+    const AppEvent lost = storedEvent(2);
+    TerminationEventLedger ledger(directory);
+    for (const AppEvent& event : {kept, lost}) {
+        ledger.append(TerminationLedgerEntry{Uuid::random(), event.terminatedAt, event.appName,
+                                             event.bundleIdentifier, event.pid, event.appPath,
+                                             event.launchedAt, event.terminatedAt, TerminationReason::quit,
+                                             std::nullopt, std::nullopt, kWorkspaceTerminationSource});
+    }
+    writeEvents({kept});
+    makeModel();
+    model->waitForWrites();
+
+    const auto report = decodeEventLedgerReconciliationReport(
+        core::json::parse(records::readFile(directory / "reconciliation_report.json").value()));
+    EXPECT_EQ(report.generatedAt, T0);
+    EXPECT_EQ(report.evidenceCount, 2);
+    EXPECT_EQ(report.recordedEventCount, 1);
+    ASSERT_EQ(report.mismatchCount, 1);
+    EXPECT_EQ(report.mismatches.front().appName, lost.appName);
 }
 
 TEST_F(AppModelTest, SlowerDiagnosisLandsFirst)
@@ -201,6 +261,7 @@ TEST_F(AppModelTest, FeedbackIsRecordedOncePerChange)
     model->submitFeedback(FeedbackRating::unhelpful, id);
     EXPECT_EQ(lineCount(directory / "feedback.jsonl"), 2u);
     EXPECT_EQ(model->events()[0].feedback, FeedbackRating::unhelpful);
+    model->waitForWrites();
     const auto saved = EventStore::readEventFile(directory / "events.json");
     ASSERT_TRUE(saved.ok());
     EXPECT_EQ(saved.value()[0].feedback, FeedbackRating::unhelpful);
@@ -278,6 +339,7 @@ TEST_F(AppModelTest, StartUpRefreshMarksChangedVerdictsOfTheNewestFifty)
     const auto& again = model->events();
     EXPECT_EQ(again[1].diagnosisChanged, false);
     EXPECT_EQ(again[1].previousDominantCause, core::DominantCause::crashBug);
+    model->waitForWrites();
     const auto saved = EventStore::readEventFile(directory / "events.json");
     ASSERT_TRUE(saved.ok());
     EXPECT_EQ(saved.value()[1].diagnosisChanged, false);

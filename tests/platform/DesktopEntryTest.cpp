@@ -3,6 +3,10 @@
 
 #include "platform/linux/LaunchTarget.h"
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
@@ -34,6 +38,7 @@ TEST(DesktopEntry, ParsesTheEntryGroupOnly)
     EXPECT_EQ(entry->exec, (Words{"gedit", "--new-window"}));
     EXPECT_EQ(entry->tryExec, "gedit");
     EXPECT_EQ(entry->flatpakId, "org.gnome.gedit");
+    EXPECT_EQ(entry->icon, "");
     EXPECT_FALSE(entry->noDisplay);
     EXPECT_FALSE(entry->terminal);
 }
@@ -93,6 +98,44 @@ TEST(DesktopEntry, NameFollowsTheMessagesLocale)
         ASSERT_TRUE(entry);
         EXPECT_EQ(entry->name, c.name) << c.locale;
     }
+}
+
+TEST(DesktopEntry, IconNameOfTheFileAtAPath)
+{
+    const std::filesystem::path directory =
+        std::filesystem::path(::testing::TempDir()) / "desktop-entry-icons";
+    std::filesystem::remove_all(directory);
+    std::filesystem::create_directories(directory);
+    const auto write = [&](const char* name, const std::string& text) {
+        std::ofstream(directory / name) << text;
+        return directory / name;
+    };
+    const std::string head = "[Desktop Entry]\nType=Application\nName=App\nExec=app\n";
+    const struct
+    {
+        const char* what;
+        std::filesystem::path path;
+        std::optional<std::string> icon;
+    } cases[] = {
+        {"theme name", write("themed.desktop", head + "Icon = org.example.App \n"), "org.example.App"},
+        {"absolute path", write("path.desktop", head + "Icon=/opt/app/share/app icon.png\n"),
+         "/opt/app/share/app icon.png"},
+        {"action icon only", write("action.desktop", head + "[Desktop Action new]\nIcon=other\n"),
+         std::nullopt},
+        {"blank icon", write("blank.desktop", head + "Icon=   \n"), std::nullopt},
+        {"hidden entry", write("hidden.desktop", head + "Hidden=true\nIcon=gone\n"), std::nullopt},
+        {"missing file", directory / "missing.desktop", std::nullopt},
+        {"directory", directory, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(desktopEntryIconName(c.path), c.icon) << c.what;
+    }
+
+    // A FIFO at the recorded path must not hang the caller.
+    const std::filesystem::path fifo = directory / "fifo.desktop";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(desktopEntryIconName(fifo), std::nullopt);
+    std::filesystem::remove_all(directory);
 }
 
 TEST(DesktopEntry, ExecSplitsQuotesEscapesAndFieldCodes)

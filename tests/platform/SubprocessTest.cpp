@@ -134,6 +134,21 @@ TEST(Subprocess, ConcurrentRunsKeepTheirOwnOutputAndLeaveNoZombie)
     EXPECT_EQ(errno, ECHILD);
 }
 
+// The output ends a moment before the child has exited; the runner must notice the exit itself
+// rather than find it on its next look. Each closure runs the log tool once.
+TEST(Subprocess, AQuickChildIsCollectedAsSoonAsItExits)
+{
+    SubprocessOptions options;
+    options.pollInterval = 1000ms;
+    for (int i = 0; i < 5; ++i) {
+        const auto started = Clock::now();
+        const SubprocessResult result = runSubprocess("/bin/echo", {"done"}, options);
+        EXPECT_EQ(result.standardOutput, "done\n");
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_LT(Clock::now() - started, 500ms) << "run " << i;
+    }
+}
+
 TEST(Subprocess, MissingExecutableIsNotLaunched)
 {
     const auto result = runSubprocess("/nonexistent/exitwise-log", {"show"});

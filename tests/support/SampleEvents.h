@@ -19,13 +19,13 @@ inline core::Date sampleTime(double offsetSeconds = 0)
 
 inline core::Diagnosis sampleDiagnosis(core::Date terminatedAt,
                                        core::Confidence confidence = core::Confidence::high,
-                                       std::vector<core::Signal> signals = {})
+                                       std::vector<core::Signal> signalsUsed = {})
 {
     core::Diagnosis d;
     d.endState = core::EndState::crash;
     d.dominantCause = core::DominantCause::crashBug;
     d.confidence = confidence;
-    d.signalsUsed = std::move(signals);
+    d.signalsUsed = std::move(signalsUsed);
     d.window = {terminatedAt - core::Seconds(180), terminatedAt + core::Seconds(180)};
     d.explanation = {"The app crashed.", "A crash report was found.", "Update the app.", {}, std::nullopt};
     return d;

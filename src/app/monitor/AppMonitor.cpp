@@ -34,11 +34,14 @@ AppMonitor::AppMonitor(WorkspaceEvents& workspace,
 {
     // One thread, so queries run one at a time in notice order.
     m_worker.setMaxThreadCount(1);
+    // One thread, so ledger lines are written in the order they leave.
+    m_ledgerWriter.setMaxThreadCount(1);
 }
 
 AppMonitor::~AppMonitor()
 {
     m_worker.waitForDone();
+    m_ledgerWriter.waitForDone();
 }
 
 void AppMonitor::start()
@@ -157,20 +160,41 @@ void AppMonitor::apply(Pending& pending, const QuitEvidence::Classification& cla
 
 void AppMonitor::flush()
 {
-    // The ledger line always precedes the callback, and records leave in notice order.
+    // The ledger line always precedes the callback, and records leave in notice order. Each line
+    // is made here and written (and synced) by the ledger writer, so the main thread never waits
+    // for the disk; the callback follows on the main thread once the line is written.
     while (!m_pending.empty() && m_pending.front()->resolved) {
         const std::shared_ptr<Pending> done = m_pending.front();
         m_pending.pop_front();
         const MonitoredTermination& t = done->record;
+        std::optional<TerminationLedgerEntry> entry;
         if (m_ledger) {
-            m_ledger->append(TerminationLedgerEntry{
-                Uuid::random(), m_clock(), t.appName, t.bundleIdentifier, t.pid, t.appPath, t.launchedAt,
-                t.terminatedAt, t.terminationReason, t.terminationRawValue, t.terminationQuitAttribution,
-                kWorkspaceTerminationSource});
+            entry = TerminationLedgerEntry{Uuid::random(),
+                                           m_clock(),
+                                           t.appName,
+                                           t.bundleIdentifier,
+                                           t.pid,
+                                           t.appPath,
+                                           t.launchedAt,
+                                           t.terminatedAt,
+                                           t.terminationReason,
+                                           t.terminationRawValue,
+                                           t.terminationQuitAttribution,
+                                           kWorkspaceTerminationSource};
         }
-        if (m_onTermination) {
-            m_onTermination(t);
-        }
+        m_ledgerWriter.start([this, ledger = m_ledger, entry = std::move(entry), record = t] {
+            if (ledger && entry) {
+                ledger->append(*entry);
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, record] {
+                    if (m_onTermination) {
+                        m_onTermination(record);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
     }
 }
 

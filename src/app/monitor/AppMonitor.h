@@ -23,7 +23,9 @@ class TerminationEventLedger;
 
 // Turns every termination of another application into one MonitoredTermination: writes it to
 // the ledger, then hands it to the callback. Lives on the main thread; the log query for each
-// termination runs on one serial worker, and records still leave in the order noticed.
+// termination runs on one serial worker and the ledger is written by another, so the main
+// thread never waits for a child process or the disk. Records still leave in the order noticed,
+// and the callback (on the main thread) follows the ledger line.
 class AppMonitor : public QObject
 {
     Q_OBJECT
@@ -44,7 +46,8 @@ public:
                LogQuery logQuery,
                std::optional<std::string> ownBundleIdentifier,
                QObject* parent = nullptr);
-    // Waits for a running log query; records still waiting for theirs are dropped.
+    // Waits for a running log query and for the ledger lines already made; records still
+    // waiting for their query are dropped, and so are callbacks not yet delivered.
     ~AppMonitor() override;
 
     void setOnTermination(Callback callback) { m_onTermination = std::move(callback); }
@@ -93,6 +96,7 @@ private:
 
     std::deque<std::shared_ptr<Pending>> m_pending; // notice order
     QThreadPool m_worker;
+    QThreadPool m_ledgerWriter;
 };
 
 } // namespace exitwise::app

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -77,43 +78,71 @@ void DiagnosisTelemetryStore::write(std::vector<DiagnosisTelemetryRecord> record
     static_cast<void>(records::atomicReplace(m_fileURL, json::dumpCompact(array)));
 }
 
+DiagnosisTelemetryRecord
+DiagnosisTelemetryStore::makeRecord(const AppEvent& event, std::int64_t timeToDiagnosisMS, core::Date at)
+{
+    DiagnosisTelemetryRecord record;
+    record.eventID = event.id;
+    record.appName = event.appName;
+    record.dominantCause = event.diagnosis.dominantCause;
+    record.confidence = event.diagnosis.confidence;
+    for (const core::Signal& signal : event.diagnosis.signalsUsed) {
+        record.signalsUsed.push_back(signal.summary());
+    }
+    record.timeToDiagnosisMS = std::max<std::int64_t>(timeToDiagnosisMS, 0);
+    record.recordedAt = at;
+    return record;
+}
+
 void DiagnosisTelemetryStore::record(const AppEvent& event, std::int64_t timeToDiagnosisMS, core::Date at)
 {
-    std::vector<DiagnosisTelemetryRecord> records = load(at);
-    const auto existing = std::find_if(records.begin(), records.end(),
-                                       [&event](const auto& r) { return r.eventID == event.id; });
-
-    DiagnosisTelemetryRecord updated;
-    updated.eventID = event.id;
-    updated.appName = event.appName;
-    updated.dominantCause = event.diagnosis.dominantCause;
-    updated.confidence = event.diagnosis.confidence;
-    for (const core::Signal& signal : event.diagnosis.signalsUsed) {
-        updated.signalsUsed.push_back(signal.summary());
-    }
-    updated.timeToDiagnosisMS = std::max<std::int64_t>(timeToDiagnosisMS, 0);
-    updated.recordedAt = at;
-    if (existing != records.end()) {
-        updated.helpful = existing->helpful;
-        updated.feedbackAt = existing->feedbackAt;
-        *existing = std::move(updated);
-    } else {
-        records.push_back(std::move(updated));
-    }
-    write(std::move(records));
+    apply({makeRecord(event, timeToDiagnosisMS, at)}, at);
 }
 
 void DiagnosisTelemetryStore::updateFeedback(const Uuid& eventID, bool helpful, core::Date at)
 {
-    std::vector<DiagnosisTelemetryRecord> records = load(at);
-    const auto existing = std::find_if(records.begin(), records.end(),
-                                       [&eventID](const auto& r) { return r.eventID == eventID; });
-    if (existing == records.end()) {
+    apply({Rating{eventID, helpful, at}}, at);
+}
+
+void DiagnosisTelemetryStore::apply(const std::vector<Change>& changes, core::Date now)
+{
+    if (changes.empty()) {
         return;
     }
-    existing->helpful = helpful;
-    existing->feedbackAt = at;
-    write(std::move(records));
+    std::vector<DiagnosisTelemetryRecord> records = load(now);
+    std::unordered_map<Uuid, std::size_t> byEvent;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        byEvent.emplace(records[i].eventID, i);
+    }
+    bool changed = false;
+    for (const Change& change : changes) {
+        if (const auto* fresh = std::get_if<DiagnosisTelemetryRecord>(&change)) {
+            changed = true;
+            const auto existing = byEvent.find(fresh->eventID);
+            if (existing == byEvent.end()) {
+                byEvent.emplace(fresh->eventID, records.size());
+                records.push_back(*fresh);
+                continue;
+            }
+            DiagnosisTelemetryRecord& stored = records[existing->second];
+            DiagnosisTelemetryRecord updated = *fresh;
+            updated.helpful = stored.helpful;
+            updated.feedbackAt = stored.feedbackAt;
+            stored = std::move(updated);
+            continue;
+        }
+        const Rating& rating = std::get<Rating>(change);
+        const auto existing = byEvent.find(rating.eventID);
+        if (existing == byEvent.end()) {
+            continue;
+        }
+        records[existing->second].helpful = rating.helpful;
+        records[existing->second].feedbackAt = rating.at;
+        changed = true;
+    }
+    if (changed) {
+        write(std::move(records));
+    }
 }
 
 } // namespace exitwise::app

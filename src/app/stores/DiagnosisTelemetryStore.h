@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <variant>
 #include <vector>
 
 namespace exitwise::app {
@@ -15,6 +16,16 @@ namespace exitwise::app {
 class DiagnosisTelemetryStore
 {
 public:
+    // A user's rating of a diagnosed event, as updateFeedback() stores it.
+    struct Rating
+    {
+        Uuid eventID;
+        bool helpful = false;
+        core::Date at;
+    };
+    // One record() (the record it stores) or one updateFeedback().
+    using Change = std::variant<DiagnosisTelemetryRecord, Rating>;
+
     explicit DiagnosisTelemetryStore(std::filesystem::path fileURL);
 
     // (Re)writes the event's record; a rating already given to it is kept.
@@ -22,6 +33,14 @@ public:
 
     // Stores the latest rating on an existing record; an event without one is left alone.
     void updateFeedback(const Uuid& eventID, bool helpful, core::Date at);
+
+    // The record that record() stores for a freshly diagnosed event.
+    [[nodiscard]] static DiagnosisTelemetryRecord
+    makeRecord(const AppEvent& event, std::int64_t timeToDiagnosisMS, core::Date at);
+
+    // Several changes in the order given, with one read and at most one write of the file: the
+    // file holds every record ever made, so a burst of closures must not rewrite it for each.
+    void apply(const std::vector<Change>& changes, core::Date now);
 
     // The records as stored. A file that exists but does not decode is renamed to
     // "telemetry.json.unreadable-<UTC time>" and reads as no records, so the next write

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
+#include <utility>
 
 namespace exitwise::app {
 
@@ -15,18 +17,63 @@ EventStore::EventStore(const std::filesystem::path& dataDirectory)
     , m_reconciler(dataDirectory)
 {}
 
-FileResult<std::vector<AppEvent>> EventStore::readEventFile(const std::filesystem::path& file)
+namespace {
+
+FileResult<EventStore::EventFile> readWholeEventFile(const std::filesystem::path& file)
 {
     FileResult<std::string> contents = records::readFile(file);
     if (!contents) {
         return contents.error();
     }
     try {
-        return json::decodeArray(json::parse(contents.value()),
-                                 [](const json::Json& value) { return decodeAppEvent(value); });
+        return EventStore::decodeEventFile(contents.value());
     } catch (const json::DecodeError& error) {
         return FileError{"decode", file, 0, error.what()};
     }
+}
+
+// When a newer event ended, in the event file's numbers; unknown ones sort last.
+double terminationTimeOf(const json::Json& event)
+{
+    if (event.is_object()) {
+        const auto it = event.find("terminatedAt");
+        if (it != event.end() && it->is_number()) {
+            return it->get<double>();
+        }
+    }
+    return -std::numeric_limits<double>::infinity();
+}
+
+} // namespace
+
+EventStore::EventFile EventStore::decodeEventFile(std::string_view text)
+{
+    const json::Json array = json::parse(text);
+    if (!array.is_array()) {
+        throw json::DecodeError({}, "expected an array, found " + json::typeName(array));
+    }
+    EventFile file;
+    file.events.reserve(array.size());
+    for (std::size_t i = 0; i < array.size(); ++i) {
+        try {
+            file.events.push_back(decodeAppEvent(array[i]));
+        } catch (const json::DecodeError& error) {
+            if (!error.isUnknownValue()) {
+                throw error.within("[" + std::to_string(i) + "]");
+            }
+            file.newerEvents.push_back(array[i]);
+        }
+    }
+    return file;
+}
+
+FileResult<std::vector<AppEvent>> EventStore::readEventFile(const std::filesystem::path& file)
+{
+    FileResult<EventFile> result = readWholeEventFile(file);
+    if (!result) {
+        return result.error();
+    }
+    return std::move(result).value().events;
 }
 
 FileResult<std::vector<AppEvent>> EventStore::readStoredEvents(const std::filesystem::path& dataDirectory)
@@ -43,21 +90,43 @@ FileResult<std::vector<AppEvent>> EventStore::readStoredEvents(const std::filesy
     return events;
 }
 
-std::string EventStore::encodeEventFile(const std::vector<AppEvent>& events)
+std::string EventStore::encodeEventFile(const std::vector<AppEvent>& events,
+                                        const std::vector<json::Json>& newerEvents)
 {
+    std::vector<const json::Json*> pending;
+    pending.reserve(newerEvents.size());
+    for (const json::Json& event : newerEvents) {
+        pending.push_back(&event);
+    }
+    std::stable_sort(pending.begin(), pending.end(), [](const json::Json* a, const json::Json* b) {
+        return terminationTimeOf(*a) > terminationTimeOf(*b);
+    });
+    auto next = pending.begin();
+
     json::Json array = json::Json::array();
     for (const AppEvent& event : events) {
-        array.push_back(encode(event));
+        json::Json encoded = encode(event);
+        const double endedAt = terminationTimeOf(encoded);
+        for (; next != pending.end() && terminationTimeOf(**next) > endedAt; ++next) {
+            array.push_back(**next);
+        }
+        array.push_back(std::move(encoded));
+    }
+    for (; next != pending.end(); ++next) {
+        array.push_back(**next);
     }
     return json::dumpCompact(array);
 }
 
 std::vector<AppEvent> EventStore::load(core::Date now)
 {
-    FileResult<std::vector<AppEvent>> result = readEventFile(m_fileURL);
+    m_newerEvents.clear();
+    FileResult<EventFile> result = readWholeEventFile(m_fileURL);
     if (result) {
         m_keepExistingFile = false;
-        return std::move(result).value();
+        EventFile file = std::move(result).value();
+        m_newerEvents = std::move(file.newerEvents);
+        return std::move(file.events);
     }
     if (result.error().code == ENOENT) {
         m_keepExistingFile = false;
@@ -76,7 +145,8 @@ std::optional<FileError> EventStore::save(const std::vector<AppEvent>& events, c
     if (m_keepExistingFile) {
         return FileError{"replace", m_fileURL, 0, "its earlier content could not be loaded and is kept"};
     }
-    if (std::optional<FileError> error = records::atomicReplace(m_fileURL, encodeEventFile(events))) {
+    if (std::optional<FileError> error =
+            records::atomicReplace(m_fileURL, encodeEventFile(events, m_newerEvents))) {
         return error;
     }
     static_cast<void>(m_reconciler.reconcile(events, now));

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace exitwise::app {
@@ -19,11 +21,21 @@ class EventStore
 public:
     explicit EventStore(const std::filesystem::path& dataDirectory);
 
+    // What an event file holds. An event that a later version wrote with a value this one does
+    // not know (a new cause, a new signal type) cannot be shown; it is kept as written and saved
+    // again with the list, so that running an older version loses nothing.
+    struct EventFile
+    {
+        std::vector<AppEvent> events;
+        std::vector<core::json::Json> newerEvents;
+    };
+
     // The stored events in file order. A missing file gives an empty list. A file that exists
     // but does not decode (or may not be opened) also gives an empty list, and is first renamed
     // to "events.json.unreadable-<UTC time>" so that the next save cannot destroy it. When it
     // cannot be moved, or reading failed for a passing reason (EIO, EMFILE), later saves of
-    // this instance leave the file in place and report an error instead.
+    // this instance leave the file in place and report an error instead. Events of a later
+    // version are left out of the list and kept for the next save.
     [[nodiscard]] std::vector<AppEvent> load(core::Date now = core::now());
 
     // Writes the whole list (atomic replace, fsync'ed), then reconciles it with the ledger.
@@ -33,7 +45,7 @@ public:
 
     // Reads an event file without changing anything: for readers outside the application.
     // A missing file is an error with code ENOENT; content that does not decode is an error
-    // with code 0 whose reason names the failing value.
+    // with code 0 whose reason names the failing value. Events of a later version are left out.
     [[nodiscard]] static FileResult<std::vector<AppEvent>> readEventFile(const std::filesystem::path& file);
 
     // The events of a data directory as the application shows them, newest first, read
@@ -41,8 +53,14 @@ public:
     [[nodiscard]] static FileResult<std::vector<AppEvent>>
     readStoredEvents(const std::filesystem::path& dataDirectory);
 
-    // The events file's JSON text.
-    [[nodiscard]] static std::string encodeEventFile(const std::vector<AppEvent>& events);
+    // Throws core::json::DecodeError unless the text is one array of events; an element that
+    // fails only on an unknown value goes to `newerEvents`.
+    [[nodiscard]] static EventFile decodeEventFile(std::string_view text);
+
+    // The events file's JSON text. Each of `newerEvents` goes before the first event that
+    // ended earlier than it; the order of `events` is kept.
+    [[nodiscard]] static std::string encodeEventFile(const std::vector<AppEvent>& events,
+                                                     const std::vector<core::json::Json>& newerEvents = {});
 
     [[nodiscard]] const std::filesystem::path& fileURL() const { return m_fileURL; }
     [[nodiscard]] const EventLedgerReconciler& reconciler() const { return m_reconciler; }
@@ -51,6 +69,7 @@ private:
     std::filesystem::path m_fileURL;
     EventLedgerReconciler m_reconciler;
     bool m_keepExistingFile = false;
+    std::vector<core::json::Json> m_newerEvents;
 };
 
 // The events newest first by termination time; equal times keep their order.

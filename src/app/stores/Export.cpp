@@ -3,6 +3,7 @@
 
 #include "app/DateFormats.h"
 #include "app/RecordFiles.h"
+#include "core/Text.h"
 
 namespace exitwise::app::exporting {
 
@@ -27,7 +28,8 @@ std::string csvText(const std::vector<AppEvent>& events)
     std::string text = kCsvHeader;
     for (const AppEvent& event : events) {
         text += '\n';
-        appendQuoted(text, event.appName);
+        // The file is UTF-8; a name read from a broken desktop entry may not be.
+        appendQuoted(text, core::text::sanitizedUtf8(event.appName));
         text += ',';
         appendQuoted(text, iso8601Milliseconds(event.terminatedAt));
         text += ',';

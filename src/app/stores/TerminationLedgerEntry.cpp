@@ -82,7 +82,8 @@ std::optional<core::Date> dateOf(const Member& m)
     if (error != std::errc() || end != m.text.data() + m.text.size() || !std::isfinite(seconds)) {
         return std::nullopt;
     }
-    return core::dateFromReferenceSeconds(seconds);
+    const core::Date date = core::dateFromReferenceSeconds(seconds);
+    return core::isSupportedDate(date) ? std::optional(date) : std::nullopt;
 }
 
 std::optional<std::int32_t> int32Of(const Member& m)

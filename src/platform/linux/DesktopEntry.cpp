@@ -3,7 +3,11 @@
 
 #include "platform/linux/LaunchTarget.h"
 
+#include <sys/stat.h>
+
+#include <fcntl.h>
 #include <map>
+#include <unistd.h>
 
 namespace exitwise::platform {
 
@@ -82,6 +86,35 @@ std::string removeFieldCodes(std::string_view word)
         }
     }
     return result;
+}
+
+constexpr off_t kMaxEntryFileSize = 1 << 20;
+
+// Event records name the file, so it may be anything by now: never block on a FIFO or a
+// device, and leave oversized files alone.
+std::optional<std::string> readEntryFile(const std::filesystem::path& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat info
+    {
+    };
+    std::optional<std::string> text;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxEntryFileSize) {
+        text.emplace();
+        char buffer[8192];
+        ssize_t n = 0;
+        while ((n = read(fd, buffer, sizeof buffer)) > 0 && text->size() <= std::size_t(kMaxEntryFileSize)) {
+            text->append(buffer, static_cast<std::size_t>(n));
+        }
+        if (n < 0) {
+            text.reset();
+        }
+    }
+    close(fd);
+    return text;
 }
 
 } // namespace
@@ -183,9 +216,23 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, const std::
     }
     entry.tryExec = valueOf(keys, "TryExec");
     entry.flatpakId = valueOf(keys, "X-Flatpak");
+    entry.icon = valueOf(keys, "Icon");
     entry.noDisplay = isTrue(keys, "NoDisplay");
     entry.terminal = isTrue(keys, "Terminal");
     return entry;
+}
+
+std::optional<std::string> desktopEntryIconName(const std::filesystem::path& desktopFile)
+{
+    const std::optional<std::string> text = readEntryFile(desktopFile);
+    if (!text) {
+        return std::nullopt;
+    }
+    const std::optional<DesktopEntry> entry = parseDesktopEntry(*text, {});
+    if (!entry || entry->icon.empty()) {
+        return std::nullopt;
+    }
+    return entry->icon;
 }
 
 } // namespace exitwise::platform

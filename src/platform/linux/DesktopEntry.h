@@ -18,6 +18,7 @@ struct DesktopEntry
     std::vector<std::string> exec; // Exec split into words, field codes removed; empty if unusable
     std::string tryExec;
     std::string flatpakId; // X-Flatpak
+    std::string icon;      // Icon: a theme icon name or an absolute image path; may be blank
     bool noDisplay = false;
     bool terminal = false;
 };
@@ -31,6 +32,11 @@ struct DesktopEntry
 // A broken Exec leaves `exec` empty rather than rejecting the entry.
 [[nodiscard]] std::optional<DesktopEntry> parseDesktopEntry(std::string_view text,
                                                             const std::vector<std::string>& localeFallbacks);
+
+// The Icon value of the application entry in the .desktop file at `desktopFile`. Nothing when
+// the file cannot be read, is not a regular file, describes no usable application, or has no
+// Icon.
+[[nodiscard]] std::optional<std::string> desktopEntryIconName(const std::filesystem::path& desktopFile);
 
 // Exec value (already unescaped as a string) split into words with the field codes removed:
 // a word that is only %f/%F/%u/%U/%i/… disappears, codes inside a word are dropped, %% is %.

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <array>
-#include <initializer_list>
+#include <vector>
 
 namespace exitwise::platform {
 
@@ -20,10 +20,12 @@ enum class WrapperKind
     opaque // starts something we cannot name from its arguments (bwrap, snap)
 };
 
+// The name lists own their storage: an initializer_list member would point at an array that
+// some compilers (clang) destroy once the table is built.
 struct WrapperFamily
 {
     WrapperKind kind;
-    std::initializer_list<std::string_view> names;
+    std::vector<std::string_view> names;
 };
 
 // Names without a version suffix: "python3.11" is looked up as "python".
@@ -47,7 +49,7 @@ const std::array kWrappers{
 struct ValueOptions
 {
     std::string_view wrapper;
-    std::initializer_list<std::string_view> options;
+    std::vector<std::string_view> options;
 };
 
 const std::array kValueOptions{

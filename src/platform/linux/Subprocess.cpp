@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/linux/Subprocess.h"
 
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -170,9 +171,15 @@ struct Reader
 class Child
 {
 public:
+    // Its pidfd turns readable when it exits, so the wait for that needs no polling interval.
+    // glibc 2.36 declares pidfd_open without C linkage, so C++ cannot link it.
     explicit Child(pid_t pid)
         : m_pid(pid)
+        , m_exitNotice(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)))
     {}
+
+    // What to poll for the exit: none once it has exited, or without pidfd support.
+    [[nodiscard]] int exitNotice() const { return m_exited ? -1 : m_exitNotice.get(); }
 
     // Exited, but left unreaped so its pid, and with it the process group id, stays ours.
     bool hasExited()
@@ -215,15 +222,17 @@ public:
 
 private:
     pid_t m_pid;
+    FileDescriptor m_exitNotice;
     bool m_exited = false;
     bool m_lost = false;
 };
 
-// Waits up to `interval` for output, reading whatever arrives.
-void pump(Reader& out, Reader& err, std::chrono::milliseconds interval)
+// Waits up to `interval` for output or for the exit (`exitNotice`, when not -1), reading
+// whatever output arrives.
+void pump(Reader& out, Reader& err, int exitNotice, std::chrono::milliseconds interval)
 {
-    std::array<pollfd, 2> fds{};
-    std::array<Reader*, 2> readers{};
+    std::array<pollfd, 3> fds{};
+    std::array<Reader*, 3> readers{};
     nfds_t count = 0;
     for (Reader* reader : {&out, &err}) {
         if (reader->open) {
@@ -232,12 +241,17 @@ void pump(Reader& out, Reader& err, std::chrono::milliseconds interval)
             ++count;
         }
     }
+    if (exitNotice >= 0) {
+        fds[count] = pollfd{exitNotice, POLLIN, 0};
+        readers[count] = nullptr;
+        ++count;
+    }
     const int timeoutMs = static_cast<int>(std::max<std::chrono::milliseconds::rep>(interval.count(), 0));
     if (::poll(fds.data(), count, timeoutMs) <= 0) {
         return;
     }
     for (nfds_t i = 0; i < count; ++i) {
-        if (fds[i].revents != 0) {
+        if (fds[i].revents != 0 && readers[i] != nullptr) {
             readers[i]->drain();
         }
     }
@@ -286,7 +300,7 @@ SubprocessResult runSubprocess(const std::string& executable,
             if (now >= end) {
                 return false;
             }
-            pump(out, err,
+            pump(out, err, child.exitNotice(),
                  std::min(options.pollInterval, std::chrono::ceil<std::chrono::milliseconds>(end - now)));
         }
         return true;

@@ -96,6 +96,38 @@ TEST_F(RecordStores, RecordingAgainKeepsTheRatingAndReplacesTheRest)
     EXPECT_EQ(records[1].eventID, other.id);
 }
 
+TEST_F(RecordStores, ABatchOfChangesEndsLikeTheSameCallsOneByOne)
+{
+    using Rating = DiagnosisTelemetryStore::Rating;
+    const AppEvent a = test::fullEvent("A", test::sampleTime());
+    const AppEvent b = test::fullEvent("B", test::sampleTime());
+    const auto t = [](double s) { return test::sampleTime(s); };
+
+    DiagnosisTelemetryStore single(directory() / "single.json");
+    single.updateFeedback(a.id, true, t(1)); // no record yet: nothing
+    single.record(a, 10, t(2));
+    single.record(b, 20, t(3));
+    single.updateFeedback(a.id, false, t(4));
+    single.record(a, 30, t(5));
+
+    DiagnosisTelemetryStore batch(directory() / "batch.json");
+    batch.apply({Rating{a.id, true, t(1)}, DiagnosisTelemetryStore::makeRecord(a, 10, t(2)),
+                 DiagnosisTelemetryStore::makeRecord(b, 20, t(3)), Rating{a.id, false, t(4)},
+                 DiagnosisTelemetryStore::makeRecord(a, 30, t(5))},
+                t(5));
+
+    const auto records = batch.load();
+    EXPECT_EQ(records, single.load());
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].eventID, a.id);
+    EXPECT_EQ(records[0].helpful, false) << "a later record keeps the rating";
+    EXPECT_EQ(records[0].timeToDiagnosisMS, 30);
+
+    DiagnosisTelemetryStore ratingsOnly(directory() / "ratings.json");
+    ratingsOnly.apply({Rating{a.id, true, t(1)}}, t(1));
+    EXPECT_FALSE(fs::exists(ratingsOnly.fileURL())) << "nothing to rate, nothing written";
+}
+
 TEST_F(RecordStores, CorruptTelemetryIsKeptAsideAndReplaced)
 {
     const fs::path file = directory() / "telemetry.json";

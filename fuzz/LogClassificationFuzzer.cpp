@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+// System log text: one structured entry, and the log tool's whole output.
+// Input: application name, process, message (the rest), separated by 0x1F.
+
+#include "FuzzSupport.h"
+#include "core/evidence/LogClassification.h"
+
+using namespace exitwise;
+namespace logclass = core::logclass;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const auto f = fuzz::fields(fuzz::asText(data, size), 3);
+    const core::Date at = core::dateFromSecondsSince1970(1.7e9);
+    const core::EventContext context(std::string(f[0]), "org.example." + std::string(f[0]), 812, std::nullopt,
+                                     at, core::TerminationReason::killed, std::nullopt, std::nullopt, 180.0);
+
+    for (const core::Signal& signal : logclass::classifyEntry(context, f[1], 812, at, f[2])) {
+        if (signal.timestamp() != at) {
+            fuzz::fail("an entry's signal is not dated at the entry");
+        }
+        static_cast<void>(signal.summary());
+    }
+    static_cast<void>(logclass::parseExitCount(f[2]));
+    static_cast<void>(logclass::serviceLabel(f[2]));
+    for (const bool raw : {false, true}) {
+        for (const core::Signal& signal : logclass::classifyOutput(context, f[2], raw)) {
+            static_cast<void>(signal.summary());
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+#include "cli/ModelComposition.h"
+
+#include "app/AppModel.h"
+#include "app/DataDirectory.h"
+#include "app/NotificationCenter.h"
+#include "app/NotificationManager.h"
+#include "app/WorkspaceEvents.h"
+#include "cli/EvidenceSources.h"
+#include "platform/linux/EvidenceFactory.h"
+#include "platform/linux/PlatformFactory.h"
+
+#include <cstdlib>
+
+namespace exitwise::cli {
+
+ModelComposition::ModelComposition(app::BroadcastCenter* broadcasts)
+    : m_dataDirectory(app::appSupportDirectory())
+{
+    platform::EvidenceSettings settings = evidenceSettings(EvidenceOptions{}, m_dataDirectory);
+    if (const char* journal = std::getenv("EXITWISE_JOURNAL_DIR"); journal != nullptr && *journal != '\0') {
+        settings.journalDirectory = std::filesystem::path(journal);
+    }
+    const auto logTool = platform::createLogTool(settings);
+
+    m_workspace = platform::createWorkspaceEvents();
+    m_center = platform::createNotificationCenter();
+    m_notifications = std::make_unique<app::NotificationManager>(*m_center);
+    m_notifications->ensureAuthorized([](bool) {});
+
+    app::AppModel::Dependencies dependencies;
+    dependencies.dataDirectory = m_dataDirectory;
+    dependencies.workspace = m_workspace.get();
+    dependencies.logQuery = [logTool](core::Date start, core::Date end, const std::string& predicate,
+                                      std::chrono::seconds timeout) -> std::optional<std::string> {
+        std::string output = logTool->show(start, end, predicate, timeout);
+        if (output.empty()) {
+            return std::nullopt;
+        }
+        return output;
+    };
+    dependencies.engine = core::DiagnosisEngine(platform::createEvidenceProviders(settings));
+    dependencies.notify = [notifications = m_notifications.get()](const app::AppEvent& event) {
+        notifications->notify(event);
+    };
+    dependencies.broadcasts = broadcasts;
+    m_model = std::make_unique<app::AppModel>(std::move(dependencies));
+}
+
+ModelComposition::~ModelComposition()
+{
+    m_model.reset();
+}
+
+} // namespace exitwise::cli

@@ -1,0 +1,282 @@
+// SPDX-License-Identifier: MIT
+#include "ui/MainWindow.h"
+
+#include "app/stores/Export.h"
+#include "support/EventLoop.h"
+#include "support/ModelFixture.h"
+#include "support/QtPrinters.h"
+#include "support/SampleEvents.h"
+#include "ui/EventDetailView.h"
+#include "ui/IdleDetailView.h"
+#include "ui/OnboardingChecklistView.h"
+#include "ui/RootView.h"
+#include "ui/SidebarView.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace exitwise::ui {
+namespace {
+
+using app::ProductAnalyticsEventName;
+
+std::vector<app::AppEvent> storedEvents(int count)
+{
+    std::vector<app::AppEvent> events;
+    for (int i = 0; i < count; ++i) {
+        events.push_back(test::fullEvent("App " + std::to_string(i), test::sampleTime(-60.0 * i), 100 + i));
+    }
+    return events;
+}
+
+std::string fileText(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct SavePanelCall
+{
+    QString title;
+    QString proposedName;
+    QString filter;
+};
+
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    MainWindowTest()
+        : settings(QString::fromStdString((fixture.directory() / "settings.ini").string()),
+                   QSettings::IniFormat)
+    {}
+
+    // The window over `stored`; `onboarded` says whether the checklist was completed before.
+    MainWindow& open(const std::vector<app::AppEvent>& stored, bool onboarded = true)
+    {
+        settings.setValue(RootView::kOnboardingCompletedKey, onboarded);
+        MainWindowOptions options;
+        options.settings = &settings;
+        options.savePanel = [this](const QString& title, const QString& name, const QString& filter) {
+            calls.push_back({title, name, filter});
+            return saveLocation;
+        };
+        window = std::make_unique<MainWindow>(fixture.makeModel(stored), std::move(options));
+        window->show();
+        QCoreApplication::processEvents();
+        return *window;
+    }
+
+    void clickRow(int row)
+    {
+        QListView* list = window->rootView()->sidebar()->listView();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualRect(list->model()->index(row, 0)).center());
+    }
+
+    test::ModelFixture fixture;
+    QSettings settings;
+    std::vector<SavePanelCall> calls;
+    std::optional<QString> saveLocation;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(MainWindowTest, ToolbarPausesAndResumesMonitoring)
+{
+    MainWindow& w = open(storedEvents(2));
+    EXPECT_EQ(w.windowTitle(), "Exitwise");
+    EXPECT_EQ(w.minimumSize(), QSize(860, 540));
+
+    auto* toolbar = w.findChild<QToolBar*>();
+    ASSERT_NE(toolbar, nullptr);
+    QStringList items;
+    for (QAction* action : toolbar->actions()) {
+        if (QWidget* widget = toolbar->widgetForAction(action);
+            auto* button = qobject_cast<QToolButton*>(widget)) {
+            items << button->text();
+        }
+    }
+    EXPECT_EQ(items, QStringList({"Pause Monitoring", "Export", "Getting Started"}));
+    QStringList exports;
+    for (QAction* action : w.exportButton()->menu()->actions()) {
+        exports << action->text();
+    }
+    EXPECT_EQ(exports, QStringList({"Export JSON", "Export CSV"}));
+    EXPECT_EQ(w.gettingStartedAction()->toolTip(), "Open first-run checklist and sample workflow.");
+
+    EXPECT_EQ(w.pauseButton()->accessibleName(), "Pause monitoring app closures");
+    w.pauseButton()->click();
+    EXPECT_TRUE(fixture.model().isMonitoringPaused());
+    EXPECT_EQ(w.pauseAction()->text(), "Resume Monitoring");
+    EXPECT_EQ(w.pauseButton()->accessibleName(), "Resume monitoring app closures");
+    EXPECT_EQ(w.rootView()->sidebar()->titleLabel()->text(), "Monitoring paused");
+    w.pauseButton()->click();
+    EXPECT_FALSE(fixture.model().isMonitoringPaused());
+    EXPECT_EQ(w.pauseAction()->text(), "Pause Monitoring");
+}
+
+TEST_F(MainWindowTest, SelectingARowTwiceRecordsOneViewAndClearingNone)
+{
+    const std::vector<app::AppEvent> events = storedEvents(3);
+    MainWindow& w = open(events);
+    // The newest is selected at start and its detail shows.
+    ASSERT_NE(w.rootView()->eventDetail(), nullptr);
+    EXPECT_EQ(w.rootView()->eventDetail()->eventID(), events[0].id);
+    const std::size_t atStart = fixture.usageCount(ProductAnalyticsEventName::diagnosisViewed);
+
+    clickRow(2);
+    clickRow(2);
+    ASSERT_EQ(fixture.model().selectedEventID(), events[2].id);
+    ASSERT_NE(w.rootView()->eventDetail(), nullptr);
+    EXPECT_EQ(w.rootView()->eventDetail()->eventID(), events[2].id);
+    const std::vector<app::ProductAnalyticsEvent> usage = fixture.usageEvents();
+    ASSERT_EQ(fixture.usageCount(ProductAnalyticsEventName::diagnosisViewed), atStart + 1);
+    EXPECT_EQ(usage.back().attributes.at("source"), "sidebar_selection");
+    EXPECT_EQ(usage.back().attributes.at("event_id"), events[2].id.toString());
+
+    w.rootView()->sidebar()->listView()->selectionModel()->clearSelection();
+    EXPECT_EQ(fixture.model().selectedEventID(), std::nullopt);
+    EXPECT_NE(qobject_cast<IdleDetailView*>(w.rootView()->detail()), nullptr);
+    EXPECT_EQ(fixture.usageCount(ProductAnalyticsEventName::diagnosisViewed), atStart + 1);
+
+    // Hidden by the search, the selection and its detail stay.
+    clickRow(1);
+    w.rootView()->sidebar()->setSearchQuery("no such app");
+    ASSERT_NE(w.rootView()->eventDetail(), nullptr);
+    EXPECT_EQ(w.rootView()->eventDetail()->eventID(), events[1].id);
+}
+
+void completeChecklist(RootView& root)
+{
+    for (QCheckBox* box : root.onboardingChecklist()->checkBoxes()) {
+        box->setChecked(true);
+    }
+    root.onboardingChecklist()->completeButton()->click();
+}
+
+TEST_F(MainWindowTest, OnboardingSheetOpensUntilTheChecklistIsCompleted)
+{
+    MainWindow& w = open(storedEvents(1), false);
+    RootView& root = *w.rootView();
+    ASSERT_TRUE(test::waitUntil([&] { return root.isOnboardingPresented(); }));
+    EXPECT_TRUE(root.onboardingSheet()->isVisible());
+    EXPECT_EQ(root.onboardingSheet()->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(fixture.usageCount(ProductAnalyticsEventName::onboardingViewed), 1u);
+
+    // Skipping closes it without completion; the next showing of the window brings it back.
+    root.onboardingChecklist()->skipButton()->click();
+    EXPECT_FALSE(root.isOnboardingPresented());
+    EXPECT_EQ(fixture.usageCount(ProductAnalyticsEventName::onboardingCompleted), 0u);
+    EXPECT_FALSE(settings.value(RootView::kOnboardingCompletedKey).toBool());
+    w.hide();
+    w.show();
+    ASSERT_TRUE(test::waitUntil([&] { return root.isOnboardingPresented(); }));
+    EXPECT_EQ(fixture.usageCount(ProductAnalyticsEventName::onboardingViewed), 2u);
+
+    completeChecklist(root);
+    EXPECT_FALSE(root.isOnboardingPresented());
+    EXPECT_EQ(fixture.usageCount(ProductAnalyticsEventName::onboardingCompleted), 1u);
+    EXPECT_TRUE(settings.value(RootView::kOnboardingCompletedKey).toBool());
+
+    // Completed: no sheet on showing; "Getting Started" opens a fresh one that completes again.
+    w.hide();
+    w.show();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(root.isOnboardingPresented());
+    w.gettingStartedAction()->trigger();
+    ASSERT_TRUE(root.isOnboardingPresented());
+    for (const QCheckBox* box : root.onboardingChecklist()->checkBoxes()) {
+        EXPECT_FALSE(box->isChecked());
+    }
+    EXPECT_EQ(fixture.usageCount(ProductAnalyticsEventName::onboardingViewed), 3u);
+    completeChecklist(root);
+    EXPECT_EQ(fixture.usageCount(ProductAnalyticsEventName::onboardingCompleted), 2u);
+}
+
+TEST_F(MainWindowTest, ExportsAskWhereAndWriteTheWholeHistory)
+{
+    MainWindow& w = open(storedEvents(3));
+    w.rootView()->sidebar()->setSearchQuery("App 1"); // the export ignores the list's search
+    const std::filesystem::path json = fixture.directory() / "out.json";
+    const std::filesystem::path csv = fixture.directory() / "out.csv";
+
+    saveLocation = QString::fromStdString(json.string());
+    w.exportJsonAction()->trigger();
+    saveLocation = QString::fromStdString(csv.string());
+    w.exportCsvAction()->trigger();
+
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].title, "Export Diagnoses (JSON)");
+    EXPECT_EQ(calls[0].proposedName, "Exitwise-export.json");
+    EXPECT_TRUE(calls[0].filter.contains("*.json"));
+    EXPECT_EQ(calls[1].title, "Export Diagnoses (CSV)");
+    EXPECT_EQ(calls[1].proposedName, "Exitwise-export.csv");
+    EXPECT_TRUE(calls[1].filter.contains("*.csv"));
+    EXPECT_EQ(fileText(json), app::exporting::jsonText(fixture.model().events()));
+    EXPECT_EQ(fileText(csv), app::exporting::csvText(fixture.model().events()));
+    EXPECT_EQ(w.rootView()->exportAlert(), nullptr);
+}
+
+TEST_F(MainWindowTest, CancelledExportLeavesAnExistingFileAlone)
+{
+    MainWindow& w = open(storedEvents(2));
+    const std::filesystem::path existing = fixture.directory() / "Exitwise-export.json";
+    std::ofstream(existing) << "keep me";
+    saveLocation.reset();
+    w.exportJsonAction()->trigger();
+    saveLocation = QString();
+    w.exportCsvAction()->trigger();
+    EXPECT_EQ(calls.size(), 2u);
+    EXPECT_EQ(fileText(existing), "keep me");
+    EXPECT_EQ(w.rootView()->exportAlert(), nullptr);
+}
+
+TEST_F(MainWindowTest, FailedExportShowsTheErrorUntilDismissed)
+{
+    MainWindow& w = open(storedEvents(2));
+    // The message names the path; markup in it stays text.
+    const std::filesystem::path target = fixture.directory() / "no <b>such</b> directory" / "out";
+    for (QAction* action : {w.exportJsonAction(), w.exportCsvAction()}) {
+        SCOPED_TRACE(action->text().toStdString());
+        saveLocation = QString::fromStdString(target.string());
+        action->trigger();
+        RootView& root = *w.rootView();
+        QMessageBox* alert = root.exportAlert();
+        ASSERT_NE(alert, nullptr);
+        ASSERT_TRUE(test::waitUntil([&] { return alert->isVisible(); }));
+        const std::optional<app::FileError> expected =
+            action == w.exportJsonAction() ? app::exporting::exportJSON(fixture.model().events(), target)
+                                           : app::exporting::exportCSV(fixture.model().events(), target);
+        ASSERT_TRUE(expected);
+        EXPECT_EQ(alert->windowTitle(), "Export failed");
+        EXPECT_EQ(alert->text().toStdString(), expected->message());
+        EXPECT_EQ(alert->textFormat(), Qt::PlainText);
+        EXPECT_EQ(root.exportErrorMessage(), alert->text());
+        EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
+        ASSERT_EQ(alert->buttons().size(), 1);
+        EXPECT_EQ(alert->buttons().first()->text(), "OK");
+
+        alert->buttons().first()->click();
+        EXPECT_TRUE(test::waitUntil([&] { return root.exportAlert() == nullptr; }));
+        EXPECT_EQ(root.exportErrorMessage(), std::nullopt);
+    }
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+} // namespace
+} // namespace exitwise::ui

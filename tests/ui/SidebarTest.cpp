@@ -1,0 +1,246 @@
+// SPDX-License-Identifier: MIT
+#include "support/EventLoop.h"
+#include "support/ModelFixture.h"
+#include "support/QtPrinters.h"
+#include "ui/AppIconProvider.h"
+#include "ui/EventListModel.h"
+#include "ui/SidebarView.h"
+#include "ui/VisibleEvents.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemModelTester>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QTest>
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace exitwise::ui {
+namespace {
+
+using core::Confidence;
+using core::DominantCause;
+
+app::AppEvent eventOf(std::string name, DominantCause cause, Confidence confidence, double offset)
+{
+    app::AppEvent event = test::fullEvent(std::move(name), test::sampleTime(offset));
+    event.diagnosis.dominantCause = cause;
+    event.diagnosis.confidence = confidence;
+    return event;
+}
+
+// Newest first, as the model keeps them.
+std::vector<app::AppEvent> sampleEvents()
+{
+    return {
+        eventOf("Firefox", DominantCause::killedWatchdogHang, Confidence::medium, 50),
+        eventOf("Files", DominantCause::killedJetsamMemory, Confidence::low, 40),
+        eventOf("Editor", DominantCause::crashBug, Confidence::high, 30),
+        eventOf("Café Menu", DominantCause::explicitQuit, Confidence::medium, 20),
+        eventOf("Straße", DominantCause::crashAbort, Confidence::high, 10),
+    };
+}
+
+std::vector<std::string> names(const std::vector<app::AppEvent>& events)
+{
+    std::vector<std::string> result;
+    for (const app::AppEvent& event : events) {
+        result.push_back(event.appName);
+    }
+    return result;
+}
+
+using Names = std::vector<std::string>;
+
+TEST(VisibleEventsTest, QueryAndFilter)
+{
+    const struct
+    {
+        const char* query;
+        ConfidenceFilter filter;
+        Names expected;
+    } cases[] = {
+        {"", ConfidenceFilter::all, {"Firefox", "Files", "Editor", "Café Menu", "Straße"}},
+        {"   ", ConfidenceFilter::all, {"Firefox", "Files", "Editor", "Café Menu", "Straße"}},
+        {" \t\n", ConfidenceFilter::medium, {"Firefox", "Café Menu"}},
+        // Causes "Killed: …" match although no name contains the word; case is ignored both ways.
+        {"killed", ConfidenceFilter::all, {"Firefox", "Files"}},
+        {"\t KILLED \n", ConfidenceFilter::all, {"Firefox", "Files"}},
+        {"Killed:", ConfidenceFilter::low, {"Files"}},
+        {"killed", ConfidenceFilter::high, {}},
+        {"fi", ConfidenceFilter::all, {"Firefox", "Files"}},
+        {"crashed: APP", ConfidenceFilter::all, {"Editor"}},
+        {"CAFÉ", ConfidenceFilter::all, {"Café Menu"}},
+        // Lower-casing only: no case folding of ß to ss, no accent folding.
+        {"STRASSE", ConfidenceFilter::all, {}},
+        {"STRAßE", ConfidenceFilter::all, {"Straße"}},
+        {"cafe", ConfidenceFilter::all, {}},
+        {"zzz", ConfidenceFilter::all, {}},
+        {"", ConfidenceFilter::medium, {"Firefox", "Café Menu"}},
+        {"", ConfidenceFilter::high, {"Editor", "Straße"}},
+    };
+    const std::vector<app::AppEvent> events = sampleEvents();
+    for (const auto& c : cases) {
+        EXPECT_EQ(names(visibleEvents(events, c.query, c.filter)), c.expected)
+            << "query \"" << c.query << "\" filter " << core::rawValue(c.filter);
+    }
+}
+
+TEST(EventListModelTest, RowsFollowTheEventsUnderTheModelTester)
+{
+    EventListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
+    std::vector<app::AppEvent> events = sampleEvents();
+    model.setEvents(events);
+    ASSERT_EQ(model.rowCount(), 5);
+    const QModelIndex second = model.index(1);
+    EXPECT_EQ(model.data(second).toString(), "Files");
+    EXPECT_EQ(model.data(second, EventListModel::CauseRole).toString(), "Killed: memory pressure");
+    EXPECT_EQ(model.data(second, EventListModel::ConfidenceRole).toInt(), static_cast<int>(Confidence::low));
+    EXPECT_EQ(model.data(second, EventListModel::EventIDRole).toString().toStdString(),
+              events[1].id.toString());
+    EXPECT_EQ(model.data(second, Qt::AccessibleTextRole).toString(),
+              "Files, Killed: memory pressure, Confidence Low");
+    EXPECT_EQ(model.rowOf(events[3].id), 3);
+
+    // A rating changes nothing a row draws: no reset, so the list keeps its selection.
+    int resets = 0;
+    QObject::connect(&model, &QAbstractItemModel::modelReset, [&resets] { ++resets; });
+    events[0].feedback = app::FeedbackRating::helpful;
+    model.setEvents(events);
+    EXPECT_EQ(resets, 0);
+    events.erase(events.begin());
+    model.setEvents(events);
+    EXPECT_EQ(resets, 1);
+    EXPECT_EQ(model.rowCount(), 4);
+    EXPECT_EQ(model.rowOf(sampleEvents()[0].id), -1);
+}
+
+class SidebarViewTest : public ::testing::Test
+{
+protected:
+    test::ModelFixture fixture;
+    AppIconProvider icons;
+};
+
+TEST_F(SidebarViewTest, SubtitleCountsTheListedOfAllClosures)
+{
+    app::AppModel& model = fixture.makeModel(sampleEvents());
+    SidebarView sidebar(model, icons);
+    EXPECT_EQ(sidebar.titleLabel()->text(), "Monitoring apps");
+    EXPECT_EQ(sidebar.subtitleLabel()->text(), "Latest closures \u2022 5/5");
+    EXPECT_EQ(sidebar.searchField()->placeholderText(), "Search app or cause");
+
+    sidebar.searchField()->setText("zzz");
+    EXPECT_EQ(sidebar.subtitleLabel()->text(), "Latest closures \u2022 0/5");
+    EXPECT_EQ(sidebar.listView()->model()->rowCount(), 0);
+
+    sidebar.searchField()->setText("    ");
+    sidebar.filterButton(ConfidenceFilter::medium)->click();
+    EXPECT_EQ(sidebar.confidenceFilter(), ConfidenceFilter::medium);
+    EXPECT_EQ(sidebar.subtitleLabel()->text(), "Latest closures \u2022 2/5");
+    EXPECT_EQ(names(sidebar.visibleEvents()), (Names{"Firefox", "Café Menu"}));
+
+    QStringList segments;
+    for (const ConfidenceFilter filter : core::allCases<ConfidenceFilter>()) {
+        segments << sidebar.filterButton(filter)->text();
+    }
+    EXPECT_EQ(segments, QStringList({"All", "High", "Medium", "Low"}));
+
+    model.setMonitoringPaused(true);
+    EXPECT_EQ(sidebar.titleLabel()->text(), "Monitoring paused");
+    model.setMonitoringPaused(false);
+    EXPECT_EQ(sidebar.titleLabel()->text(), "Monitoring apps");
+}
+
+TEST_F(SidebarViewTest, ListSelectionAndModelSelectionFollowEachOther)
+{
+    const std::vector<app::AppEvent> events = sampleEvents();
+    app::AppModel& model = fixture.makeModel(events);
+    SidebarView sidebar(model, icons);
+    sidebar.resize(320, 600);
+    sidebar.show();
+    QListView* list = sidebar.listView();
+    const auto selectedRow = [&] {
+        const QModelIndexList rows = list->selectionModel()->selectedRows();
+        return rows.isEmpty() ? -1 : rows.first().row();
+    };
+    ASSERT_EQ(model.selectedEventID(), events[0].id);
+    EXPECT_EQ(selectedRow(), 0);
+
+    // A click on a row selects its event.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(2, 0)).center());
+    EXPECT_EQ(model.selectedEventID(), events[2].id);
+
+    // The model's selection shows in the list.
+    model.setSelectedEventID(events[1].id);
+    EXPECT_EQ(selectedRow(), 1);
+
+    // Hidden by the search, the event stays selected in the model; it shows again when listed.
+    sidebar.setSearchQuery("editor");
+    EXPECT_EQ(selectedRow(), -1);
+    EXPECT_EQ(model.selectedEventID(), events[1].id);
+    sidebar.setSearchQuery("");
+    EXPECT_EQ(selectedRow(), 1);
+
+    // The user clearing the list selection clears the model's.
+    list->selectionModel()->clearSelection();
+    EXPECT_EQ(model.selectedEventID(), std::nullopt);
+}
+
+QString writeSolidPng(const std::filesystem::path& path, QColor colour)
+{
+    QImage image(64, 64, QImage::Format_ARGB32);
+    image.fill(colour);
+    const QString file = QString::fromStdString(path.string());
+    EXPECT_TRUE(image.save(file, "PNG"));
+    return file;
+}
+
+TEST(AppIconProviderTest, LooksUpOncePerPathAndNeverGivesAnEmptyIcon)
+{
+    const std::filesystem::path directory = std::filesystem::path(::testing::TempDir()) / "app-icons";
+    std::filesystem::create_directories(directory);
+    const QString red = writeSolidPng(directory / "red.png", Qt::red);
+    std::vector<std::string> asked;
+    AppIconProvider icons([&](const std::string& appPath) -> std::optional<std::string> {
+        asked.push_back(appPath);
+        if (appPath == "/apps/red.desktop") {
+            return red.toStdString();
+        }
+        if (appPath == "/apps/gone.desktop") {
+            return (directory / "missing.png").string();
+        }
+        if (appPath == "/apps/themed.desktop") {
+            return std::string("no-such-theme-icon-anywhere");
+        }
+        return std::nullopt;
+    });
+
+    const QImage drawn = icons.roundedPixmap("/apps/red.desktop", 28, 6, 1.0).toImage();
+    ASSERT_EQ(drawn.size(), QSize(28, 28));
+    EXPECT_EQ(drawn.pixelColor(14, 14), QColor(Qt::red));
+    EXPECT_EQ(drawn.pixelColor(0, 0).alpha(), 0); // clipped corner
+    EXPECT_EQ(icons.roundedPixmap("/apps/red.desktop", 44, 10, 2.0).toImage().size(), QSize(88, 88));
+
+    for (const std::optional<std::string>& path :
+         {std::optional<std::string>("/apps/gone.desktop"),
+          std::optional<std::string>("/apps/themed.desktop"),
+          std::optional<std::string>("/apps/none.desktop"), std::optional<std::string>(),
+          std::optional<std::string>("")}) {
+        const QImage fallback = icons.roundedPixmap(path, 28, 6, 1.0).toImage();
+        EXPECT_GT(fallback.pixelColor(14, 14).alpha(), 0) << path.value_or("(absent)");
+        EXPECT_FALSE(icons.icon(path).isNull());
+    }
+    EXPECT_FALSE(icons.icon("/apps/red.desktop").isNull());
+    EXPECT_EQ(asked, (std::vector<std::string>{"/apps/red.desktop", "/apps/gone.desktop",
+                                               "/apps/themed.desktop", "/apps/none.desktop"}));
+    std::filesystem::remove_all(directory);
+}
+
+} // namespace
+} // namespace exitwise::ui
