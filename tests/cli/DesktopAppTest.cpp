@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "support/ChildProcess.h"
 #include "support/CommandRunner.h"
 
 #include <sys/wait.h>
@@ -21,28 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
-// The exit status, or nullopt if the process is still running after `limit`.
-std::optional<int> waitForExit(pid_t pid, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return std::nullopt;
-}
 
 // A private home for one run: data, settings, autostart and desktop entries all in `root`.
 void useScratchEnvironment(const fs::path& root)

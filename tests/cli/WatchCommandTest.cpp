@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "support/ChildProcess.h"
 #include "support/CommandRunner.h"
 
 #include <sys/wait.h>
@@ -23,14 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
 std::vector<std::string> lines(const std::string& text)
 {
     std::vector<std::string> result;
@@ -41,18 +34,6 @@ std::vector<std::string> lines(const std::string& text)
         }
     }
     return result;
-}
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
 }
 
 pid_t spawn(const std::vector<std::string>& args, const fs::path& out)
