@@ -8,6 +8,7 @@
 #include "app/stores/TerminationLedgerEntry.h"
 
 #include <string>
+#include <vector>
 
 namespace exitwise::test {
 
@@ -76,6 +77,16 @@ inline app::TerminationLedgerEntry ledgerEntryFor(const app::AppEvent& event, co
                                        event.terminationRawValue,
                                        event.terminationQuitAttribution,
                                        app::kWorkspaceTerminationSource};
+}
+
+// `count` full events named "App 0", "App 1", …, newest first, one minute apart.
+inline std::vector<app::AppEvent> sampleHistory(int count)
+{
+    std::vector<app::AppEvent> events;
+    for (int i = 0; i < count; ++i) {
+        events.push_back(fullEvent("App " + std::to_string(i), sampleTime(-60.0 * i), 100 + i));
+    }
+    return events;
 }
 
 } // namespace exitwise::test

@@ -34,15 +34,6 @@ namespace {
 
 using app::ProductAnalyticsEventName;
 
-std::vector<app::AppEvent> storedEvents(int count)
-{
-    std::vector<app::AppEvent> events;
-    for (int i = 0; i < count; ++i) {
-        events.push_back(test::fullEvent("App " + std::to_string(i), test::sampleTime(-60.0 * i), 100 + i));
-    }
-    return events;
-}
-
 std::string fileText(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -98,7 +89,7 @@ protected:
 
 TEST_F(MainWindowTest, ToolbarPausesAndResumesMonitoring)
 {
-    MainWindow& w = open(storedEvents(2));
+    MainWindow& w = open(test::sampleHistory(2));
     EXPECT_EQ(w.windowTitle(), "Exitwise");
     EXPECT_EQ(w.minimumSize(), QSize(860, 540));
 
@@ -132,7 +123,7 @@ TEST_F(MainWindowTest, ToolbarPausesAndResumesMonitoring)
 
 TEST_F(MainWindowTest, SelectingARowTwiceRecordsOneViewAndClearingNone)
 {
-    const std::vector<app::AppEvent> events = storedEvents(3);
+    const std::vector<app::AppEvent> events = test::sampleHistory(3);
     MainWindow& w = open(events);
     // The newest is selected at start and its detail shows.
     ASSERT_NE(w.rootView()->eventDetail(), nullptr);
@@ -171,7 +162,7 @@ void completeChecklist(RootView& root)
 
 TEST_F(MainWindowTest, OnboardingSheetOpensUntilTheChecklistIsCompleted)
 {
-    MainWindow& w = open(storedEvents(1), false);
+    MainWindow& w = open(test::sampleHistory(1), false);
     RootView& root = *w.rootView();
     ASSERT_TRUE(test::waitUntil([&] { return root.isOnboardingPresented(); }));
     EXPECT_TRUE(root.onboardingSheet()->isVisible());
@@ -210,7 +201,7 @@ TEST_F(MainWindowTest, OnboardingSheetOpensUntilTheChecklistIsCompleted)
 
 TEST_F(MainWindowTest, ExportsAskWhereAndWriteTheWholeHistory)
 {
-    MainWindow& w = open(storedEvents(3));
+    MainWindow& w = open(test::sampleHistory(3));
     w.rootView()->sidebar()->setSearchQuery("App 1"); // the export ignores the list's search
     const std::filesystem::path json = fixture.directory() / "out.json";
     const std::filesystem::path csv = fixture.directory() / "out.csv";
@@ -234,7 +225,7 @@ TEST_F(MainWindowTest, ExportsAskWhereAndWriteTheWholeHistory)
 
 TEST_F(MainWindowTest, CancelledExportLeavesAnExistingFileAlone)
 {
-    MainWindow& w = open(storedEvents(2));
+    MainWindow& w = open(test::sampleHistory(2));
     const std::filesystem::path existing = fixture.directory() / "Exitwise-export.json";
     std::ofstream(existing) << "keep me";
     saveLocation.reset();
@@ -248,7 +239,7 @@ TEST_F(MainWindowTest, CancelledExportLeavesAnExistingFileAlone)
 
 TEST_F(MainWindowTest, FailedExportShowsTheErrorUntilDismissed)
 {
-    MainWindow& w = open(storedEvents(2));
+    MainWindow& w = open(test::sampleHistory(2));
     // The message names the path; markup in it stays text.
     const std::filesystem::path target = fixture.directory() / "no <b>such</b> directory" / "out";
     for (QAction* action : {w.exportJsonAction(), w.exportCsvAction()}) {

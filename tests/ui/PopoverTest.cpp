@@ -18,16 +18,6 @@ namespace {
 
 using app::ProductAnalyticsEventName;
 
-// `count` stored closures, newest first, one minute apart.
-std::vector<app::AppEvent> storedEvents(int count)
-{
-    std::vector<app::AppEvent> events;
-    for (int i = 0; i < count; ++i) {
-        events.push_back(test::fullEvent("App " + std::to_string(i), test::sampleTime(-60.0 * i), 100 + i));
-    }
-    return events;
-}
-
 QStringList labelTexts(const QWidget& widget)
 {
     QStringList texts;
@@ -42,7 +32,7 @@ TEST(MenuBarPopoverContentViewTest, ListsAtMostTheFiveNewestClosuresInTheModelsO
     for (const int stored : {0, 1, 5, 6, 9}) {
         SCOPED_TRACE(stored);
         test::ModelFixture fixture;
-        app::AppModel& model = fixture.makeModel(storedEvents(stored));
+        app::AppModel& model = fixture.makeModel(test::sampleHistory(stored));
         MenuBarPopoverContentView view(model, {});
 
         const std::size_t expected = std::min<std::size_t>(stored, 5);
@@ -133,7 +123,7 @@ TEST(MenuBarPopoverContentViewTest, LaunchAtLoginReportsOnlyTheUsersChanges)
 TEST(MenuBarPopoverContentViewTest, RowClickOpensTheEventThenTheWindow)
 {
     test::ModelFixture fixture;
-    app::AppModel& model = fixture.makeModel(storedEvents(3));
+    app::AppModel& model = fixture.makeModel(test::sampleHistory(3));
     std::vector<std::string> calls;
     MenuBarPopoverContentView::Options options;
     options.onOpenWindow = [&] {
@@ -165,7 +155,7 @@ TEST(MenuBarPopoverContentViewTest, RowClickOpensTheEventThenTheWindow)
 TEST(MenuBarPopoverContentViewTest, FollowsTheModelsEventList)
 {
     test::ModelFixture fixture;
-    app::AppModel& model = fixture.makeModel(storedEvents(2));
+    app::AppModel& model = fixture.makeModel(test::sampleHistory(2));
     MenuBarPopoverContentView view(model, {});
     ASSERT_EQ(view.eventRows().size(), 2u);
 
