@@ -243,9 +243,10 @@ void AppModel::handleTermination(const MonitoredTermination& t)
     ++m_inFlight;
     m_diagnosisPool.start([self, engine, version, clock, t] {
         const auto started = std::chrono::steady_clock::now();
-        const core::EventContext context(t.appName, t.bundleIdentifier, t.pid, t.launchedAt, t.terminatedAt,
-                                         t.terminationReason, t.terminationRawValue,
-                                         t.terminationQuitAttribution, kCorrelationSeconds);
+        core::EventContext context(t.appName, t.bundleIdentifier, t.pid, t.launchedAt, t.terminatedAt,
+                                   t.terminationReason, t.terminationRawValue, t.terminationQuitAttribution,
+                                   kCorrelationSeconds);
+        context.process = t.process;
         core::Diagnosis diagnosis = engine.diagnose(context, {}, true);
         std::string hash = diagnosisHash(diagnosis);
         AppEvent event{Uuid::random(),

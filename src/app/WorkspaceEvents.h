@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/ProcessFacts.h"
+
 #include <QObject>
 
 #include <cstdint>
@@ -16,6 +18,8 @@ struct RunningApplication
     std::optional<std::string> bundleIdentifier; // the desktop-file ID without ".desktop"
     std::int32_t pid = 0;
     std::optional<std::string> bundlePath; // where the application is installed (its desktop file)
+    // How the kernel names the process and, in a termination notice, how it ended.
+    core::ProcessFacts process;
 
     friend bool operator==(const RunningApplication&, const RunningApplication&) = default;
 };

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/Date.h"
+#include "core/ProcessFacts.h"
 #include "core/Signal.h"
 #include "core/TimestampWindow.h"
 
@@ -23,6 +24,9 @@ struct EventContext
     std::optional<std::string> terminationRawValue;
     std::optional<QuitAttribution> terminationQuitAttribution;
     TimestampWindow window;
+    // What the platform knows of the process beyond its pid. Kept in memory only: it is not part
+    // of the record's JSON form, so stored and re-read contexts have none.
+    std::optional<ProcessFacts> process;
 
     EventContext(std::string appName,
                  std::optional<std::string> bundleIdentifier,

@@ -118,7 +118,7 @@ protected:
     void terminate(const std::string& name, std::int32_t pid)
     {
         emit workspace.applicationTerminated(
-            RunningApplication{name, "org.example." + name, pid, std::nullopt});
+            RunningApplication{name, "org.example." + name, pid, std::nullopt, {}});
     }
 
     std::filesystem::path directory;

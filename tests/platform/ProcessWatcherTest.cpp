@@ -205,7 +205,7 @@ protected:
 
     [[nodiscard]] app::RunningApplication expected(pid_t pid) const
     {
-        return {"Exitwise-Testprogramm", kAppId, pid, m_entryPath.string()};
+        return {"Exitwise-Testprogramm", kAppId, pid, m_entryPath.string(), {}};
     }
 
     fs::path m_root;

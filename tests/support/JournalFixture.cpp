@@ -102,13 +102,40 @@ std::string JournalFixture::exportText(const std::vector<JournalRecord>& records
     return out;
 }
 
+std::string JournalFixture::exportText(const std::vector<JournalFields>& entries)
+{
+    std::string out;
+    for (const JournalFields& entry : entries) {
+        const auto realtime = static_cast<std::uint64_t>(std::llround(entry.time * 1e6));
+        out += "__REALTIME_TIMESTAMP=" + std::to_string(realtime) + "\n";
+        out += "__MONOTONIC_TIMESTAMP=" + std::to_string(realtime - kBootRealtime) + "\n";
+        out += std::string("_BOOT_ID=") + kBootId + "\n";
+        for (const auto& [name, value] : entry.fields) {
+            appendField(out, name.c_str(), value);
+        }
+        out += '\n';
+    }
+    return out;
+}
+
 std::string JournalFixture::write(const std::vector<JournalRecord>& records, const std::string& name) const
+{
+    return writeExport(exportText(records), name);
+}
+
+std::string JournalFixture::writeFields(const std::vector<JournalFields>& entries,
+                                        const std::string& name) const
+{
+    return writeExport(exportText(entries), name);
+}
+
+std::string JournalFixture::writeExport(const std::string& text, const std::string& name) const
 {
     if (m_root.empty()) {
         return "cannot create a temporary directory";
     }
     const fs::path input = m_root / (name + ".export");
-    std::ofstream(input, std::ios::binary) << exportText(records);
+    std::ofstream(input, std::ios::binary) << text;
 
     platform::SubprocessOptions options;
     options.timeout = std::chrono::minutes(2);

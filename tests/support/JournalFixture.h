@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace exitwise::test {
@@ -17,6 +18,14 @@ struct JournalRecord
     std::string comm;       // _COMM
     std::string exe;        // _EXE
     std::string message;    // MESSAGE; any bytes
+};
+
+// One journal entry given field by field, for fields beyond JournalRecord's ("COREDUMP_PID",
+// "USER_UNIT", "_TRANSPORT"); names upper-case, values any bytes.
+struct JournalFields
+{
+    double time = 0; // seconds since 1970
+    std::vector<std::pair<std::string, std::string>> fields;
 };
 
 // A temporary directory of journal files built with systemd-journal-remote from export-format
@@ -41,10 +50,17 @@ public:
     [[nodiscard]] std::string write(const std::vector<JournalRecord>& records,
                                     const std::string& name = "fixture.journal") const;
 
+    // As write(), for entries given field by field.
+    [[nodiscard]] std::string writeFields(const std::vector<JournalFields>& entries,
+                                          const std::string& name = "fields.journal") const;
+
     // The export-format text for the records.
     [[nodiscard]] static std::string exportText(const std::vector<JournalRecord>& records);
+    [[nodiscard]] static std::string exportText(const std::vector<JournalFields>& entries);
 
 private:
+    [[nodiscard]] std::string writeExport(const std::string& text, const std::string& name) const;
+
     std::filesystem::path m_root;
     std::filesystem::path m_directory;
 };

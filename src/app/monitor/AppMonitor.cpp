@@ -101,6 +101,7 @@ void AppMonitor::handleTermination(const RunningApplication& application)
     record.bundleIdentifier = application.bundleIdentifier;
     record.pid = pid;
     record.appPath = application.bundlePath;
+    record.process = application.process;
     if (const auto it = m_launchTimesByPID.find(pid); it != m_launchTimesByPID.end()) {
         record.launchedAt = it->second;
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/Date.h"
+#include "core/ProcessFacts.h"
 #include "core/Signal.h"
 
 #include <cstdint>
@@ -22,6 +23,8 @@ struct MonitoredTermination
     core::TerminationReason terminationReason = core::TerminationReason::unknown;
     std::optional<std::string> terminationRawValue;
     std::optional<core::QuitAttribution> terminationQuitAttribution;
+    // The platform's facts about the process, handed to the evidence providers; not recorded.
+    std::optional<core::ProcessFacts> process;
 
     friend bool operator==(const MonitoredTermination&, const MonitoredTermination&) = default;
 };

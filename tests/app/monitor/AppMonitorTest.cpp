@@ -26,7 +26,7 @@ using test::waitUntil;
 
 RunningApplication app(std::optional<std::string> name, std::int32_t pid, std::optional<std::string> id = {})
 {
-    return RunningApplication{std::move(name), std::move(id), pid, std::nullopt};
+    return RunningApplication{std::move(name), std::move(id), pid, std::nullopt, {}};
 }
 
 // A log tool that answers from a table, optionally slowly, and remembers what it was asked.

@@ -421,7 +421,7 @@ TEST_F(StoresBadInput, ModelKeepsRunningOnAFullDisk)
     {
         const DiskFull full(1);
         emit workspace.applicationTerminated(
-            RunningApplication{"Sketch Pad", "org.example.SketchPad", 812, {}});
+            RunningApplication{"Sketch Pad", "org.example.SketchPad", 812, {}, {}});
         announced = test::waitUntil([&] { return notified.size() == 1; }, 5000ms);
         eventsWhileFull = model.events().size();
         model.waitForWrites();
@@ -436,7 +436,7 @@ TEST_F(StoresBadInput, ModelKeepsRunningOnAFullDisk)
     }
     EXPECT_EQ(after.at("events.json"), before.at("events.json"));
 
-    emit workspace.applicationTerminated(RunningApplication{"Notes", "org.example.Notes", 813, {}});
+    emit workspace.applicationTerminated(RunningApplication{"Notes", "org.example.Notes", 813, {}, {}});
     ASSERT_TRUE(test::waitUntil([&] { return notified.size() == 2; }, 5000ms));
     model.waitForWrites();
     const auto saved = EventStore::readEventFile(eventsFile());
