@@ -56,6 +56,7 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     m_monitor =
         std::make_unique<AppMonitor>(*dependencies.workspace, m_ledger, std::move(dependencies.logQuery),
                                      std::move(dependencies.ownBundleIdentifier));
+    m_monitor->setLogDialect(dependencies.logDialect);
     m_monitor->setClock(m_clock);
 
     // Load and reconcile; an unreadable file leaves the list empty (the store keeps it aside).

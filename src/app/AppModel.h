@@ -47,8 +47,9 @@ public:
     struct Dependencies
     {
         std::filesystem::path dataDirectory;
-        WorkspaceEvents* workspace = nullptr; // required; not owned
-        AppMonitor::LogQuery logQuery;        // the monitor's quit-evidence query
+        WorkspaceEvents* workspace = nullptr;                  // required; not owned
+        AppMonitor::LogQuery logQuery;                         // the monitor's quit-evidence query
+        core::LogDialect logDialect = core::LogDialect::macos; // the words its output is read with
         std::optional<std::string> ownBundleIdentifier = "exitwise";
         core::DiagnosisEngine engine;                // with its providers
         std::function<void(const AppEvent&)> notify; // announces a new closure; may be empty

@@ -39,6 +39,7 @@ ModelComposition::ModelComposition(app::BroadcastCenter* broadcasts)
         }
         return output;
     };
+    dependencies.logDialect = core::LogDialect::linuxDesktop;
     dependencies.engine = core::DiagnosisEngine(platform::createEvidenceProviders(settings));
     dependencies.notify = [notifications = m_notifications.get()](const app::AppEvent& event) {
         notifications->notify(event);

@@ -24,18 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> result;
-    std::stringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        if (!line.empty()) {
-            result.push_back(line);
-        }
-    }
-    return result;
-}
-
 pid_t spawn(const std::vector<std::string>& args, const fs::path& out)
 {
     posix_spawn_file_actions_t actions;
@@ -83,14 +71,14 @@ TEST(WatchCommand, RecordsEachClosureEndToEnd)
         kill(app, endSignal);
         waitpid(app, nullptr, 0);
     }
-    ASSERT_TRUE(waitFor([&] { return lines(readFile(root / "out.jsonl")).size() >= 3; }, 20s))
+    ASSERT_TRUE(waitFor([&] { return nonEmptyLines(readFile(root / "out.jsonl")).size() >= 3; }, 20s))
         << readFile(root / "out.jsonl");
     kill(watcher, SIGTERM);
     int status = 0;
     waitpid(watcher, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
-    const auto printed = lines(readFile(root / "out.jsonl"));
+    const auto printed = nonEmptyLines(readFile(root / "out.jsonl"));
     ASSERT_EQ(printed.size(), 3u);
     for (const auto& line : printed) {
         const auto event = nlohmann::json::parse(line);
@@ -100,14 +88,21 @@ TEST(WatchCommand, RecordsEachClosureEndToEnd)
     }
     const auto events = nlohmann::json::parse(readFile(root / "data/events.json"));
     EXPECT_EQ(events.size(), 3u);
-    EXPECT_EQ(lines(readFile(root / "data/event_ledger.jsonl")).size(), 3u);
+    EXPECT_EQ(nonEmptyLines(readFile(root / "data/event_ledger.jsonl")).size(), 3u);
     EXPECT_EQ(nlohmann::json::parse(readFile(root / "data/telemetry.json")).size(), 3u);
     const auto report = nlohmann::json::parse(readFile(root / "data/reconciliation_report.json"));
     EXPECT_EQ(report["mismatchCount"], 0);
     EXPECT_EQ(report["evidenceCount"], 3);
-    const auto ledger = nlohmann::json::parse(lines(readFile(root / "data/event_ledger.jsonl")).front());
-    EXPECT_EQ(ledger["terminationReason"], "quit");
-    EXPECT_EQ(ledger["terminationRawValue"], "NSWorkspace didTerminateApplicationNotification");
+    // Each closure is classified by its exit status, in the order the three ended.
+    const auto ledger = nonEmptyLines(readFile(root / "data/event_ledger.jsonl"));
+    const std::vector<std::pair<std::string, std::string>> expected{{"crashed", "terminated by SIGSEGV"},
+                                                                    {"killed", "terminated by SIGKILL"},
+                                                                    {"quit", "exited with code 0"}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const auto entry = nlohmann::json::parse(ledger[i]);
+        EXPECT_EQ(entry["terminationReason"], expected[i].first);
+        EXPECT_EQ(entry["terminationRawValue"], expected[i].second);
+    }
     fs::remove_all(root);
 }
 

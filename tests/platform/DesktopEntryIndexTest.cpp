@@ -130,6 +130,68 @@ TEST(DesktopEntryIndex, ProgramsAreFoundByEveryNameTheyRunUnder)
     EXPECT_EQ(index.byFlatpakId("org.x.Flat")->id, "org.x.Flat");
 }
 
+// Which files count as an entry's program: the one it names, or any of that name where it cannot
+// know.
+TEST(DesktopEntryIndex, AProgramIsTheFileItsEntryNames)
+{
+    TempTree tree;
+    const std::string elf("\x7f"
+                          "ELF\x02\x01\x01",
+                          7);
+    const fs::path binary = tree.write("opt/app/app-bin", elf, true);
+    fs::create_directories(tree.root() / "bin");
+    fs::create_symlink(binary, tree.root() / "bin/app");
+    tree.write("opt/script/launch", "#!/bin/sh\nexec /opt/elsewhere/launch \"$@\"\n", true);
+    fs::create_symlink(tree.root() / "opt/script/launch", tree.root() / "bin/launch");
+    const fs::path snap = tree.write("usr/bin/snap", elf, true);
+    fs::create_directories(tree.root() / "snap/bin");
+    fs::create_symlink(snap, tree.root() / "snap/bin/snapped");
+    const fs::path tool = tree.write("opt/tool/tool.py", "print()\n");
+    fs::create_symlink(tool, tree.root() / "opt/tool/current.py");
+    tree.write("apps/app.desktop", app("App", "app %U"));
+    tree.write("apps/absolute.desktop", app("Absolute", (tree.root() / "opt/app/app-bin").string()));
+    tree.write("apps/launch.desktop", app("Launch", "launch"));
+    tree.write("apps/snapped.desktop", app("Snapped", (tree.root() / "snap/bin/snapped").string()));
+    tree.write("apps/missing.desktop", app("Missing", "/opt/nowhere/missing"));
+    tree.write("apps/offpath.desktop", app("Off Path", "offpath"));
+    tree.write("apps/tool.desktop", app("Tool", "python3 " + (tree.root() / "opt/tool/current.py").string()));
+    tree.write("apps/relative.desktop", app("Relative", "python3 relative.py"));
+
+    const DesktopEntryIndex index({{tree.root() / "apps"}, {tree.root() / "bin"}, "", "exitwise"});
+    auto idsAt = [&](const fs::path& path) {
+        std::vector<std::string> ids;
+        for (const DesktopEntry* entry : index.byProgramPath(path.string())) {
+            ids.push_back(entry->id);
+        }
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    };
+    using Ids = std::vector<std::string>;
+    const struct
+    {
+        fs::path path;
+        Ids ids;
+    } cases[] = {
+        // clang-format off
+        {binary, Ids{"absolute", "app"}},
+        {"/home/ann/copy/app-bin", Ids{}},
+        {"/home/ann/copy/app", Ids{}},
+        {tree.root() / "opt/script/launch", Ids{"launch"}},
+        {"/opt/elsewhere/launch", Ids{"launch"}},     // a script starts whatever it likes
+        {"/snap/snapped/12/usr/bin/snapped", Ids{"snapped"}}, // so does snap
+        {"/opt/nowhere/missing", Ids{"missing"}},
+        {"/opt/copy/missing", Ids{}},
+        {"/usr/local/bin/offpath", Ids{"offpath"}},   // not on this path: perhaps on the launcher's
+        {tool, Ids{"tool"}},
+        {"/home/ann/current.py", Ids{}},
+        {"/home/ann/relative.py", Ids{"relative"}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(idsAt(c.path), c.ids) << c.path;
+    }
+}
+
 TEST(DesktopEntryIndex, ReloadsWhenDirectoriesChange)
 {
     // Past the file system's timestamp tick, so each change shows in the directory's time.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "platform/linux/PidfdExit.h"
 #include "platform/linux/ProcfsReader.h"
 #include "platform/linux/SystemdScope.h"
 
@@ -17,6 +18,16 @@ statLine(const std::string& pidAndComm, const std::string& state, int ppid, cons
            + " 1 1 0 -1 4194304 100 0 0 0 5 3 0 0 20 0 1 0 " + start + " 1000 50 18446744073709551615\n";
 }
 
+// All 52 fields of a current kernel's line, the last the exit code.
+std::string fullStatLine(const std::string& pidAndComm, const std::string& state, const std::string& exitCode)
+{
+    std::string line = pidAndComm + " " + state + " 1000";
+    for (int field = 5; field <= 51; ++field) {
+        line += field == 22 ? " 987654" : " " + std::to_string(field);
+    }
+    return line + " " + exitCode + "\n";
+}
+
 TEST(ProcStat, ParsesTheFieldsAfterTheLastParenthesis)
 {
     const struct
@@ -24,18 +35,69 @@ TEST(ProcStat, ParsesTheFieldsAfterTheLastParenthesis)
         std::string line;
         std::optional<ProcStat> stat;
     } cases[] = {
-        {statLine("1234 (gedit)", "S", 1000, "987654"), ProcStat{"gedit", 'S', 1000, 987654}},
-        {statLine("77 (Web Content)", "R", 70, "5"), ProcStat{"Web Content", 'R', 70, 5}},
-        {statLine("78 (a) b (c))", "Z", 2, "18446744073709551615"),
-         ProcStat{"a) b (c)", 'Z', 2, 18446744073709551615ULL}},
+        // clang-format off
+        {statLine("1234 (gedit)", "S", 1000, "987654"), ProcStat{"gedit", 'S', 1000, 987654, std::nullopt}},
+        {statLine("77 (Web Content)", "R", 70, "5"), ProcStat{"Web Content", 'R', 70, 5, std::nullopt}},
+        {statLine("78 (a) b (c))", "Z", 2, "18446744073709551615"), ProcStat{"a) b (c)", 'Z', 2, 18446744073709551615ULL, std::nullopt}},
+        {fullStatLine("1234 (gedit)", "Z", "139"), ProcStat{"gedit", 'Z', 1000, 987654, 139}},
+        {fullStatLine("1234 (gedit)", "S", "0"), ProcStat{"gedit", 'S', 1000, 987654, 0}},
+        {fullStatLine("1234 (gedit)", "Z", "x"), ProcStat{"gedit", 'Z', 1000, 987654, std::nullopt}},
         {"1234 (gedit) S 1000 1 1", std::nullopt},              // cut short
         {statLine("1234 gedit", "S", 1, "5"), std::nullopt},    // no parentheses
         {statLine("1234 (gedit)", "S", 1, "x5"), std::nullopt}, // not a number
         {statLine("1234 (gedit)", "SS", 1, "5"), std::nullopt}, // not a state
         {"", std::nullopt},
+        // clang-format on
     };
     for (const auto& c : cases) {
         EXPECT_EQ(parseProcStat(c.line), c.stat) << c.line;
+    }
+}
+
+TEST(ProcStat, TheUnifiedHierarchyNamesTheControlGroup)
+{
+    const struct
+    {
+        std::string text;
+        std::string path;
+    } cases[] = {
+        // clang-format off
+        {"0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.gnome.Evince-12345.scope\n", "/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.gnome.Evince-12345.scope"},
+        {"12:cpu:/\n1:name=systemd:/user.slice/session-2.scope\n0::/user.slice/session-2.scope\n", "/user.slice/session-2.scope"},
+        {"0::/", "/"},
+        {"1:name=systemd:/user.slice/session-2.scope\n", ""},
+        {"10::/not-unified\n", ""},
+        {"", ""},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(unifiedCgroupPath(c.text), c.path) << c.text;
+    }
+}
+
+TEST(ProcessExit, ComesFromTheWaitStatus)
+{
+    using core::ProcessExit;
+    const struct
+    {
+        int status;
+        ProcessExit exit;
+    } cases[] = {
+        // clang-format off
+        {0,      ProcessExit::exited(0)},
+        {0x0100, ProcessExit::exited(1)},
+        {0x7f00, ProcessExit::exited(127)},
+        {0xff00, ProcessExit::exited(255)},
+        {9,      ProcessExit::signaled("SIGKILL", false)},
+        {15,     ProcessExit::signaled("SIGTERM", false)},
+        {0x8b,   ProcessExit::signaled("SIGSEGV", true)},
+        {0x86,   ProcessExit::signaled("SIGABRT", true)},
+        {6,      ProcessExit::signaled("SIGABRT", false)},
+        {0x137f, ProcessExit::unknown()}, // stopped by SIGSTOP: not an end
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(exitFromWaitStatus(c.status), c.exit) << c.status;
     }
 }
 

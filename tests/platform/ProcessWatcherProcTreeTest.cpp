@@ -33,7 +33,21 @@ struct FakeProcess
     std::uint64_t startTime = 100;
     char state = 'S';
     std::string cgroup = kSessionCgroup;
+    std::optional<int> exitCode{}; // written as field 52, which older kernels do not have
 };
+
+// Fields 25 to 52 of a current kernel's stat line, the last the exit code; none for an older one.
+std::string fieldsUpTo52(std::optional<int> exitCode)
+{
+    if (!exitCode) {
+        return {};
+    }
+    std::string fields;
+    for (int field = 25; field < 52; ++field) {
+        fields += " 0";
+    }
+    return fields + " " + std::to_string(*exitCode);
+}
 
 class ProcTreeTest : public ::testing::Test
 {
@@ -45,7 +59,7 @@ protected:
         fs::create_directories(m_root / "proc");
         const std::map<std::string, std::string> entries = {
             {"viewer", "Exec=/opt/viewer/viewer %F\n"},
-            {"editor", "Exec=/usr/bin/editor\n"},
+            {"editor", "Exec=/opt/editor/editor\n"},
             {"tool", "Exec=python3 /opt/tool/tool.py\n"},
             {"wrapped", "Exec=env GDK_BACKEND=x11 /opt/wrapped/wrapped-bin --flag\n"},
             {"org.example.Flat",
@@ -84,7 +98,8 @@ protected:
             process.exe.empty() ? "x" : fs::path(process.exe).filename().string().substr(0, 15);
         std::ofstream(dir / "stat") << process.pid << " (" << comm << ") " << process.state << " "
                                     << process.ppid << " 1 1 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 "
-                                    << process.startTime << " 1000 50\n";
+                                    << process.startTime << " 1000 50" << fieldsUpTo52(process.exitCode)
+                                    << "\n";
         std::ofstream cmdline(dir / "cmdline", std::ios::binary);
         for (const std::string& argument : process.cmdline) {
             cmdline << argument << '\0';
@@ -111,6 +126,7 @@ protected:
         auto record = [this](const char* what, const app::RunningApplication& application) {
             m_events.push_back(std::string(what) + " " + std::to_string(application.pid) + " "
                                + application.bundleIdentifier.value_or("?"));
+            m_notices.push_back(application);
         };
         QObject::connect(m_watcher.get(), &app::WorkspaceEvents::applicationLaunched,
                          [record](const app::RunningApplication& a) { record("launched", a); });
@@ -140,6 +156,7 @@ protected:
     fs::path m_root;
     std::unique_ptr<ProcessWatcher> m_watcher;
     Events m_events;
+    std::vector<app::RunningApplication> m_notices;
 };
 
 TEST_F(ProcTreeTest, MatchesProcessesToTheirEntries)
@@ -191,6 +208,16 @@ TEST_F(ProcTreeTest, MatchesProcessesToTheirEntries)
           kUnits + "app-gnome-office\\x2dwriter-3.scope\n"},
          "office-writer"},
         {{120, "", {}, 1, 100, 'Z'}, ""},
+        // Copies of a program elsewhere are other programs, unless the desktop started them as the
+        // application.
+        {{121, "/home/ann/build/viewer", {"viewer"}}, ""},
+        {{122, "/home/ann/build/viewer", {"viewer"}, 1, 100, 'S', kUnits + "app-gnome-viewer-77.scope\n"},
+         "viewer"},
+        {{123, python, {"python3", "/home/ann/tool/tool.py"}}, ""},
+        {{124, python, {"python3", "tool.py"}}, "tool"}, // relative: the name decides
+        {{125, "/usr/bin/env", {"env", "GDK_BACKEND=x11", "/home/ann/wrapped-bin"}}, ""},
+        {{126, "/opt/office/office", {"office", "--writer"}},
+         "office-writer"}, // found nowhere: the name decides
     };
     std::map<int, std::string> expected;
     for (const auto& c : cases) {
@@ -202,6 +229,50 @@ TEST_F(ProcTreeTest, MatchesProcessesToTheirEntries)
     watcher().start();
     EXPECT_EQ(running(), expected);
     EXPECT_EQ(events(), Events{}) << "applications running at start are not launches";
+}
+
+TEST_F(ProcTreeTest, NoticesTellHowTheKernelNamesTheProcessAndHowItEnded)
+{
+    using core::ProcessExit;
+    const std::string scope = kUnits + "app-gnome-viewer-300.scope\n";
+    const std::string unit =
+        "/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-viewer-300.scope";
+    const FakeProcess viewer{300, "/opt/viewer/viewer", {"viewer"}, 1, 100, 'S', scope};
+    const struct
+    {
+        const char* what;
+        std::function<void()> end;
+        ProcessExit exit;
+    } cases[] = {
+        // clang-format off
+        {"a zombie of a crash", [&] { FakeProcess z = viewer; z.state = 'Z'; z.exitCode = 0x8b; put(z); }, ProcessExit::signaled("SIGSEGV", true)},
+        {"a zombie that exited 1", [&] { FakeProcess z = viewer; z.state = 'Z'; z.exitCode = 0x100; put(z); }, ProcessExit::exited(1)},
+        {"a zombie of an older kernel", [&] { FakeProcess z = viewer; z.state = 'Z'; put(z); }, ProcessExit::unknown()},
+        {"reaped", [&] { remove(300); }, ProcessExit::unknown()},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        remove(300);
+        ProcessWatcher& w = watcher();
+        w.start();
+        put(viewer);
+        w.scanNow();
+        c.end();
+        w.scanNow();
+        ASSERT_EQ(m_notices.size(), 2U);
+        app::RunningApplication launched{
+            "viewer", "viewer", 300, (m_root / "apps/viewer.desktop").string(), {}};
+        launched.process.executable = "/opt/viewer/viewer";
+        launched.process.command = "viewer";
+        launched.process.cgroup = unit;
+        EXPECT_EQ(m_notices[0], launched);
+        app::RunningApplication terminated = launched;
+        terminated.process.exit = c.exit;
+        EXPECT_EQ(m_notices[1], terminated);
+        m_notices.clear();
+        (void)events();
+    }
 }
 
 TEST_F(ProcTreeTest, OtherUsersProcessesAreIgnored)
@@ -264,9 +335,9 @@ TEST_F(ProcTreeTest, OnlyTheTopProcessOfAnInstanceIsReported)
     put({300, viewer, {viewer}, 1});
     put({301, viewer, {viewer, "--type=renderer"}, 300});
     put({302, "/bin/sh", {"sh", "-c", "helper-script"}, 301});
-    put({303, viewer, {viewer, "--type=gpu"}, 302}); // below an unmatched process, still the same instance
-    put({304, "/usr/bin/editor", {"editor"}, 300});  // another application it started
-    put({305, viewer, {viewer}, 1});                 // a second instance
+    put({303, viewer, {viewer, "--type=gpu"}, 302});   // below an unmatched process, still the same instance
+    put({304, "/opt/editor/editor", {"editor"}, 300}); // another application it started
+    put({305, viewer, {viewer}, 1});                   // a second instance
     w.scanNow();
     EXPECT_EQ(events(), (Events{"launched 300 viewer", "launched 304 editor", "launched 305 viewer"}));
 
@@ -324,7 +395,7 @@ TEST_F(ProcTreeTest, WhileNoPidIsHandedOutOnlyKnownProcessesAreLookedAt)
     w.scanNow();
     EXPECT_EQ(events(), Events{});
 
-    put({401, "/usr/bin/editor", {"editor"}}); // not listed: the newest pid says nothing is new
+    put({401, "/opt/editor/editor", {"editor"}}); // not listed: the newest pid says nothing is new
     put({400, "/opt/viewer/viewer", {"viewer"}});
     remove(300);
     w.scanNow();

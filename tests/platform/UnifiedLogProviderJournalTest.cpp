@@ -2,6 +2,7 @@
 // The provider over the journal store and the exitwise-log tool, on journals made in the test.
 
 #include "core/DiagnosisEngine.h"
+#include "core/Text.h"
 #include "core/evidence/UnifiedLogProvider.h"
 #include "platform/linux/JournalLogStore.h"
 #include "platform/linux/SubprocessLogTool.h"
@@ -143,6 +144,94 @@ TEST(UnifiedLogProviderTool, AToolPastItsDeadlineIsTerminatedAndItsOutputClassif
                                                            core::QuitAttribution::userRequest}}));
     EXPECT_TRUE(run("exec sleep 30").empty());
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s);
+}
+
+// On a Linux desktop: "Notes", desktop id org.example.Notes, running notes-bin as pid 4711. The
+// kernel names it only as notes-bin[4711]; its own stream carries the desktop id and its pid.
+core::EventContext notes(TerminationReason reason)
+{
+    core::EventContext context("Notes", "org.example.Notes", 4711, std::nullopt, kTerminatedAt, reason,
+                               std::nullopt, std::nullopt, 180.0);
+    core::ProcessFacts facts;
+    facts.command = "notes-bin";
+    facts.executable = "/usr/lib/notes/notes-bin";
+    facts.cgroup =
+        "/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.example.Notes-4711.scope";
+    context.process = facts;
+    return context;
+}
+
+const std::string kSegfault =
+    "notes-bin[4711]: segfault at 0 ip 000055d0c8a1b139 sp 00007ffd2c1e8a40 error 6 in "
+    "notes-bin[55d0c8a1a000+2000]";
+
+TEST_F(UnifiedLogProviderJournal, LinuxLinesAreDiagnosedFromARealJournal)
+{
+    const std::string own = "org.example.Notes.desktop";
+    const std::string exe = "/usr/lib/notes/notes-bin";
+    struct Row
+    {
+        const char* name;
+        std::vector<JournalRecord> records;
+        core::DominantCause expected;
+    };
+    // clang-format off
+    const std::vector<Row> rows = {
+        {"a SIGSEGV without a core dump",
+         {{kT - 1, "kernel", std::nullopt, "", "", kSegfault},
+          {kT - 1, "kernel", std::nullopt, "", "", "notes-helper[812]: segfault at 0 ip 0000000000401000 sp 00007ffd2c1e8a40 error 4 in notes-helper[400000+1000]"}},
+         core::DominantCause::crashBug},
+        {"a trap",
+         {{kT - 1, "kernel", std::nullopt, "", "", "traps: notes-bin[4711] trap divide error ip:55d0c8a1b139 sp:7ffd2c1e8a40 error:0 in notes-bin[55d0c8a1a000+2000]"}},
+         core::DominantCause::crashBug},
+        {"a memory cgroup OOM kill",
+         {{kT - 2, "kernel", std::nullopt, "", "", "notes-bin invoked oom-killer: gfp_mask=0xcc0(GFP_KERNEL), order=0, oom_score_adj=200"},
+          {kT - 2, "kernel", std::nullopt, "", "", "Memory cgroup out of memory: Killed process 4711 (notes-bin) total-vm:4194304kB, anon-rss:3145728kB, file-rss:0kB, shmem-rss:0kB, UID:1000 pgtables:6500kB oom_score_adj:200"}},
+         core::DominantCause::killedJetsamMemory},
+        {"a failed assertion in its own stream",
+         {{kT - 1, own, 4711, "notes-bin", exe, "quit requested by the worker; SIGTERM handler installed"},
+          {kT - 0.01, own, 4711, "notes-bin", exe, "notes-bin: notes.c:12: main: Assertion `x' failed."}},
+         core::DominantCause::crashAbort},
+        {"a missing shared library",
+         {{kT - 0.02, own, 4711, "notes-bin", exe, "notes-bin: error while loading shared libraries: libnotes.so.3: cannot open shared object file: No such file or directory"}},
+         core::DominantCause::dyldFailure},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        const JournalFixture journal;
+        ASSERT_EQ(journal.write(row.records), "") << row.name;
+        const core::DiagnosisEngine engine({std::make_shared<core::UnifiedLogProvider>(
+            std::make_shared<JournalLogStore>(journal.directory()), nullptr,
+            core::UnifiedLogProviderOptions::forLinuxDesktop())});
+        EXPECT_EQ(engine.diagnose(notes(TerminationReason::unknown), {}, true).dominantCause, row.expected)
+            << row.name;
+    }
+}
+
+TEST_F(UnifiedLogProviderJournal, LinuxSegfaultGivesExactlyOneCrashSignal)
+{
+    ASSERT_EQ(m_journal.write({
+                  {kT - 1, "kernel", std::nullopt, "", "", kSegfault},
+                  {kT - 1, "kernel", std::nullopt, "", "", "usb 1-1: new high-speed USB device number 4711"},
+                  {kT - 1, "gnome-shell", 1500, "gnome-shell", "", "notes-bin[4711]: segfault at 0"},
+              }),
+              "");
+    const auto options = core::UnifiedLogProviderOptions::forLinuxDesktop();
+    const core::Date at = core::dateFromSecondsSince1970(kT - 1);
+    const std::vector<Signal> expected{core::TerminationSignal{
+        at, TerminationReason::crashed, "kernel: " + core::text::shortened(kSegfault, 120), std::nullopt}};
+    EXPECT_EQ(
+        core::UnifiedLogProvider(store(), nullptr, options).collectSignals(notes(TerminationReason::unknown)),
+        expected);
+
+    // The fallback asks exitwise-log the same question and reads its lines the same way.
+    const auto unreadable = std::make_shared<JournalLogStore>(m_journal.directory() / "missing");
+    const auto tool = std::make_shared<SubprocessLogTool>(EXITWISE_LOG_BIN, m_journal.directory());
+    EXPECT_EQ(
+        core::UnifiedLogProvider(unreadable, tool, options).collectSignals(notes(TerminationReason::unknown)),
+        (std::vector<Signal>{core::TerminationSignal{kTerminatedAt, TerminationReason::crashed,
+                                                     "kernel: " + core::text::shortened(kSegfault, 120),
+                                                     std::nullopt}}));
 }
 
 } // namespace

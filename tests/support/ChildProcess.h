@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace exitwise::test {
 
@@ -24,6 +25,19 @@ inline std::string readFile(const std::filesystem::path& path)
     std::stringstream buffer;
     buffer << in.rdbuf();
     return buffer.str();
+}
+
+// The lines of a text that are not empty.
+inline std::vector<std::string> nonEmptyLines(const std::string& text)
+{
+    std::vector<std::string> result;
+    std::stringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty()) {
+            result.push_back(line);
+        }
+    }
+    return result;
 }
 
 // Polls `done` every 20 ms until it holds or `limit` passes; whether it held.

@@ -2,12 +2,15 @@
 // A stand-in desktop application for the process watcher's tests.
 //   exitwise_test_app sleep   waits; SIGUSR1 exits normally, SIGUSR2 crashes with SIGSEGV
 //   exitwise_test_app parent  the same, after starting a child of its own ("sleep")
+//   exitwise_test_app exit N  writes one line to standard error and exits with code N at once,
+//                             as a launch that fails in the loader does
 // Prints "ready <child pid or 0>" once the signal handlers are in place.
 
 #include <sys/mman.h>
 #include <sys/prctl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <signal.h>
@@ -35,8 +38,12 @@ void crash(int)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s sleep|parent\n", argv[0]);
+        std::fprintf(stderr, "usage: %s sleep|parent|exit N\n", argv[0]);
         return 2;
+    }
+    if (std::strcmp(argv[1], "exit") == 0 && argc > 2) {
+        std::fprintf(stderr, "%s: exiting at once\n", argv[0]);
+        return std::atoi(argv[2]);
     }
     signal(SIGUSR1, exitNormally);
     signal(SIGUSR2, crash);

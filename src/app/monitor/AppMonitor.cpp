@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "app/monitor/AppMonitor.h"
 
+#include "app/monitor/ExitEvidence.h"
 #include "app/stores/TerminationEventLedger.h"
 #include "core/Text.h"
 
 #include <cmath>
+#include <thread>
 
 namespace exitwise::app {
 
@@ -117,30 +119,50 @@ void AppMonitor::handleTermination(const RunningApplication& application)
         return;
     }
 
+    // A platform that reports how processes end has first-hand evidence; the log may still
+    // refine it (a memory killer's SIGKILL or SIGTERM), so it is asked only when it can.
+    const core::ProcessFacts& facts = application.process;
+    std::optional<QuitEvidence::Classification> fromExit;
+    if (facts.exit) {
+        fromExit = ExitEvidence::classify(*facts.exit, facts.endedUnresponsive);
+        if (fromExit && !ExitEvidence::logMayRefine(*facts.exit, facts.endedUnresponsive)) {
+            apply(*pending, *fromExit);
+            flush();
+            return;
+        }
+    }
+    // Without an exit status, nothing found in the log means nothing is known; the desktop's
+    // own notice alone says the application quit.
+    const QuitEvidence::Classification fallback =
+        facts.exit ? ExitEvidence::unknownClassification() : QuitEvidence::defaultClassification();
+
     const std::optional<std::string> name = nonBlank(application.localizedName);
-    const std::optional<std::string> predicate =
-        QuitEvidence::predicate(name, application.bundleIdentifier, pid);
+    const QuitEvidence::Target target{name, application.bundleIdentifier, pid, facts};
+    const std::optional<std::string> predicate = QuitEvidence::predicate(target, m_logDialect);
     if (!predicate || !m_logQuery) {
-        apply(*pending, QuitEvidence::defaultClassification());
+        apply(*pending, fromExit.value_or(fallback));
         flush();
         return;
     }
 
-    const std::string identifier = QuitEvidence::identifier(name, application.bundleIdentifier, pid);
     const core::Date start = now - core::Seconds(QuitEvidence::kSecondsBefore);
     const core::Date end = now + core::Seconds(QuitEvidence::kSecondsAfter);
-    m_worker.start([this, pending, query = m_logQuery, start, end, predicate = *predicate, identifier] {
-        std::optional<QuitEvidence::Classification> found;
+    const auto readAfter =
+        std::chrono::steady_clock::now() + (facts.exit ? kLogSettleTime : std::chrono::milliseconds(0));
+    m_worker.start([this, pending, query = m_logQuery, start, end, predicate = *predicate, target,
+                    dialect = m_logDialect, fromExit, fallback, readAfter] {
+        std::this_thread::sleep_until(readAfter);
+        std::optional<QuitEvidence::Classification> fromLog;
         try {
             if (const auto output =
                     query(start, end, predicate, std::chrono::seconds(QuitEvidence::kTimeoutSeconds))) {
-                found = QuitEvidence::classify(*output, identifier);
+                fromLog = QuitEvidence::classify(*output, target, dialect);
             }
         } catch (...) {
             // A failing log tool only means no evidence.
         }
         const QuitEvidence::Classification classification =
-            found.value_or(QuitEvidence::defaultClassification());
+            fromExit || fromLog ? ExitEvidence::combine(fromExit, fromLog) : fallback;
         QMetaObject::invokeMethod(
             this,
             [this, pending, classification] {

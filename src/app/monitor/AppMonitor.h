@@ -52,6 +52,13 @@ public:
 
     void setOnTermination(Callback callback) { m_onTermination = std::move(callback); }
     void setClock(Clock clock) { m_clock = std::move(clock); }
+    // The words the system log is read with: macOS by default, the Linux desktop's where the
+    // platform is composed.
+    void setLogDialect(core::LogDialect dialect) { m_logDialect = dialect; }
+
+    // How long after a termination the log is read when it may still change what the exit
+    // status says: a memory killer's line about a kill may land a little after the process ended.
+    static constexpr std::chrono::milliseconds kLogSettleTime{300};
 
     // Both idempotent. Stopping forgets launch times and the last system quit request; a
     // termination noticed while stopped is not recorded.
@@ -88,6 +95,7 @@ private:
     std::optional<std::string> m_ownBundleIdentifier;
     Callback m_onTermination;
     Clock m_clock;
+    core::LogDialect m_logDialect = core::LogDialect::macos;
 
     std::vector<QMetaObject::Connection> m_observers;
     std::map<std::int32_t, core::Date> m_launchTimesByPID;

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "app/monitor/QuitEvidence.h"
 
+#include "core/EventContext.h"
 #include "core/Text.h"
 #include "core/evidence/LogClassification.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <initializer_list>
 #include <vector>
@@ -33,6 +35,101 @@ std::optional<std::string> present(const std::optional<std::string>& value)
     return std::nullopt;
 }
 
+constexpr std::array<std::string_view, 5> kSystemProcesses{"launchd", "runningboardd", "ReportCrash",
+                                                           "kernel", "loginwindow"};
+
+// The search terms in order, trimmed, blank ones and repeats (ignoring case) dropped.
+std::vector<std::string> searchTerms(std::initializer_list<std::optional<std::string>> candidates)
+{
+    std::vector<std::string> terms;
+    for (const auto& candidate : candidates) {
+        if (!candidate) {
+            continue;
+        }
+        std::string term = core::text::trimmed(*candidate);
+        const bool repeated = std::any_of(terms.begin(), terms.end(), [&term](const std::string& known) {
+            return core::text::lowercased(known) == core::text::lowercased(term);
+        });
+        if (!term.empty() && !repeated) {
+            terms.push_back(std::move(term));
+        }
+    }
+    return terms;
+}
+
+std::string predicateText(const std::vector<std::string>& processes, const std::vector<std::string>& terms)
+{
+    std::string text = "(process IN {";
+    for (std::size_t i = 0; i < processes.size(); ++i) {
+        text += (i > 0 ? ", \"" : "\"") + processes[i] + "\"";
+    }
+    text += "}) AND (";
+    for (std::size_t i = 0; i < terms.size(); ++i) {
+        if (i > 0) {
+            text += " OR ";
+        }
+        text += "eventMessage CONTAINS[c] \"" + escapedTerm(terms[i]) + "\"";
+    }
+    return text + ")";
+}
+
+std::optional<std::string> pidText(std::optional<std::int32_t> pid)
+{
+    return pid ? std::optional<std::string>(std::to_string(*pid)) : std::nullopt;
+}
+
+// What the Linux reading found beyond the words of the system processes' lines.
+struct LinuxFindings
+{
+    bool memoryKill = false;
+    bool abort = false;
+    bool crash = false;
+};
+
+bool isAbortText(std::string_view lowered)
+{
+    return lowered.find("abort") != std::string_view::npos || lowered.find("abrt") != std::string_view::npos;
+}
+
+// The rows, in order, over the lower-cased lines that count.
+std::optional<Classification>
+classifyText(const std::string& text, const std::string& identifier, const LinuxFindings& found)
+{
+    using core::QuitAttribution;
+    using core::TerminationReason;
+
+    if (contains(text, "loginwindow") && contains(text, "quit:asn") && contains(text, "exitstatus=137")) {
+        return Classification{TerminationReason::quit,
+                              "log show: loginwindow force-quit evidence (QUIT:asn exitStatus=137) for "
+                                  + identifier,
+                              QuitAttribution::logout, Evidence::logoutForceQuit};
+    }
+    if (found.memoryKill) {
+        return Classification{TerminationReason::killed, "log show: memory kill evidence for " + identifier,
+                              std::nullopt, Evidence::memoryKill};
+    }
+    // An abort gets its own text so that the diagnosis can tell it from other crashes.
+    if (found.abort || containsAny(text, {"sigabrt", "abort trap"})) {
+        return Classification{TerminationReason::crashed, "log show: abort evidence for " + identifier,
+                              std::nullopt, Evidence::abort};
+    }
+    if (found.crash || containsAny(text, {"exc_", "segmentation fault", "reportcrash"})) {
+        return Classification{TerminationReason::crashed, "log show: crash evidence for " + identifier,
+                              std::nullopt, Evidence::crash};
+    }
+    if (containsAny(text, {"sigkill", "signal 9"})
+        || (contains(text, "killed") && !contains(text, "sigterm"))) {
+        return Classification{TerminationReason::killed, "log show: kill evidence for " + identifier,
+                              std::nullopt, Evidence::kill};
+    }
+    if (containsAny(text,
+                    {"sigterm", "signal 15", "terminated", "quit", "exited with code", "normal exit"})) {
+        return Classification{TerminationReason::quit, "log show: quit/exit evidence for " + identifier,
+                              QuitAttribution::unknown, Evidence::quit};
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::string escapedTerm(std::string_view term)
@@ -55,8 +152,7 @@ std::optional<std::string> predicate(const std::optional<std::string>& name,
                                      std::optional<std::int32_t> pid)
 {
     std::vector<std::string> terms;
-    for (const auto& candidate :
-         {name, bundleIdentifier, pid ? std::optional<std::string>(std::to_string(*pid)) : std::nullopt}) {
+    for (const auto& candidate : {name, bundleIdentifier, pidText(pid)}) {
         if (candidate) {
             if (std::string term = core::text::trimmed(*candidate); !term.empty()) {
                 terms.push_back(std::move(term));
@@ -66,15 +162,32 @@ std::optional<std::string> predicate(const std::optional<std::string>& name,
     if (terms.empty()) {
         return std::nullopt;
     }
-    std::string text =
-        R"((process IN {"launchd", "runningboardd", "ReportCrash", "kernel", "loginwindow"}) AND ()";
-    for (std::size_t i = 0; i < terms.size(); ++i) {
-        if (i > 0) {
-            text += " OR ";
-        }
-        text += "eventMessage CONTAINS[c] \"" + escapedTerm(terms[i]) + "\"";
+    return predicateText(std::vector<std::string>(kSystemProcesses.begin(), kSystemProcesses.end()), terms);
+}
+
+std::optional<std::string> predicate(const Target& target, core::LogDialect dialect)
+{
+    if (dialect == core::LogDialect::macos) {
+        return predicate(target.name, target.bundleIdentifier, target.pid);
     }
-    return text + ")";
+    std::optional<std::string> comm;
+    std::optional<std::string> unit;
+    if (target.process) {
+        comm = core::logclass::kernelName(*target.process);
+        unit = core::logclass::applicationUnit(*target.process);
+    }
+    const std::vector<std::string> terms =
+        searchTerms({target.name, target.bundleIdentifier, pidText(target.pid), comm, unit});
+    if (terms.empty()) {
+        return std::nullopt;
+    }
+    const std::vector<std::string> processes = core::LogVocabulary::linuxDesktop().withServices(
+        std::vector<std::string>(kSystemProcesses.begin(), kSystemProcesses.end()));
+    std::string text = predicateText(processes, terms);
+    if (target.pid) {
+        text += " OR processIdentifier == " + std::to_string(*target.pid);
+    }
+    return text;
 }
 
 std::string identifier(const std::optional<std::string>& name,
@@ -97,36 +210,67 @@ std::optional<Classification> classify(std::string_view output, const std::strin
     if (entries.empty()) {
         return std::nullopt;
     }
-    const std::string text = core::text::lowercased(entries);
-    using core::QuitAttribution;
-    using core::TerminationReason;
+    return classifyText(core::text::lowercased(entries), identifier, {});
+}
 
-    if (contains(text, "loginwindow") && contains(text, "quit:asn") && contains(text, "exitstatus=137")) {
-        return Classification{TerminationReason::quit,
-                              "log show: loginwindow force-quit evidence (QUIT:asn exitStatus=137) for "
-                                  + identifier,
-                              QuitAttribution::logout};
+std::optional<Classification>
+classify(std::string_view output, const Target& target, core::LogDialect dialect)
+{
+    const std::string name = identifier(target.name, target.bundleIdentifier, target.pid);
+    if (dialect == core::LogDialect::macos) {
+        return classify(output, name);
     }
-    // An abort gets its own text so that the diagnosis can tell it from other crashes.
-    if (containsAny(text, {"sigabrt", "abort trap"})) {
-        return Classification{TerminationReason::crashed, "log show: abort evidence for " + identifier,
-                              std::nullopt};
+    using Role = core::LogVocabulary::Role;
+    const core::LogVocabulary& vocabulary = core::LogVocabulary::linuxDesktop();
+    core::EventContext context(present(target.name).value_or(""), target.bundleIdentifier, target.pid,
+                               std::nullopt, core::Date(), core::TerminationReason::unknown, std::nullopt,
+                               std::nullopt, 0.0);
+    context.process = target.process;
+
+    LinuxFindings found;
+    std::string systemText;
+    const std::string entries = core::logclass::entryLines(output);
+    std::string_view rest = entries;
+    while (!rest.empty()) {
+        const std::size_t newline = rest.find('\n');
+        const std::string_view line = rest.substr(0, newline);
+        rest = newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
+        const auto parsed = core::logclass::parseLogLine(line);
+        if (!parsed) {
+            continue;
+        }
+        const core::logclass::EntryFindings findings = core::logclass::examineEntry(
+            context, parsed->process, parsed->processIdentifier, core::Date(), parsed->message, vocabulary);
+        if (!findings.relevant) {
+            continue;
+        }
+        for (const core::Signal& signal : findings.signals) {
+            if (const auto* memory = signal.as<core::JetsamSignal>()) {
+                found.memoryKill =
+                    found.memoryKill || memory->evidence == core::MemoryPressureEvidence::directTermination;
+            } else if (const auto* termination = signal.as<core::TerminationSignal>();
+                       termination && termination->reason == core::TerminationReason::crashed) {
+                (isAbortText(core::text::lowercased(termination->rawValue.value_or(""))) ? found.abort
+                                                                                         : found.crash) =
+                    true;
+            }
+        }
+        if (findings.bearing != core::logclass::Bearing::application || findings.role == Role::none) {
+            continue; // the application's own output counts only through its abort lines
+        }
+        const std::string lowered = core::text::lowercased(line);
+        if (findings.role == Role::crashReporter) {
+            // The crash reporter's line is the one line here that tells of a core dump.
+            if (vocabulary.contains(core::LogVocabulary::Phrase::crashRecord, lowered)) {
+                (vocabulary.contains(core::LogVocabulary::Phrase::abortSignal, lowered) ? found.abort
+                                                                                        : found.crash) = true;
+            }
+            continue;
+        }
+        systemText += lowered;
+        systemText += '\n';
     }
-    if (containsAny(text, {"exc_", "segmentation fault", "reportcrash"})) {
-        return Classification{TerminationReason::crashed, "log show: crash evidence for " + identifier,
-                              std::nullopt};
-    }
-    if (containsAny(text, {"sigkill", "signal 9"})
-        || (contains(text, "killed") && !contains(text, "sigterm"))) {
-        return Classification{TerminationReason::killed, "log show: kill evidence for " + identifier,
-                              std::nullopt};
-    }
-    if (containsAny(text,
-                    {"sigterm", "signal 15", "terminated", "quit", "exited with code", "normal exit"})) {
-        return Classification{TerminationReason::quit, "log show: quit/exit evidence for " + identifier,
-                              QuitAttribution::unknown};
-    }
-    return std::nullopt;
+    return classifyText(systemText, name, found);
 }
 
 Classification defaultClassification()

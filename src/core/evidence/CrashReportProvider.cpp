@@ -2,7 +2,9 @@
 #include "core/evidence/CrashReportProvider.h"
 
 #include "core/Text.h"
+#include "core/evidence/CrashRecordEvidence.h"
 #include "core/evidence/CrashReportParser.h"
+#include "core/evidence/LinuxSignals.h"
 #include "core/evidence/ReportCandidates.h"
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 #include <initializer_list>
+#include <thread>
 #include <utility>
 
 namespace exitwise::core {
@@ -153,12 +156,71 @@ std::optional<PolicyBlockKind> crashReportPolicyKind(const std::optional<std::st
 } // namespace detail
 
 CrashReportProvider::CrashReportProvider(std::vector<std::filesystem::path> searchPaths,
-                                         int maxCandidatesToInspect)
+                                         int maxCandidatesToInspect,
+                                         CrashRecordOptions records)
     : m_searchPaths(std::move(searchPaths))
     , m_maxCandidatesToInspect(std::max(1, maxCandidatesToInspect))
+    , m_records(std::move(records))
 {}
 
+std::chrono::milliseconds CrashReportProvider::settleTime(const EventContext& context) const
+{
+    if (m_records.sources.empty() || !context.process || !context.process->exit) {
+        return std::chrono::milliseconds(0);
+    }
+    const ProcessExit& exit = *context.process->exit;
+    switch (exit.kind) {
+    case ProcessExit::Kind::signaled:
+        return exit.coreDumped || linuxsignals::dumpsCore(exit.signal) ? m_records.settleForDumpedCore
+                                                                       : std::chrono::milliseconds(0);
+    case ProcessExit::Kind::unknown:
+        return m_records.settleForUnknownExit;
+    case ProcessExit::Kind::exited:
+        return exit.code != 0 ? m_records.settleForFailedExit : std::chrono::milliseconds(0);
+    }
+    return std::chrono::milliseconds(0);
+}
+
+std::vector<CrashRecord> CrashReportProvider::collectRecords(const EventContext& context) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + settleTime(context);
+    while (true) {
+        std::vector<CrashRecord> records;
+        for (const auto& source : m_records.sources) {
+            try {
+                std::vector<CrashRecord> more = source->records(context.window);
+                records.insert(records.end(), std::make_move_iterator(more.begin()),
+                               std::make_move_iterator(more.end()));
+            } catch (const std::exception&) {
+                // An unreadable source is no evidence.
+            }
+        }
+        const crashrecords::Findings findings = crashrecords::examine(context, records);
+        if (findings.aboutApplication() || !findings.helpers.empty()
+            || std::chrono::steady_clock::now() >= deadline) {
+            return records;
+        }
+        std::this_thread::sleep_for(m_records.pollInterval);
+    }
+}
+
 std::vector<Signal> CrashReportProvider::collectSignals(const EventContext& context) const
+{
+    const crashrecords::Findings findings = crashrecords::examine(context, collectRecords(context));
+    std::vector<Signal> signals;
+    if (const auto report = crashrecords::report(findings)) {
+        // A record names the process by pid: no report file can be a better match.
+        signals = signalsOf(*report, std::string_view());
+    } else {
+        signals = collectFromReports(context);
+    }
+    std::vector<Signal> helpers = crashrecords::helperSignals(findings);
+    signals.insert(signals.end(), std::make_move_iterator(helpers.begin()),
+                   std::make_move_iterator(helpers.end()));
+    return signals;
+}
+
+std::vector<Signal> CrashReportProvider::collectFromReports(const EventContext& context) const
 {
     const detail::ReportNameScorer scorer(context, true);
     detail::ReportSearch search;
@@ -180,6 +242,9 @@ std::vector<Signal> CrashReportProvider::collectSignals(const EventContext& cont
             continue;
         }
         const std::string_view text = file->bytes;
+        if (text.starts_with("ProblemType:")) {
+            continue; // an apport report: a crash record, read by its own source
+        }
         // Signals end up in JSON, which needs valid UTF-8 even where a file name is not.
         const CrashReportSignal report = CrashReportParser::parse(
             text, text::sanitizedUtf8(candidate.path.native()), candidate.modifiedAt);

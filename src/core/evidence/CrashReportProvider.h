@@ -2,16 +2,34 @@
 #pragma once
 
 #include "core/SignalProvider.h"
+#include "core/evidence/CrashRecord.h"
 #include "core/evidence/ReportPaths.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace exitwise::core {
+
+// Where the system keeps crash records, and how long to wait for one that has not landed yet:
+// a crash record is written after the process has gone (systemd-coredump logs once it has made
+// a stack trace), so a diagnosis that starts at once may be ahead of it.
+struct CrashRecordOptions
+{
+    std::vector<std::shared_ptr<const CrashRecordSource>> sources;
+    // The exit status says the process dumped core: its record is on its way.
+    std::chrono::milliseconds settleForDumpedCore{1500};
+    // Nobody could tell how the process ended: a record may or may not come.
+    std::chrono::milliseconds settleForUnknownExit{1000};
+    // It exited with an error: perhaps because a helper crashed, whose record may be on its way.
+    std::chrono::milliseconds settleForFailedExit{1000};
+    std::chrono::milliseconds pollInterval{50};
+};
 
 // Finds the crash report written for the ended process: files named "*.crash" or "*.ips"
 // (any case) modified inside the event's window whose names point at the application. Only
@@ -25,16 +43,26 @@ public:
 
     // `maxCandidatesToInspect` below 1 is raised to 1.
     explicit CrashReportProvider(std::vector<std::filesystem::path> searchPaths,
-                                 int maxCandidatesToInspect = kDefaultMaxReportCandidates);
+                                 int maxCandidatesToInspect = kDefaultMaxReportCandidates,
+                                 CrashRecordOptions records = {});
 
     [[nodiscard]] std::vector<Signal> collectSignals(const EventContext& context) const override;
 
     [[nodiscard]] const std::vector<std::filesystem::path>& searchPaths() const { return m_searchPaths; }
     [[nodiscard]] int maxCandidatesToInspect() const { return m_maxCandidatesToInspect; }
+    [[nodiscard]] const CrashRecordOptions& recordOptions() const { return m_records; }
+
+    // How long to wait for the application's crash record: by what the platform learnt of its
+    // exit. Nothing to wait for without sources or facts.
+    [[nodiscard]] std::chrono::milliseconds settleTime(const EventContext& context) const;
 
 private:
+    [[nodiscard]] std::vector<Signal> collectFromReports(const EventContext& context) const;
+    [[nodiscard]] std::vector<CrashRecord> collectRecords(const EventContext& context) const;
+
     std::vector<std::filesystem::path> m_searchPaths;
     int m_maxCandidatesToInspect;
+    CrashRecordOptions m_records;
 };
 
 namespace detail {

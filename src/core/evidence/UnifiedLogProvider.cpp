@@ -73,6 +73,15 @@ std::string deduplicationKey(const Signal& signal)
 
 } // namespace
 
+UnifiedLogProviderOptions UnifiedLogProviderOptions::forLinuxDesktop()
+{
+    UnifiedLogProviderOptions options;
+    options.dialect = LogDialect::linuxDesktop;
+    options.systemProcessesOfInterest =
+        LogVocabulary::linuxDesktop().withServices(std::move(options.systemProcessesOfInterest));
+    return options;
+}
+
 UnifiedLogProvider::UnifiedLogProvider(std::shared_ptr<const LogStore> store,
                                        std::shared_ptr<const LogTool> tool,
                                        UnifiedLogProviderOptions options)
@@ -100,7 +109,8 @@ std::optional<std::vector<Signal>> UnifiedLogProvider::collectFromStore(const Ev
         return std::nullopt;
     }
     const LogQuery query{context.window.start, context.window.end,
-                         storePredicate(context, m_options.systemProcessesOfInterest)};
+                         storePredicate(context, m_options.systemProcessesOfInterest, m_options.dialect)};
+    const LogVocabulary& vocabulary = LogVocabulary::of(m_options.dialect);
 
     std::vector<Signal> signals;
     std::vector<Date> memoryDates;
@@ -111,7 +121,7 @@ std::optional<std::vector<Signal>> UnifiedLogProvider::collectFromStore(const Ev
             return false;
         }
         logclass::EntryFindings findings = logclass::examineEntry(
-            context, entry.process, entry.processIdentifier, entry.date, entry.message);
+            context, entry.process, entry.processIdentifier, entry.date, entry.message, vocabulary);
         if (findings.memoryTerm) {
             memoryDates.push_back(entry.date);
         }
@@ -152,11 +162,12 @@ std::vector<Signal> UnifiedLogProvider::collectFromTool(const EventContext& cont
         return {};
     }
     const std::string output = m_tool->show(context.window.start, context.window.end,
-                                            toolPredicate(context).text(), m_options.toolTimeout);
+                                            toolPredicate(context, m_options).text(), m_options.toolTimeout);
     if (output.empty()) {
         return {};
     }
-    return logclass::classifyOutput(context, output, m_options.includeRawEntries);
+    return logclass::classifyOutput(context, output, m_options.includeRawEntries,
+                                    LogVocabulary::of(m_options.dialect));
 }
 
 LogPredicate UnifiedLogProvider::storePredicate(const EventContext& context,
@@ -180,6 +191,54 @@ LogPredicate UnifiedLogProvider::storePredicate(const EventContext& context,
     operands.push_back(LogPredicate::allOf(std::move(systemMention)));
     operands.push_back(LogPredicate::containsIgnoringCase(Field::composedMessage, context.appName));
     return LogPredicate::anyOf(std::move(operands));
+}
+
+LogPredicate UnifiedLogProvider::storePredicate(const EventContext& context,
+                                                const std::vector<std::string>& systemProcessesOfInterest,
+                                                LogDialect dialect)
+{
+    LogPredicate predicate = storePredicate(context, systemProcessesOfInterest);
+    if (dialect == LogDialect::macos) {
+        return predicate;
+    }
+    std::vector<std::string> shapes;
+    if (context.pid) {
+        const std::string pid = std::to_string(*context.pid);
+        shapes = {"[" + pid + "]", "process " + pid + " ", "pid=" + pid + ","};
+    }
+    if (context.process) {
+        for (std::string name :
+             {logclass::kernelName(*context.process), logclass::applicationUnit(*context.process)}) {
+            if (!name.empty()) {
+                shapes.push_back(std::move(name));
+            }
+        }
+    }
+    if (shapes.empty()) {
+        return predicate;
+    }
+    std::vector<LogPredicate> named;
+    for (std::string& shape : shapes) {
+        named.push_back(LogPredicate::containsIgnoringCase(Field::composedMessage, std::move(shape)));
+    }
+    std::vector<LogPredicate::Literal> processes(systemProcessesOfInterest.begin(),
+                                                 systemProcessesOfInterest.end());
+    std::vector<LogPredicate> systemMention;
+    systemMention.push_back(LogPredicate::grouped(LogPredicate::in(Field::process, std::move(processes))));
+    systemMention.push_back(LogPredicate::grouped(LogPredicate::anyOf(std::move(named))));
+
+    std::vector<LogPredicate> operands = predicate.operands();
+    operands.push_back(LogPredicate::allOf(std::move(systemMention)));
+    return LogPredicate::anyOf(std::move(operands));
+}
+
+LogPredicate UnifiedLogProvider::toolPredicate(const EventContext& context,
+                                               const UnifiedLogProviderOptions& options)
+{
+    if (options.dialect == LogDialect::linuxDesktop) {
+        return storePredicate(context, options.systemProcessesOfInterest, options.dialect);
+    }
+    return toolPredicate(context);
 }
 
 LogPredicate UnifiedLogProvider::toolPredicate(const EventContext& context)

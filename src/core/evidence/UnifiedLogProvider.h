@@ -7,6 +7,7 @@
 #include "core/evidence/LogPredicate.h"
 #include "core/evidence/LogStore.h"
 #include "core/evidence/LogTool.h"
+#include "core/evidence/LogVocabulary.h"
 
 #include <chrono>
 #include <cstdint>
@@ -29,6 +30,12 @@ struct UnifiedLogProviderOptions
                                                        "reportcrash",     "kernel"};
     // How long the log tool may run when the store cannot be read.
     std::chrono::milliseconds toolTimeout{6000};
+    // The vocabulary entries are read with; it also shapes the queries.
+    LogDialect dialect = LogDialect::macos;
+
+    // The options for a Linux desktop: the Linux vocabulary, and the system processes of
+    // interest followed by the Linux services that play their roles.
+    [[nodiscard]] static UnifiedLogProviderOptions forLinuxDesktop();
 };
 
 // Reads the system log around a termination: the log store for the event's window, or, when
@@ -51,9 +58,20 @@ public:
     // in any message.
     [[nodiscard]] static LogPredicate
     storePredicate(const EventContext& context, const std::vector<std::string>& systemProcessesOfInterest);
+    // With the Linux vocabulary, after those: a message of a system process of interest that
+    // names the pid the way the kernel and its services do ("[4711]", "process 4711 ",
+    // "pid=4711,"), the comm or the application's unit.
+    [[nodiscard]] static LogPredicate
+    storePredicate(const EventContext& context,
+                   const std::vector<std::string>& systemProcessesOfInterest,
+                   LogDialect dialect);
     // The tool's predicate: the application's name or bundle identifier, or one of a fixed set
     // of system terms.
     [[nodiscard]] static LogPredicate toolPredicate(const EventContext& context);
+    // The tool's predicate for the options: with the Linux vocabulary the store's, since the
+    // tool reads the same journal and only entries about the application count.
+    [[nodiscard]] static LogPredicate toolPredicate(const EventContext& context,
+                                                    const UnifiedLogProviderOptions& options);
 
     // Drops each signal whose timestamp and summary were already seen; order is kept.
     [[nodiscard]] static std::vector<Signal> deduplicated(std::vector<Signal> signals);

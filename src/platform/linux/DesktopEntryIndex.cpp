@@ -94,7 +94,29 @@ bool isExecutableFile(const std::filesystem::path& path)
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+bool isScript(const std::filesystem::path& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char magic[2] = {};
+    const bool script = read(fd, magic, sizeof magic) == 2 && magic[0] == '#' && magic[1] == '!';
+    close(fd);
+    return script;
+}
+
 } // namespace
+
+std::string canonicalPath(std::string_view path)
+{
+    std::error_code error;
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(std::filesystem::path(path), error);
+    if (error) {
+        resolved = std::filesystem::path(path).lexically_normal();
+    }
+    return resolved.string();
+}
 
 DesktopEntryEnvironment DesktopEntryEnvironment::fromEnvironment(const Lookup& lookup)
 {
@@ -296,26 +318,55 @@ void DesktopEntryIndex::addEntry(DesktopEntry entry)
 
 void DesktopEntryIndex::addProgramKeys(std::size_t index, const std::string& program, bool interpreted)
 {
-    auto add = [&](std::string_view name) {
-        if (name.empty() || isWrapperProgram(name)) {
+    if (interpreted) {
+        // The process is the interpreter; its script path is compared when both are absolute.
+        if (!program.starts_with('/')) {
+            addProgramKey(index, baseName(program), std::nullopt);
             return;
         }
-        std::vector<std::size_t>& indices = m_byProgram[std::string(name)];
-        if (indices.empty() || indices.back() != index) {
-            indices.push_back(index);
-        }
-    };
-    add(baseName(program));
-    if (interpreted) {
+        const std::string script = canonicalPath(program);
+        addProgramKey(index, baseName(program), script);
+        addProgramKey(index, baseName(script), script);
+        return;
+    }
+    const std::optional<std::filesystem::path> found = findExecutable(program);
+    if (!found) {
+        // A path names only itself; a bare name this search path does not know may be on the
+        // launcher's, so any file of that name counts.
+        addProgramKey(index, baseName(program),
+                      program.starts_with('/') ? std::optional(canonicalPath(program)) : std::nullopt);
         return;
     }
     // A process shows the file that actually ran: /usr/bin/foo may link to /opt/foo/foo-bin.
-    if (const std::optional<std::filesystem::path> found = findExecutable(program)) {
-        std::error_code error;
-        const std::filesystem::path real = std::filesystem::canonical(*found, error);
-        if (!error) {
-            add(baseName(real.native()));
-        }
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(*found, error);
+    if (error) {
+        addProgramKey(index, baseName(program), std::nullopt);
+        return;
+    }
+    // A script or a launcher such as snap may start the real program anywhere.
+    const bool startsAnother = isWrapperProgram(baseName(real.native())) || isScript(real);
+    const std::optional<std::string> path = startsAnother ? std::nullopt : std::optional(real.string());
+    addProgramKey(index, baseName(program), path);
+    addProgramKey(index, baseName(real.native()), path);
+}
+
+void DesktopEntryIndex::addProgramKey(std::size_t index,
+                                      std::string_view name,
+                                      const std::optional<std::string>& path)
+{
+    if (name.empty() || isWrapperProgram(name)) {
+        return;
+    }
+    std::vector<ProgramRef>& refs = m_byProgram[std::string(name)];
+    if (refs.empty() || refs.back().index != index) {
+        refs.push_back({index, {}, false});
+    }
+    ProgramRef& ref = refs.back();
+    if (!path) {
+        ref.anyPath = true;
+    } else if (std::find(ref.paths.begin(), ref.paths.end(), *path) == ref.paths.end()) {
+        ref.paths.push_back(*path);
     }
 }
 
@@ -351,8 +402,21 @@ std::vector<const DesktopEntry*> DesktopEntryIndex::byProgram(std::string_view n
 {
     std::vector<const DesktopEntry*> result;
     if (const auto it = m_byProgram.find(std::string(name)); it != m_byProgram.end()) {
-        for (const std::size_t index : it->second) {
-            result.push_back(&m_entries[index]);
+        for (const ProgramRef& ref : it->second) {
+            result.push_back(&m_entries[ref.index]);
+        }
+    }
+    return result;
+}
+
+std::vector<const DesktopEntry*> DesktopEntryIndex::byProgramPath(std::string_view path) const
+{
+    std::vector<const DesktopEntry*> result;
+    if (const auto it = m_byProgram.find(std::string(baseName(path))); it != m_byProgram.end()) {
+        for (const ProgramRef& ref : it->second) {
+            if (ref.anyPath || std::find(ref.paths.begin(), ref.paths.end(), path) != ref.paths.end()) {
+                result.push_back(&m_entries[ref.index]);
+            }
         }
     }
     return result;

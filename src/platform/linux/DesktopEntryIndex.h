@@ -32,6 +32,10 @@ struct DesktopEntryEnvironment
     [[nodiscard]] static DesktopEntryEnvironment fromEnvironment();
 };
 
+// An absolute path with symbolic links, "." and ".." resolved as far as it exists: the form in
+// which a program's path is compared with the file a process runs.
+[[nodiscard]] std::string canonicalPath(std::string_view path);
+
 // The installed applications by desktop-file ID and by the names of the programs they run.
 // The first file for an ID in search order decides: a Hidden or unusable one hides the
 // entries of the same ID further down. Entries with NoDisplay=true or Terminal=true are found
@@ -52,6 +56,11 @@ public:
     // Entries whose program (or TryExec, or the file a symbolic link to either resolves to)
     // has this base name, in search order.
     [[nodiscard]] std::vector<const DesktopEntry*> byProgram(std::string_view baseName) const;
+    // The entries of byProgram(base name of `path`) that may run the program at this absolute,
+    // canonical path: a program given by path (or found through the executable search path) is
+    // only the file it names; one that cannot be placed, or a script that may start a program
+    // elsewhere, is any file of that name.
+    [[nodiscard]] std::vector<const DesktopEntry*> byProgramPath(std::string_view path) const;
 
     [[nodiscard]] const std::vector<DesktopEntry>& entries() const { return m_entries; }
     [[nodiscard]] const DesktopEntryEnvironment& environment() const { return m_environment; }
@@ -71,7 +80,16 @@ private:
                        const std::vector<std::string>& locales,
                        int depth);
     void addEntry(DesktopEntry entry);
+    // An entry's program under one name: the canonical paths it may be at; none is any path.
+    struct ProgramRef
+    {
+        std::size_t index = 0;
+        std::vector<std::string> paths;
+        bool anyPath = false;
+    };
+
     void addProgramKeys(std::size_t index, const std::string& program, bool interpreted);
+    void addProgramKey(std::size_t index, std::string_view name, const std::optional<std::string>& path);
     [[nodiscard]] std::optional<std::filesystem::path> findExecutable(const std::string& program) const;
     [[nodiscard]] std::vector<DirectoryStamp> currentStamps() const;
 
@@ -79,7 +97,7 @@ private:
     std::vector<DesktopEntry> m_entries;
     std::unordered_map<std::string, std::optional<std::size_t>> m_byId; // nullopt: hidden
     std::unordered_map<std::string, std::size_t> m_byFlatpakId;
-    std::unordered_map<std::string, std::vector<std::size_t>> m_byProgram;
+    std::unordered_map<std::string, std::vector<ProgramRef>> m_byProgram;
     std::vector<std::filesystem::path> m_directories; // every directory read, for change checks
     std::vector<DirectoryStamp> m_stamps;
     bool m_racy = false; // a stamp is too close to the load to trust

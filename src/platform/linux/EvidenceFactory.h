@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/DiagnosisEngine.h"
+#include "core/evidence/CrashRecord.h"
 #include "core/evidence/LogTool.h"
 
 #include <filesystem>
@@ -23,6 +24,12 @@ struct EvidenceSettings
 
 // The log tool beside the running executable, reading the same journal as the log store.
 [[nodiscard]] std::shared_ptr<const core::LogTool> createLogTool(const EvidenceSettings& settings);
+
+// Where this machine keeps crash records: systemd-coredump's entries in the journal read by the
+// log store, apport's reports (also in report directories given instead of the defaults),
+// ABRT's problem directories, KWin's markers in the user's cache.
+[[nodiscard]] std::vector<std::shared_ptr<const core::CrashRecordSource>>
+crashRecordSourcesFor(const EvidenceSettings& settings);
 
 // The providers of the diagnosis engine, in the application's order: crash reports, hang
 // reports, the system log (250 entries, no raw lines).

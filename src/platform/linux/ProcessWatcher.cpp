@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "platform/linux/ProcessWatcher.h"
 
+#include "core/evidence/UnresponsiveMarker.h"
 #include "platform/linux/LaunchTarget.h"
+#include "platform/linux/LauncherStreamFollower.h"
+#include "platform/linux/PidfdExit.h"
 #include "platform/linux/ProcfsReader.h"
 #include "platform/linux/SystemdScope.h"
 
@@ -14,9 +17,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <dirent.h>
 #include <string>
+#include <strings.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -34,6 +42,21 @@ constexpr int kMaxAncestry = 64;
 // A top process that ends younger than this while a child of the same application lives on was
 // a launcher that put the application in the background (gvim, some script launchers).
 constexpr std::uint64_t kLauncherSeconds = 3;
+// A parent reaps its child a moment after the pidfd reports the exit; until then the kernel
+// keeps the exit status to itself. Asked again at this pace, for at most this long.
+constexpr std::chrono::milliseconds kExitRetry{5};
+constexpr std::chrono::milliseconds kExitPatience{250};
+// A launcher-stream line names a process already reported when it was written before that
+// process's end was (journald stamps a line when it receives it: allow for the delay).
+constexpr double kStreamLineSlack = 2.0;
+constexpr double kForgetEndedAfter = 60.0;
+// An instance that started up to this long after a launcher-stream line may have been started by
+// the line's process.
+constexpr double kHandOverSeconds = 1.0;
+// KWin writes its marker just before it ends the process; clocks of whole seconds and ticks.
+constexpr double kMarkerSlack = 1.0;
+
+using Clock = std::chrono::steady_clock;
 
 enum class Kind
 {
@@ -60,7 +83,8 @@ struct ProcessRecord
 struct TrackedApp
 {
     std::uint64_t startTime = 0;
-    bool announced = false; // its launch was reported
+    std::optional<double> startedAt; // seconds since 1970
+    bool announced = false;          // its launch was reported
     app::RunningApplication application;
     int pidfd = -1;
     QSocketNotifier* notifier = nullptr;
@@ -70,6 +94,12 @@ struct Notice
 {
     bool launched = false;
     app::RunningApplication application;
+    // A termination whose exit status is still being learnt: the process and its pidfd.
+    std::uint64_t startTime = 0;
+    int pidfd = -1;
+    Clock::time_point giveUpAt{};
+
+    [[nodiscard]] bool ready() const { return launched || application.process.exit.has_value(); }
 };
 
 // glibc 2.36 declares pidfd_open without C linkage, so C++ cannot link it.
@@ -83,12 +113,45 @@ bool isBlank(const std::string& text)
     return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); });
 }
 
+double secondsSince1970()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+std::string environmentValue(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+// "org.gnome.Evince.desktop" as GNOME Shell names the stream, or the ID without the suffix.
+std::string_view withoutDesktopSuffix(std::string_view identifier)
+{
+    constexpr std::string_view kSuffix = ".desktop";
+    if (identifier.size() > kSuffix.size() && identifier.ends_with(kSuffix)) {
+        identifier.remove_suffix(kSuffix.size());
+    }
+    return identifier;
+}
+
 } // namespace
 
 ProcessWatcherOptions ProcessWatcherOptions::fromEnvironment()
 {
     ProcessWatcherOptions options;
     options.desktop = DesktopEntryEnvironment::fromEnvironment();
+    options.pidfdExitInfo = environmentValue("EXITWISE_NO_PIDFD_EXIT") != "1";
+    std::filesystem::path cache = environmentValue("XDG_CACHE_HOME");
+    if (!cache.is_absolute()) {
+        const std::string home = environmentValue("HOME");
+        cache = home.empty() ? std::filesystem::path() : std::filesystem::path(home) / ".cache";
+    }
+    if (!cache.empty()) {
+        options.unresponsiveMarkers = cache / core::UnresponsiveMarker::kCacheSubdirectory;
+    }
+    options.followLauncherStreams = true;
     return options;
 }
 
@@ -115,11 +178,21 @@ struct ProcessWatcher::State
     [[nodiscard]] bool hasAncestorOfSameApp(const ProcessRecord& record) const;
     void settle(int pid, bool initial);
     void track(int pid, ProcessRecord& record, bool announce);
+    [[nodiscard]] app::RunningApplication describe(const DesktopEntry& entry, int pid) const;
     void onExit(int pid, std::uint64_t startTime);
     void finish(int pid);
+    void terminate(TrackedApp& app, int pid);
+    [[nodiscard]] std::optional<core::ProcessExit>
+    learnExit(int pid, std::uint64_t startTime, int pidfd, bool& retry);
+    void retryExits();
+    void resolveExit(Notice& notice);
+    [[nodiscard]] bool endedUnresponsive(const TrackedApp& app) const;
     [[nodiscard]] std::optional<int> heirOf(int pid, const TrackedApp& app) const;
     void release(TrackedApp& tracked);
     void flush();
+    void onApplicationOutput(std::string_view identifier, int pid, double time);
+    void rememberEnded(int pid);
+    [[nodiscard]] bool endedAlready(int pid, double lineTime) const;
 
     ProcessWatcher* q;
     ProcessWatcherOptions options;
@@ -128,13 +201,18 @@ struct ProcessWatcher::State
     const unsigned uid;
     const int ownPid;
     QTimer timer;
+    QTimer exitRetry;
     bool running = false;
     bool usePidfd = false;
+    bool pidfdExitInfo = false;
     std::uint64_t generation = 0;
     std::optional<int> listedUpTo; // the newest pid when /proc was last listed
     std::unordered_map<int, ProcessRecord> records;
     std::unordered_map<int, TrackedApp> tracked;
-    std::vector<Notice> pending;
+    std::deque<Notice> pending;
+    // When each recently reported termination was noticed, by pid (seconds since 1970).
+    std::unordered_map<int, double> ended;
+    LauncherStreamFollower* follower = nullptr; // a child of the watcher
 };
 
 void ProcessWatcher::State::start()
@@ -144,9 +222,26 @@ void ProcessWatcher::State::start()
     }
     running = true;
     usePidfd = options.usePidfd && options.procRoot == "/proc";
+    pidfdExitInfo = usePidfd && options.pidfdExitInfo;
     (void)index.reloadIfChanged();
     scan(true);
     timer.start(options.scanInterval);
+    if (options.followLauncherStreams) {
+        LauncherStreamFollower::Options streams;
+        streams.journalDirectory = options.launcherJournal;
+        streams.uid = uid;
+        streams.isApplication = [this](std::string_view id) {
+            return index.byId(withoutDesktopSuffix(id)) != nullptr;
+        };
+        follower = new LauncherStreamFollower(std::move(streams), q);
+        QObject::connect(follower, &LauncherStreamFollower::applicationOutput, q,
+                         [this](const QString& id, int pid, double time) {
+                             onApplicationOutput(id.toStdString(), pid, time);
+                         });
+        if (!follower->start()) {
+            qCDebug(lcWatcher) << "no journal to follow; launches that end at once go unnoticed";
+        }
+    }
 }
 
 void ProcessWatcher::State::stop()
@@ -156,13 +251,26 @@ void ProcessWatcher::State::stop()
     }
     running = false;
     timer.stop();
+    exitRetry.stop();
+    if (follower != nullptr) {
+        // Possibly inside its own signal: stopped now, deleted later.
+        follower->stop();
+        follower->deleteLater();
+        follower = nullptr;
+    }
     listedUpTo.reset();
     for (auto& [pid, app] : tracked) {
         release(app);
     }
     tracked.clear();
     records.clear();
+    for (Notice& notice : pending) {
+        if (notice.pidfd >= 0) {
+            close(notice.pidfd);
+        }
+    }
     pending.clear();
+    ended.clear();
 }
 
 void ProcessWatcher::State::scan(bool initial)
@@ -371,10 +479,13 @@ std::optional<std::string> ProcessWatcher::State::match(int pid) const
     };
 
     std::string programKey;
+    // Where the program lies, when known: another copy of it elsewhere is not the application.
+    std::string programPath;
     std::string flatpakId;
     const std::optional<std::string> executable = reader.executable(pid);
     if (executable && !isWrapperProgram(baseName(*executable))) {
         programKey = baseName(*executable);
+        programPath = *executable; // the kernel gives it canonical
     } else {
         std::vector<std::string> command = commandLine();
         if (executable && !command.empty()) {
@@ -384,12 +495,19 @@ std::optional<std::string> ProcessWatcher::State::match(int pid) const
             programKey = baseName(command.front()); // exe unreadable
         } else if (std::optional<LaunchTarget> target = resolveLaunchTarget(command)) {
             programKey = baseName(target->program);
+            if (target->program.starts_with('/')) {
+                programPath = canonicalPath(target->program);
+            }
             flatpakId = target->flatpakId;
         }
     }
 
-    const std::vector<const DesktopEntry*> found =
-        programKey.empty() ? std::vector<const DesktopEntry*>() : index.byProgram(programKey);
+    std::vector<const DesktopEntry*> found;
+    if (!programPath.empty()) {
+        found = index.byProgramPath(programPath);
+    } else if (!programKey.empty()) {
+        found = index.byProgram(programKey);
+    }
     if (found.size() == 1) {
         return found.front()->id;
     }
@@ -475,10 +593,15 @@ void ProcessWatcher::State::track(int pid, ProcessRecord& record, bool announce)
     TrackedApp app;
     app.startTime = record.startTime;
     app.announced = announce;
-    app.application.localizedName = isBlank(entry->name) ? std::nullopt : std::optional(entry->name);
-    app.application.bundleIdentifier = entry->id;
-    app.application.pid = pid;
-    app.application.bundlePath = entry->path.string();
+    app.application = describe(*entry, pid);
+    core::ProcessFacts& facts = app.application.process;
+    facts.executable = reader.executable(pid).value_or(std::string());
+    facts.command = record.comm;
+    facts.cgroup = unifiedCgroupPath(reader.cgroup(pid));
+    if (const std::optional<std::uint64_t> now = reader.uptimeTicks(); now && *now >= record.startTime) {
+        const auto ticksPerSecond = static_cast<double>(sysconf(_SC_CLK_TCK));
+        app.startedAt = secondsSince1970() - static_cast<double>(*now - record.startTime) / ticksPerSecond;
+    }
     record.kind = Kind::application;
 
     if (usePidfd) {
@@ -495,11 +618,13 @@ void ProcessWatcher::State::track(int pid, ProcessRecord& record, bool announce)
             }
         }
         if (!sameProcess && (fd >= 0 || error == ESRCH)) {
-            // It ran and ended between two looks.
+            // It ran and ended between two looks; reaped, so how is not known.
             if (announce) {
                 pending.push_back({true, app.application});
             }
+            app.application.process.exit = core::ProcessExit::unknown();
             pending.push_back({false, std::move(app.application)});
+            rememberEnded(pid);
             record.kind = Kind::ended;
             return;
         }
@@ -508,6 +633,7 @@ void ProcessWatcher::State::track(int pid, ProcessRecord& record, bool announce)
             if (error == ENOSYS) {
                 qCDebug(lcWatcher) << "pidfd_open is not supported; exits are noticed by scanning";
                 usePidfd = false;
+                pidfdExitInfo = false;
             }
         } else {
             app.pidfd = fd;
@@ -521,6 +647,16 @@ void ProcessWatcher::State::track(int pid, ProcessRecord& record, bool announce)
         pending.push_back({true, app.application});
     }
     tracked.insert_or_assign(pid, std::move(app));
+}
+
+app::RunningApplication ProcessWatcher::State::describe(const DesktopEntry& entry, int pid) const
+{
+    app::RunningApplication application;
+    application.localizedName = isBlank(entry.name) ? std::nullopt : std::optional(entry.name);
+    application.bundleIdentifier = entry.id;
+    application.pid = pid;
+    application.bundlePath = entry.path.string();
+    return application;
 }
 
 void ProcessWatcher::State::onExit(int pid, std::uint64_t startTime)
@@ -542,7 +678,7 @@ void ProcessWatcher::State::finish(int pid)
     const std::optional<int> heir = heirOf(pid, it->second);
     const bool announced = it->second.announced;
     if (!heir) {
-        pending.push_back({false, std::move(it->second.application)});
+        terminate(it->second, pid);
     }
     release(it->second);
     tracked.erase(it);
@@ -554,6 +690,128 @@ void ProcessWatcher::State::finish(int pid)
         // The instance goes on in the child; it is announced under its own pid.
         track(*heir, records.at(*heir), announced);
     }
+}
+
+// Queues the termination notice; when the exit status cannot be learnt yet, the notice keeps the
+// pidfd to ask again.
+void ProcessWatcher::State::terminate(TrackedApp& app, int pid)
+{
+    app.application.process.endedUnresponsive = endedUnresponsive(app);
+    Notice notice{false, std::move(app.application), app.startTime, -1, {}};
+    bool retry = false;
+    if (std::optional<core::ProcessExit> exit = learnExit(pid, app.startTime, app.pidfd, retry)) {
+        notice.application.process.exit = std::move(*exit);
+    } else if (retry) {
+        notice.pidfd = app.pidfd;
+        app.pidfd = -1;
+        notice.giveUpAt = Clock::now() + kExitPatience;
+        if (!exitRetry.isActive()) {
+            exitRetry.start(kExitRetry);
+        }
+    } else {
+        notice.application.process.exit = core::ProcessExit::unknown();
+    }
+    rememberEnded(pid);
+    pending.push_back(std::move(notice));
+}
+
+std::optional<core::ProcessExit>
+ProcessWatcher::State::learnExit(int pid, std::uint64_t startTime, int pidfd, bool& retry)
+{
+    retry = false;
+    auto ask = [&]() -> std::optional<core::ProcessExit> {
+        if (pidfd < 0 || !pidfdExitInfo) {
+            return std::nullopt;
+        }
+        const PidfdExit answer = readPidfdExit(pidfd);
+        retry = answer.state == PidfdExit::State::notReaped;
+        if (answer.state == PidfdExit::State::unsupported) {
+            qCDebug(lcWatcher) << "pidfds carry no exit status here; only zombies tell how a process ended";
+            pidfdExitInfo = false;
+        }
+        if (answer.state != PidfdExit::State::ended) {
+            return std::nullopt;
+        }
+        qCDebug(lcWatcher) << "exit status of" << pid << "from its pidfd";
+        return exitFromWaitStatus(answer.waitStatus);
+    };
+    if (std::optional<core::ProcessExit> exit = ask()) {
+        return exit;
+    }
+    // Until its parent reaps it, a zombie's stat holds the wait status.
+    if (const std::optional<ProcStat> stat = reader.stat(pid);
+        stat && stat->startTime == startTime && stat->state == 'Z' && stat->exitCode) {
+        qCDebug(lcWatcher) << "exit status of" << pid << "from its zombie";
+        retry = false;
+        return exitFromWaitStatus(*stat->exitCode);
+    }
+    // It may have been reaped between the two looks.
+    return retry ? ask() : std::nullopt;
+}
+
+void ProcessWatcher::State::retryExits()
+{
+    bool waiting = false;
+    for (Notice& notice : pending) {
+        if (!notice.ready()) {
+            resolveExit(notice);
+            waiting = waiting || !notice.ready();
+        }
+    }
+    if (waiting) {
+        exitRetry.start(kExitRetry);
+    }
+    flush();
+}
+
+void ProcessWatcher::State::resolveExit(Notice& notice)
+{
+    bool retry = false;
+    std::optional<core::ProcessExit> exit =
+        learnExit(notice.application.pid, notice.startTime, notice.pidfd, retry);
+    if (!exit && retry && Clock::now() < notice.giveUpAt) {
+        return;
+    }
+    if (!exit) {
+        qCDebug(lcWatcher) << "exit status of" << notice.application.pid << "not learnt";
+    }
+    notice.application.process.exit = exit.value_or(core::ProcessExit::unknown());
+    close(notice.pidfd);
+    notice.pidfd = -1;
+}
+
+// KWin's "Terminate" of a window that stopped responding leaves a marker naming the program and
+// pid just before it sends SIGABRT; one written during this process's life names it.
+bool ProcessWatcher::State::endedUnresponsive(const TrackedApp& app) const
+{
+    if (options.unresponsiveMarkers.empty()) {
+        return false;
+    }
+    DIR* dir = opendir(options.unresponsiveMarkers.c_str());
+    if (dir == nullptr) {
+        return false;
+    }
+    const core::ProcessFacts& facts = app.application.process;
+    std::string program(baseName(facts.executable.empty() ? facts.command : facts.executable));
+    program = program.substr(0, program.find('.'));
+    const std::optional<std::string> bootId = reader.bootId();
+    const double now = secondsSince1970();
+    bool found = false;
+    while (const dirent* item = readdir(dir)) {
+        const std::optional<core::UnresponsiveMarker> marker =
+            core::UnresponsiveMarker::parseFileName(item->d_name);
+        if (!marker || marker->pid != app.application.pid || marker->executable != program
+            || (bootId && strcasecmp(marker->bootId.c_str(), bootId->c_str()) != 0)) {
+            continue;
+        }
+        const double written = core::secondsSince1970(marker->writtenAt);
+        if (written <= now + kMarkerSlack && (!app.startedAt || written >= *app.startedAt - kMarkerSlack)) {
+            found = true;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
 }
 
 std::optional<int> ProcessWatcher::State::heirOf(int pid, const TrackedApp& app) const
@@ -597,18 +855,77 @@ void ProcessWatcher::State::flush()
 {
     // A receiver may stop or even delete the watcher; notices after that are dropped.
     const QPointer<ProcessWatcher> guard(q);
-    std::vector<Notice> notices;
-    notices.swap(pending);
-    for (Notice& notice : notices) {
-        if (!guard || !running) {
-            return;
-        }
+    while (running && !pending.empty() && pending.front().ready()) {
+        Notice notice = std::move(pending.front());
+        pending.pop_front();
         if (notice.launched) {
             emit q->applicationLaunched(notice.application);
         } else {
             emit q->applicationTerminated(notice.application);
         }
+        if (!guard) {
+            return;
+        }
     }
+}
+
+// The launcher's stream names the application and the pid of a process that may have ended
+// before any scan saw it. When an instance of the same application runs that started before the
+// line or just after it, the line came from a process that handed its request over to it (a
+// single-instance application launched again), from a launcher that put the application in the
+// background, or from one of the instance's children, which write to the same stream: the
+// application did not end, so nothing is reported.
+void ProcessWatcher::State::onApplicationOutput(std::string_view identifier, int pid, double time)
+{
+    if (!running || pid <= 0 || pid == ownPid || tracked.contains(pid) || endedAlready(pid, time)) {
+        return;
+    }
+    const DesktopEntry* entry = index.byId(withoutDesktopSuffix(identifier));
+    if (entry == nullptr) {
+        return;
+    }
+    const std::string id = entry->id;
+    const QPointer<ProcessWatcher> guard(q);
+    scan(false); // a receiver of its notices may stop or delete the watcher, or reload the index
+    if (!guard || !running || tracked.contains(pid) || endedAlready(pid, time)) {
+        return;
+    }
+    const std::optional<ProcStat> stat = reader.stat(pid);
+    const bool zombie = stat && stat->state == 'Z';
+    if (stat && !zombie) {
+        return; // it lives: the scans know it
+    }
+    const bool instanceRuns = std::any_of(tracked.begin(), tracked.end(), [&](const auto& item) {
+        return item.second.application.bundleIdentifier == id
+               && (!item.second.startedAt || *item.second.startedAt <= time + kHandOverSeconds);
+    });
+    entry = index.byId(id);
+    if (instanceRuns || entry == nullptr) {
+        return;
+    }
+    app::RunningApplication application = describe(*entry, pid);
+    if (zombie) {
+        application.process.command = stat->comm;
+    }
+    pending.push_back({true, application});
+    application.process.exit =
+        zombie && stat->exitCode ? exitFromWaitStatus(*stat->exitCode) : core::ProcessExit::unknown();
+    pending.push_back({false, std::move(application)});
+    rememberEnded(pid);
+    flush();
+}
+
+void ProcessWatcher::State::rememberEnded(int pid)
+{
+    const double now = secondsSince1970();
+    std::erase_if(ended, [now](const auto& item) { return now - item.second > kForgetEndedAfter; });
+    ended[pid] = now;
+}
+
+bool ProcessWatcher::State::endedAlready(int pid, double lineTime) const
+{
+    const auto it = ended.find(pid);
+    return it != ended.end() && lineTime <= it->second + kStreamLineSlack;
 }
 
 ProcessWatcher::ProcessWatcher(ProcessWatcherOptions options, QObject* parent)
@@ -617,6 +934,8 @@ ProcessWatcher::ProcessWatcher(ProcessWatcherOptions options, QObject* parent)
 {
     m_state->timer.setTimerType(Qt::CoarseTimer);
     connect(&m_state->timer, &QTimer::timeout, this, [this] { m_state->scan(false); });
+    m_state->exitRetry.setSingleShot(true);
+    connect(&m_state->exitRetry, &QTimer::timeout, this, [this] { m_state->retryExits(); });
 }
 
 ProcessWatcher::~ProcessWatcher()
@@ -644,6 +963,16 @@ void ProcessWatcher::scanNow()
     if (m_state->running) {
         m_state->scan(false);
     }
+}
+
+void ProcessWatcher::noticeApplicationOutput(std::string_view identifier, int pid, double time)
+{
+    m_state->onApplicationOutput(identifier, pid, time);
+}
+
+bool ProcessWatcher::isFollowingLauncherStreams() const
+{
+    return m_state->follower != nullptr && m_state->follower->isFollowing();
 }
 
 std::vector<app::RunningApplication> ProcessWatcher::runningApplications() const

@@ -44,9 +44,10 @@ std::optional<ProcStat> parseProcStat(std::string_view text)
     }
     ProcStat result;
     result.comm = std::string(text.substr(open + 1, close - open - 1));
-    // Fields from 3 (state) on, separated by single spaces.
+    // Fields from 3 (state) on, separated by single spaces; older kernels end earlier.
+    constexpr std::size_t kRequired = 20; // up to field 22, starttime
     std::string_view rest = text.substr(close + 1);
-    std::array<std::string_view, 20> fields{};
+    std::array<std::string_view, 50> fields{};
     std::size_t count = 0;
     while (count < fields.size()) {
         while (!rest.empty() && rest.front() == ' ') {
@@ -59,7 +60,7 @@ std::optional<ProcStat> parseProcStat(std::string_view text)
         fields[count++] = rest.substr(0, end);
         rest.remove_prefix(end);
     }
-    if (count < fields.size() || fields[0].size() != 1) {
+    if (count < kRequired || fields[0].size() != 1) {
         return std::nullopt;
     }
     result.state = fields[0].front();
@@ -70,7 +71,22 @@ std::optional<ProcStat> parseProcStat(std::string_view text)
     }
     result.ppid = *ppid;
     result.startTime = *startTime;
+    if (count == fields.size()) {
+        result.exitCode = number<int>(fields[49]); // field 52
+    }
     return result;
+}
+
+std::string unifiedCgroupPath(std::string_view text)
+{
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        if (const std::string_view line = text.substr(0, end); line.starts_with("0::")) {
+            return std::string(line.substr(3));
+        }
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    return {};
 }
 
 ProcfsReader::ProcfsReader(std::filesystem::path procRoot)
@@ -220,6 +236,23 @@ std::vector<std::string> ProcfsReader::commandLine(int pid) const
 std::string ProcfsReader::cgroup(int pid) const
 {
     return readFile(pid, "cgroup", 16384).value_or(std::string());
+}
+
+std::optional<std::string> ProcfsReader::bootId() const
+{
+    const std::optional<std::string> text = readFile(0, "sys/kernel/random/boot_id", 64);
+    if (!text) {
+        return std::nullopt;
+    }
+    std::string id;
+    for (const char c : *text) {
+        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')) {
+            id += c;
+        } else if (c != '-' && c != '\n') {
+            return std::nullopt;
+        }
+    }
+    return id.size() == 32 ? std::optional(id) : std::nullopt;
 }
 
 std::optional<int> ProcfsReader::lastPid() const

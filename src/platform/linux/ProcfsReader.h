@@ -17,12 +17,18 @@ struct ProcStat
     char state = '?';
     int ppid = 0;
     std::uint64_t startTime = 0; // clock ticks after boot; with the pid it names one process
+    // Field 52: a zombie's wait status (0 while it runs). Absent on kernels before 3.5.
+    std::optional<int> exitCode{};
 
     friend bool operator==(const ProcStat&, const ProcStat&) = default;
 };
 
 // Nothing when the text is not a stat line.
 [[nodiscard]] std::optional<ProcStat> parseProcStat(std::string_view text);
+
+// The path of the unified hierarchy's line ("0::/user.slice/…") of a /proc/PID/cgroup text;
+// empty when there is none.
+[[nodiscard]] std::string unifiedCgroupPath(std::string_view text);
 
 // Reads the per-process files of a proc file system. Every read of a process that has gone
 // (or never was) gives nothing; none of them throws.
@@ -52,6 +58,8 @@ public:
     // Arguments; empty for kernel threads, zombies and unreadable processes.
     [[nodiscard]] std::vector<std::string> commandLine(int pid) const;
     [[nodiscard]] std::string cgroup(int pid) const;
+    // This boot's id, 32 hexadecimal digits without dashes.
+    [[nodiscard]] std::optional<std::string> bootId() const;
     // Time since boot in the clock ticks of ProcStat::startTime.
     [[nodiscard]] std::optional<std::uint64_t> uptimeTicks() const;
     // The pid handed out last (to a process or a thread), from loadavg: while it stays the same,

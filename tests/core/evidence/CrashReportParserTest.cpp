@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "core/evidence/CrashReportParser.h"
 
+#include "support/ScopedTimeZone.h"
+
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -12,23 +14,7 @@ namespace {
 
 const Date kFallback = dateFromSecondsSince1970(1700000000.0);
 
-// Sets TZ for one scope and restores it afterwards.
-struct TimeZone
-{
-    std::optional<std::string> old =
-        std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt;
-
-    explicit TimeZone(const char* zone)
-    {
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~TimeZone()
-    {
-        old ? ::setenv("TZ", old->c_str(), 1) : ::unsetenv("TZ");
-        ::tzset();
-    }
-};
+using TimeZone = test::ScopedTimeZone;
 
 std::string readSample(const std::string& name)
 {

@@ -39,6 +39,34 @@ std::vector<SignalType> typesOf(const std::vector<Signal>& signals)
     return types;
 }
 
+// The lists as written, in their order; the classifiers' results depend on both.
+TEST(LogClassification, TermListsAreExactlyThese)
+{
+    const auto strings = [](std::span<const std::string_view> terms) {
+        return std::vector<std::string>(terms.begin(), terms.end());
+    };
+    using List = std::vector<std::string>;
+    // clang-format off
+    EXPECT_EQ(strings(kMemoryTerms), (List{"jetsam", "memorystatus", "memory pressure", "RESOURCE_TYPE_MEMORY", "out of memory", "vm pressure", "highwater"}));
+    EXPECT_EQ(strings(kTerminationTerms), (List{"killed", "terminated", "exited", "was killed", "kill reason", "signal 9", "sigkill"}));
+    EXPECT_EQ(strings(kQuitTerms), (List{"SIGTERM", "signal 15", "force quit", "quit request", "requested to quit", "termination request", "was quit"}));
+    EXPECT_EQ(strings(kLogoutTerms), (List{"logout", "session logout", "session ended", "log out"}));
+    EXPECT_EQ(strings(kShutdownTerms), (List{"shutdown", "poweroff", "restart", "power off"}));
+    EXPECT_EQ(strings(kUpdateTerms), (List{"software update", "softwareupdated", "install update", "updated"}));
+    EXPECT_EQ(strings(kManagementTerms), (List{"mdm", "managed", "device management", "configuration profile"}));
+    EXPECT_EQ(strings(kWatchdogTerms), (List{"watchdog", "Application Not Responding", "unresponsive", "spindump"}));
+    EXPECT_EQ(strings(kCrashTerms), (List{"EXC_", "SIGABRT", "segmentation fault", "crash", "abort trap"}));
+    EXPECT_EQ(strings(kBlockTerms), (List{"blocked", "deny", "denied", "rejected", "cannot be opened", "not allowed", "killed"}));
+    EXPECT_EQ(strings(kLoaderGateTerms), (List{"dyld", "library", "mach-o", "image", "architecture", "validation"}));
+    EXPECT_EQ(strings(kMissingLibraryTerms), (List{"library not loaded", "image not found", "no such file"}));
+    EXPECT_EQ(strings(kArchitectureTerms), (List{"wrong architecture", "incompatible architecture", "bad cpu type in executable"}));
+    EXPECT_EQ(strings(kValidationTerms), (List{"library validation", "not valid for use in process", "code signature"}));
+    EXPECT_EQ(strings(kInactiveTerms), (List{"service inactive", "state = inactive", "service became inactive"}));
+    EXPECT_EQ(strings(kServiceFailureTerms), (List{"failed to start", "failed with", "exited with non-zero", "exited abnormally", "crashed", "xpc connection invalid", "xpc connection interrupted", "could not connect", "connection invalid"}));
+    EXPECT_EQ(strings(kThrottleTerms), (List{"service only ran for", "will try again in", "throttle"}));
+    // clang-format on
+}
+
 // Every term of a list, in any case and inside other text, makes its test hold.
 TEST(LogClassification, EveryTermOfEachListIsFoundIgnoringCase)
 {
@@ -307,6 +335,369 @@ TEST(LogClassification, OutputSignalsComeInTheirFixedOrder)
                                        .as<UnifiedLogSignal>()
                                        ->message),
               601u);
+}
+
+// Reading with the Linux vocabulary. The application: "Notes", desktop id org.example.Notes,
+// running /usr/lib/notes/notes-bin as pid 4711 in GNOME's scope for it.
+
+const LogVocabulary& desktop = LogVocabulary::linuxDesktop();
+const std::string kScope =
+    "/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.example.Notes-4711.scope";
+
+ProcessFacts notesProcess(std::string cgroup = kScope)
+{
+    ProcessFacts facts;
+    facts.command = "notes-bin";
+    facts.executable = "/usr/lib/notes/notes-bin";
+    facts.cgroup = std::move(cgroup);
+    return facts;
+}
+
+EventContext notes(std::optional<std::int32_t> pid = 4711, std::optional<ProcessFacts> facts = notesProcess())
+{
+    EventContext context("Notes", "org.example.Notes", pid, std::nullopt, kTerminatedAt,
+                         TerminationReason::unknown, std::nullopt, std::nullopt, 180.0);
+    context.process = std::move(facts);
+    return context;
+}
+
+// A termination's raw text: the process, ": " and the message cut at 120 characters.
+std::string raw(const std::string& process, const std::string& message)
+{
+    return process + ": " + text::shortened(message, 120);
+}
+
+Signal crashed(std::string raw)
+{
+    return TerminationSignal{kEntryDate, TerminationReason::crashed, std::move(raw), std::nullopt};
+}
+
+Signal killed(std::string raw)
+{
+    return TerminationSignal{kEntryDate, TerminationReason::killed, std::move(raw), std::nullopt};
+}
+
+Signal quit(std::string raw, QuitAttribution attribution)
+{
+    return TerminationSignal{kEntryDate, TerminationReason::quit, std::move(raw), attribution};
+}
+
+// Messages in signals are cut at 220 characters.
+Signal memoryKill(const std::string& message)
+{
+    return JetsamSignal{kEntryDate, text::shortened(message, 220), MemoryPressureEvidence::directTermination};
+}
+
+Signal loader(DyldFailureKind kind, std::string message)
+{
+    return DyldSignal{kEntryDate, kind, std::move(message)};
+}
+
+Signal helper(std::optional<std::string> name, std::string message, std::optional<std::int64_t> count = {})
+{
+    return LaunchdSignal{kEntryDate, std::move(name), std::move(message), count};
+}
+
+// Real lines (pids and names changed to the application's) and what each one says.
+TEST(LinuxLogClassification, RealLinesGiveExactlyTheseSignals)
+{
+    const std::string own = "org.example.Notes.desktop";
+    const std::string segfault =
+        "notes-bin[4711]: segfault at 0 ip 000055d0c8a1b139 sp 00007ffd2c1e8a40 error 6 in "
+        "notes-bin[55d0c8a1a000+2000] likely on CPU 2 (core 2, socket 0)";
+    const std::string invalidOpcode = "traps: notes-bin[4711] trap invalid opcode ip:55d0c8a1b139 "
+                                      "sp:7ffd2c1e8a40 error:0 in notes-bin[55d0c8a1a000+2000]";
+    const std::string divideError =
+        "traps: notes-bin[4711] trap divide error ip:55d0c8a1b139 sp:7ffd2c1e8a40 error:0 in notes-bin[…]";
+    const std::string gpf = "traps: notes-bin[4711] general protection fault ip:7f2a1c0b4d2e sp:7ffd2c1e8a40 "
+                            "error:0 in libc.so.6[7f2a1c028000+155000]";
+    const std::string oom = "Out of memory: Killed process 4711 (notes-bin) total-vm:4194304kB, "
+                            "anon-rss:3145728kB, file-rss:0kB, shmem-rss:0kB, UID:1000 pgtables:6500kB "
+                            "oom_score_adj:200";
+    const std::string memcg =
+        "Memory cgroup out of memory: Killed process 4711 (notes-bin) total-vm:4194304kB, "
+        "anon-rss:3145728kB, file-rss:0kB, shmem-rss:0kB, UID:1000 pgtables:6500kB "
+        "oom_score_adj:200";
+    const std::string oomKill =
+        "oom-kill:constraint=CONSTRAINT_MEMCG,nodemask=(null),cpuset=/,mems_allowed=0,oom_memcg=" + kScope
+        + ",task_memcg=" + kScope + ",task=notes-bin,pid=4711,uid=1000";
+    const std::string oomd = "Killed " + kScope
+                             + " due to memory pressure for /user.slice/user-1000.slice/user@1000.service "
+                               "being 82.35% > 50.00% for > 20s with reclaim activity";
+    const std::string oomdAbove =
+        "Marked /user.slice/user-1000.slice/user@1000.service/app.slice for killing "
+        "due to memory pressure for /user.slice/user-1000.slice/user@1000.service "
+        "being 82.35% > 50.00% for > 20s with reclaim activity";
+    const std::string oomdOther = "Killed /user.slice/user-1000.slice/user@1000.service/app.slice/"
+                                  "app-gnome-org.example.Notes-5000.scope due to memory pressure for "
+                                  "/user.slice/user-1000.slice/user@1000.service being 82.35% > 50.00% for > "
+                                  "20s with reclaim activity";
+    const std::string unitOom =
+        "app-gnome-org.example.Notes-4711.scope: A process of this unit has been killed by the OOM killer.";
+    const std::string unitOomd =
+        "app-gnome-org.example.Notes-4711.scope: systemd-oomd killed 3 process(es) in "
+        "this unit.";
+    const std::string earlyoom = "sending SIGTERM to process 4711 uid 1000 \"notes-bin\": oom_score 600, "
+                                 "oom_score_adj 200, VmRSS 3000 MiB, cmdline \"/usr/lib/notes/notes-bin\"";
+    const std::string nohang = "[ OK ] Sending SIGTERM to notes-bin: 1";
+    const std::string stopped =
+        "app-gnome-org.example.Notes-4711.scope: Killing process 4711 (notes-bin) with signal SIGTERM.";
+    const std::string helperCore = "app-org.example.Notes-sync.service: Failed with result 'core-dump'.";
+    const std::string gpu =
+        "[4711:4711:0101/120000.123456:ERROR:gpu_process_host.cc(991)] GPU process exited "
+        "unexpectedly: exit_code=139";
+    const std::string missing = "notes-bin: error while loading shared libraries: libnotes.so.3: cannot open "
+                                "shared object file: No such file or directory";
+    const std::string elfClass =
+        "notes-bin: error while loading shared libraries: libnotes.so.3: wrong ELF class: ELFCLASS32";
+    const std::string version =
+        "notes-bin: /lib/x86_64-linux-gnu/libc.so.6: version `GLIBC_2.38' not found (required by notes-bin)";
+    const std::string symbol = "notes-bin: symbol lookup error: notes-bin: undefined symbol: notes_init";
+    const std::string launcher =
+        "Failed to launch “Notes”: Failed to execute child process “notes-bin” (Exec format error)";
+
+    struct Row
+    {
+        std::string process;
+        std::optional<std::int32_t> pid;
+        std::string message;
+        std::vector<Signal> expected;
+    };
+    // clang-format off
+    const std::vector<Row> rows = {
+        // The kernel's fault lines.
+        {"kernel", std::nullopt, segfault, {crashed(raw("kernel", segfault))}},
+        {"kernel", std::nullopt, invalidOpcode, {crashed(raw("kernel", invalidOpcode))}},
+        {"kernel", std::nullopt, divideError, {crashed(raw("kernel", divideError))}},
+        {"kernel", std::nullopt, gpf, {crashed(raw("kernel", gpf))}},
+        {"kernel", std::nullopt, "notes-helper[812]: segfault at 0 ip 000055d0c8a1b139 error 6 in notes-helper[55d0c8a1a000+2000]", {}},
+        // Memory killers: a kill and a direct memory signal, never a quit.
+        {"kernel", std::nullopt, oom, {killed(raw("kernel", oom)), memoryKill(oom)}},
+        {"kernel", std::nullopt, memcg, {killed(raw("kernel", memcg)), memoryKill(memcg)}},
+        {"kernel", std::nullopt, oomKill, {killed(raw("kernel", oomKill)), memoryKill(oomKill)}},
+        {"kernel", std::nullopt, "Out of memory: Killed process 812 (notes-helper) total-vm:1024kB", {}},
+        {"kernel", std::nullopt, "notes-bin invoked oom-killer: gfp_mask=0xcc0(GFP_KERNEL), order=0, oom_score_adj=200", {}},
+        {"systemd-oomd", 600, oomd, {killed(raw("systemd-oomd", oomd)), memoryKill(oomd)}},
+        {"systemd-oomd", 600, oomdAbove, {killed(raw("systemd-oomd", oomdAbove)), memoryKill(oomdAbove)}},
+        {"systemd-oomd", 600, oomdOther, {}},
+        {"systemd", 1200, unitOom, {killed(raw("systemd", unitOom)), memoryKill(unitOom)}},
+        {"systemd", 1200, unitOomd, {killed(raw("systemd", unitOomd)), memoryKill(unitOomd)}},
+        {"systemd", 1200, "app-gnome-org.example.Notes-5000.scope: A process of this unit has been killed by the OOM killer.", {}},
+        {"earlyoom", 650, earlyoom, {killed(raw("earlyoom", earlyoom)), memoryKill(earlyoom)}},
+        {"earlyoom", 650, "escalating to SIGKILL after 0.500 seconds", {}},
+        {"nohang", 660, nohang, {killed(raw("nohang", nohang)), memoryKill(nohang)}},
+        // The service manager.
+        {"systemd", 1200, stopped, {quit(raw("systemd", stopped), QuitAttribution::unknown)}},
+        {"systemd", 1200, helperCore, {helper("app-org.example.Notes-sync.service", helperCore)}},
+        {"systemd", 1200, "notes-sync.service: Failed with result 'exit-code'.", {}},
+        // The crash reporter's lines are its records' business.
+        {"systemd-coredump", 4800, "Process 4711 (notes-bin) of user 1000 dumped core.", {}},
+        // The application's own output: runtime aborts, the loader, helper reports; no chatter.
+        {own, 4711, "notes-bin: notes.c:12: main: Assertion `x' failed.", {crashed(own + ": notes-bin: notes.c:12: main: Assertion `x' failed. (abort)")}},
+        {own, 4711, "terminate called after throwing an instance of 'std::runtime_error'", {crashed(own + ": terminate called after throwing an instance of 'std::runtime_error' (abort)")}},
+        {own, 4711, "*** stack smashing detected ***: terminated", {crashed(own + ": *** stack smashing detected ***: terminated (abort)")}},
+        {own, 4711, "free(): invalid pointer", {crashed(own + ": free(): invalid pointer (abort)")}},
+        {own, 4711, "double free or corruption (out)", {crashed(own + ": double free or corruption (out) (abort)")}},
+        {own, 4711, "notes-helper: helper.c:40: run: Assertion `fd >= 0' failed.", {helper("notes-helper", "notes-helper: helper.c:40: run: Assertion `fd >= 0' failed.")}},
+        {own, 4711, missing, {loader(DyldFailureKind::missingLibrary, missing)}},
+        {own, 4711, elfClass, {loader(DyldFailureKind::wrongArchitecture, elfClass)}},
+        {own, 4711, version, {loader(DyldFailureKind::other, version)}},
+        {own, 4711, symbol, {loader(DyldFailureKind::other, symbol)}},
+        {own, 4711, "/usr/lib/notes/notes-helper: error while loading shared libraries: libh.so.1: cannot open shared object file: No such file or directory", {helper("notes-helper", "/usr/lib/notes/notes-helper: error while loading shared libraries: libh.so.1: cannot open shared object file: No such file or directory")}},
+        {own, 4711, "Failed to execute child process “notes-helper” (Exec format error)", {helper(std::nullopt, "Failed to execute child process “notes-helper” (Exec format error)")}},
+        {own, 4711, gpu, {helper("GPU process", gpu)}},
+        {own, 4711, "child process 812 terminated by signal 11", {helper("child process 812", "child process 812 terminated by signal 11")}},
+        {own, 4711, "Child process 812 (notes-helper) exited abnormally", {helper("notes-helper", "Child process 812 (notes-helper) exited abnormally")}},
+        {own, 4711, "helper process crashed (3 times)", {helper("helper process", "helper process crashed (3 times)", 3)}},
+        {own, 4711, "Crash reporter disabled", {}},
+        {own, 4711, "killed the worker thread; quit requested; SIGTERM handler installed", {}},
+        {own, 4711, "out of memory while decoding, killed the job", {}},
+        {own, 4711, "watchdog: renderer unresponsive", {}},
+        // Another instance of the application.
+        {own, 5000, "notes-bin: notes.c:12: main: Assertion `x' failed.", {}},
+        // A launcher naming the application: its loader failures only.
+        {"gnome-shell", 1500, launcher, {loader(DyldFailureKind::wrongArchitecture, launcher)}},
+        {"gnome-shell", 1500, "Notes crashed, SIGKILL, out of memory", {}},
+    };
+    // clang-format on
+    const EventContext context = notes();
+    for (const Row& row : rows) {
+        EXPECT_EQ(classifyEntry(context, row.process, row.pid, kEntryDate, row.message, desktop),
+                  row.expected)
+            << row.process << ": " << row.message;
+    }
+}
+
+// A service's main process dumping core is the application's crash when the service is the
+// application's own unit; the abort shows in the raw text.
+TEST(LinuxLogClassification, OwnUnitCoreDumpIsACrash)
+{
+    const EventContext context =
+        notes(4711, notesProcess("/user.slice/user-1000.slice/user@1000.service/app.slice/"
+                                 "app-org.example.Notes@2f1c.service"));
+    const std::string abort =
+        "app-org.example.Notes@2f1c.service: Main process exited, code=dumped, status=6/ABRT";
+    EXPECT_EQ(classifyEntry(context, "systemd", 1200, kEntryDate, abort, desktop),
+              std::vector<Signal>{crashed(raw("systemd", abort))});
+    const std::string result = "app-org.example.Notes@2f1c.service: Failed with result 'core-dump'.";
+    EXPECT_EQ(classifyEntry(context, "systemd", 1200, kEntryDate, result, desktop),
+              std::vector<Signal>{crashed(raw("systemd", result))});
+}
+
+TEST(LinuxLogClassification, Bearing)
+{
+    EventContext sketchPad("Sketch Pad", "org.example.SketchPad", 449, std::nullopt, kTerminatedAt,
+                           TerminationReason::unknown, std::nullopt, std::nullopt, 180.0);
+    ProcessFacts facts;
+    facts.command = "sketchpad-bin";
+    facts.cgroup = "/user.slice/user-1000.slice/session-2.scope"; // shared: says nothing
+    sketchPad.process = facts;
+
+    struct Row
+    {
+        const char* name;
+        const EventContext& context;
+        std::string process;
+        std::optional<std::int32_t> pid;
+        std::string message;
+        Bearing expected;
+    };
+    const EventContext withFacts = notes();
+    const EventContext withoutFacts = notes(4711, std::nullopt);
+    const EventContext withoutPid = notes(std::nullopt);
+    // clang-format off
+    const Row rows[] = {
+        {"its pid", withFacts, "notes-bin", 4711, "anything", Bearing::ownOutput},
+        {"its desktop id, another pid", withFacts, "org.example.Notes.desktop", 5000, "Notes", Bearing::none},
+        {"its comm, another pid", withFacts, "notes-bin", 5000, "notes-bin[4711]: hello", Bearing::none},
+        {"its desktop id, no pids", withoutPid, "org.example.Notes", std::nullopt, "hello", Bearing::ownOutput},
+        {"comm[pid]", withFacts, "kernel", std::nullopt, "notes-bin[4711]: segfault at 0", Bearing::application},
+        {"another comm[pid] naming us", withFacts, "kernel", std::nullopt, "notes-helper[812]: segfault at 0 (Notes)", Bearing::none},
+        {"Process N (comm) of another", withFacts, "systemd-coredump", 90, "Process 812 (notes-helper) of user 1000 dumped core.", Bearing::none},
+        {"pid prefix of a longer pid", sketchPad, "kernel", std::nullopt, "sketchpad-bin[4496]: segfault at 0 ip 00005644960 sp 0", Bearing::none},
+        {"the same line for that pid", notes(4496, facts), "kernel", std::nullopt, "sketchpad-bin[4496]: segfault at 0 ip 00005644960", Bearing::application},
+        {"pid inside an address", sketchPad, "kernel", std::nullopt, "general protection fault ip:00005644960 in libc.so.6", Bearing::none},
+        {"Killed process N", withFacts, "kernel", std::nullopt, "Killed process 4711 (notes-bin)", Bearing::application},
+        {"Killed process N0", withFacts, "kernel", std::nullopt, "Killed process 47110 (notes-bin)", Bearing::none},
+        {"pid=N,", withFacts, "kernel", std::nullopt, "oom-kill:task=notes-bin,pid=4711,uid=1000", Bearing::application},
+        {"ppid=N is no pid", sketchPad, "kernel", std::nullopt, "ppid=449 of something", Bearing::none},
+        {"comm as a word", sketchPad, "kernel", std::nullopt, "sketchpad-bin: page allocation stalls for 10000ms", Bearing::application},
+        {"comm inside a word", sketchPad, "kernel", std::nullopt, "sketchpad-bin2: page allocation stalls for 10000ms", Bearing::none},
+        {"the OOM invoker is any instance", withFacts, "kernel", std::nullopt, "notes-bin invoked oom-killer: order=0", Bearing::none},
+        {"the OOM invoker without a pid", withoutPid, "kernel", std::nullopt, "notes-bin invoked oom-killer: order=0", Bearing::application},
+        {"comm in quotes", sketchPad, "nohang", 3, "[ OK ] Sending SIGTERM to sketchpad-bin: 1", Bearing::application},
+        {"its unit", withFacts, "systemd", 1200, "app-gnome-org.example.Notes-4711.scope: Consumed 1.2s CPU time.", Bearing::application},
+        {"another unit of it", withFacts, "systemd", 1200, "app-org.example.Notes-sync.service: Failed with result 'exit-code'.", Bearing::helper},
+        {"a unit named like it", withFacts, "systemd", 1200, "notes-sync.service: Failed with result 'exit-code'.", Bearing::none},
+        {"a unit, own unit unknown", withoutFacts, "systemd", 1200, "app-gnome-org.example.Notes-4711.scope: A process of this unit has been killed by the OOM killer.", Bearing::application},
+        {"a unit named like it, own unit unknown", withoutFacts, "systemd", 1200, "notes-sync.service: Main process exited, code=dumped, status=11/SEGV", Bearing::none},
+        {"oomd victim above it", withFacts, "systemd-oomd", 600, "Killed /user.slice/user-1000.slice/user@1000.service/app.slice due to memory pressure", Bearing::application},
+        {"oomd victim beside it", withFacts, "systemd-oomd", 600, "Killed /user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.example.Notes-47.scope due to memory pressure", Bearing::none},
+        {"its name", withFacts, "gnome-shell", 1500, "Failed to launch “Notes”", Bearing::application},
+        {"its bundle identifier", withFacts, "gnome-shell", 1500, "org.example.Notes: no window", Bearing::application},
+        {"nothing of it", withFacts, "kernel", std::nullopt, "usb 1-1: new high-speed USB device number 4711", Bearing::none},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        EXPECT_EQ(bearing(row.context, row.process, row.pid, row.message), row.expected) << row.name;
+    }
+    // A desktop id with "-" is escaped in unit names.
+    EventContext beta = notes(4711, std::nullopt);
+    beta.bundleIdentifier = "org.example.Notes-Beta";
+    EXPECT_EQ(bearing(beta, "systemd", 1200, "app-gnome-org.example.Notes\\x2dBeta-4711.scope: x"),
+              Bearing::application);
+}
+
+TEST(LinuxLogClassification, MemoryAndTerminationTermsOfSystemLinesOnly)
+{
+    const EventContext context = notes();
+    const auto invoker = examineEntry(notes(std::nullopt), "kernel", std::nullopt, kEntryDate,
+                                      "notes-bin invoked oom-killer: gfp_mask=0xcc0(GFP_KERNEL)", desktop);
+    EXPECT_TRUE(invoker.relevant);
+    EXPECT_TRUE(invoker.memoryTerm) << "memory ran short";
+    EXPECT_FALSE(invoker.terminationTerm) << "but nobody named was killed";
+    EXPECT_EQ(invoker.role, LogVocabulary::Role::kernel);
+
+    const auto chatter = examineEntry(context, "org.example.Notes", 4711, kEntryDate,
+                                      "memory pressure: killed cache", desktop);
+    EXPECT_TRUE(chatter.relevant);
+    EXPECT_EQ(chatter.bearing, Bearing::ownOutput);
+    EXPECT_FALSE(chatter.memoryTerm);
+    EXPECT_FALSE(chatter.terminationTerm);
+}
+
+TEST(LinuxLogClassification, LoaderKindsAndProcessNames)
+{
+    // clang-format off
+    const std::vector<std::pair<const char*, std::optional<DyldFailureKind>>> rows = {
+        {"x: error while loading shared libraries: libx.so: cannot open shared object file: No such file or directory", DyldFailureKind::missingLibrary},
+        {"x: error while loading shared libraries: libx.so: wrong ELF class: ELFCLASS32", DyldFailureKind::wrongArchitecture},
+        {"Failed to execute /opt/x: Exec format error", DyldFailureKind::wrongArchitecture},
+        {"x: /lib/libc.so.6: version `GLIBC_2.38' not found (required by x)", DyldFailureKind::other},
+        {"Library not loaded: libfoo", std::nullopt},
+    };
+    // clang-format on
+    for (const auto& [message, expected] : rows) {
+        EXPECT_EQ(loaderKind(message, desktop), expected) << message;
+        EXPECT_EQ(loaderKind(message, LogVocabulary::macos()), loaderKind(message)) << message;
+    }
+
+    ProcessFacts facts;
+    facts.executable = "/opt/Long Named Application/long-named-application";
+    EXPECT_EQ(kernelName(facts), "long-named-appl");
+    facts.command = "lna";
+    EXPECT_EQ(kernelName(facts), "lna");
+    for (const auto& [cgroup, unit] : std::vector<std::pair<std::string, std::string>>{
+             {kScope, "app-gnome-org.example.Notes-4711.scope"},
+             {"/user.slice/user-1000.slice/user@1000.service/app.slice/app-org.kde.kate@1f2e.service",
+              "app-org.kde.kate@1f2e.service"},
+             {"/user.slice/user-1000.slice/user@1000.service/app.slice/snap.notes.notes-9f1c.scope",
+              "snap.notes.notes-9f1c.scope"},
+             {"/user.slice/user-1000.slice/session-2.scope", ""},
+             {"/user.slice/user-1000.slice/user@1000.service/app.slice/vte-spawn-1c2d.scope", ""},
+             {"", ""},
+         }) {
+        facts.cgroup = cgroup;
+        EXPECT_EQ(applicationUnit(facts), unit) << cgroup;
+    }
+}
+
+TEST(LinuxLogClassification, LogLines)
+{
+    EXPECT_EQ(parseLogLine("2026-03-01 14:05:09+0100 localhost notes-bin[4711]: a: b"),
+              (LogLine{"notes-bin", 4711, "a: b"}));
+    EXPECT_EQ(parseLogLine("2026-03-01 14:05:09.250000+0000  localhost kernel: x[1]: y"),
+              (LogLine{"kernel", std::nullopt, "x[1]: y"}));
+    EXPECT_EQ(parseLogLine("2026-03-01 14:05:09+0100 localhost web[x]: z"),
+              (LogLine{"web[x]", std::nullopt, "z"}));
+    EXPECT_EQ(parseLogLine("Filtering the log data: x"), std::nullopt);
+    EXPECT_EQ(parseLogLine("2026-03-01 14:05:09+0100 localhost no colon"), std::nullopt);
+}
+
+TEST(LinuxLogClassification, OutputReadsEachRelevantLineAsAnEntry)
+{
+    const std::string output =
+        "Filtering the log data using \"…\"\n"
+        "2026-03-01 14:05:09+0100 localhost kernel: notes-bin[4711]: segfault at 0 ip 1 sp "
+        "2 error 6\n"
+        "2026-03-01 14:05:09+0100 localhost kernel: notes-helper[812]: segfault at 0\n"
+        "2026-03-01 14:05:09+0100 localhost org.example.Notes.desktop[4711]: crash "
+        "reporter disabled\n"
+        "2026-03-01 14:05:10+0100 localhost earlyoom[650]: sending SIGTERM to process 4711 "
+        "uid 1000 \"notes-bin\": oom_score 600\n";
+    const auto signals = classifyOutput(notes(), output, true, desktop);
+    ASSERT_EQ(signals.size(), 4u);
+    EXPECT_EQ(signals[0], Signal(TerminationSignal{kTerminatedAt, TerminationReason::crashed,
+                                                   "kernel: notes-bin[4711]: segfault at 0 ip 1 sp 2 error 6",
+                                                   std::nullopt}));
+    EXPECT_EQ(signals[1].as<TerminationSignal>()->reason, TerminationReason::killed);
+    EXPECT_EQ(signals[2].as<JetsamSignal>()->evidence, MemoryPressureEvidence::directTermination);
+    const auto* raw = signals[3].as<UnifiedLogSignal>();
+    ASSERT_NE(raw, nullptr);
+    EXPECT_EQ(raw->message.find("notes-helper"), std::string::npos) << "only relevant lines";
+    EXPECT_NE(raw->message.find("crash reporter disabled"), std::string::npos);
+    EXPECT_TRUE(classifyOutput(notes(), "2026-03-01 14:05:09+0100 localhost kernel: x[1]: y\n", true, desktop)
+                    .empty());
 }
 
 } // namespace

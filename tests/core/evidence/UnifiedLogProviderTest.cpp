@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/evidence/UnifiedLogProvider.h"
 
+#include "core/DiagnosisEngine.h"
 #include "support/CorePrinters.h"
 #include "support/FakeLogStore.h"
 #include "support/FakeLogTool.h"
@@ -220,6 +221,137 @@ TEST(UnifiedLogProvider, FallsBackToTheToolWhenTheStoreFails)
     EXPECT_TRUE(
         UnifiedLogProvider(nullptr, std::make_shared<FakeLogTool>(""), {}).collectSignals(context).empty());
     EXPECT_TRUE(UnifiedLogProvider(nullptr, nullptr, {}).collectSignals(context).empty());
+}
+
+// On a Linux desktop. The application: "Notes", desktop id org.example.Notes, running notes-bin
+// as pid 4711 in GNOME's scope for it.
+
+const std::string kLinuxProcesses =
+    R"({"syspolicyd", "amfid", "runningboardd", "launchservicesd", "launchd", "ReportCrash", "reportcrash", )"
+    R"("kernel", "systemd-coredump", "systemd-oomd", "earlyoom", "nohang", "systemd", "gnome-session-binary", )"
+    R"("gnome-session", "ksmserver", "plasma_session"})";
+
+EventContext notes(TerminationReason reason = TerminationReason::unknown, bool withFacts = true)
+{
+    EventContext context("Notes", "org.example.Notes", 4711, std::nullopt, kTerminatedAt, reason,
+                         std::nullopt, std::nullopt, 180.0);
+    if (withFacts) {
+        ProcessFacts facts;
+        facts.command = "notes-bin";
+        facts.executable = "/usr/lib/notes/notes-bin";
+        facts.cgroup =
+            "/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.example.Notes-4711.scope";
+        context.process = facts;
+    }
+    return context;
+}
+
+TEST(UnifiedLogProviderLinux, OptionsAddTheLinuxServices)
+{
+    const UnifiedLogProviderOptions options = UnifiedLogProviderOptions::forLinuxDesktop();
+    EXPECT_EQ(options.dialect, LogDialect::linuxDesktop);
+    EXPECT_EQ(UnifiedLogProviderOptions().dialect, LogDialect::macos);
+    std::string listed = "{";
+    for (const std::string& process : options.systemProcessesOfInterest) {
+        listed += (listed.size() > 1 ? ", \"" : "\"") + process + "\"";
+    }
+    EXPECT_EQ(listed + "}", kLinuxProcesses);
+    EXPECT_EQ(options.maxEntries, 250);
+    EXPECT_FALSE(options.includeRawEntries);
+}
+
+TEST(UnifiedLogProviderLinux, StorePredicateAlsoAsksForThePidCommAndUnit)
+{
+    const auto& processes = UnifiedLogProviderOptions::forLinuxDesktop().systemProcessesOfInterest;
+    const std::string macosPart = R"(processIdentifier == 4711 OR process == "Notes" OR )"
+                                  R"(composedMessage CONTAINS[c] "org.example.Notes" OR (process IN )"
+                                  + kLinuxProcesses + R"() AND (composedMessage CONTAINS[c] "Notes") OR )"
+                                  + R"(composedMessage CONTAINS[c] "Notes")";
+    const LogPredicate predicate =
+        UnifiedLogProvider::storePredicate(notes(), processes, LogDialect::linuxDesktop);
+    EXPECT_EQ(
+        predicate.text(),
+        macosPart + R"( OR (process IN )" + kLinuxProcesses
+            + R"() AND (composedMessage CONTAINS[c] "[4711]" OR composedMessage CONTAINS[c] "process 4711 " )"
+            + R"(OR composedMessage CONTAINS[c] "pid=4711," OR composedMessage CONTAINS[c] "notes-bin" OR )"
+            + R"(composedMessage CONTAINS[c] "app-gnome-org.example.Notes-4711.scope"))");
+    EXPECT_EQ(UnifiedLogProvider::storePredicate(notes(), processes, LogDialect::macos).text(), macosPart);
+    EXPECT_EQ(UnifiedLogProvider::toolPredicate(notes(), UnifiedLogProviderOptions::forLinuxDesktop()),
+              predicate)
+        << "the tool reads the same journal";
+    EXPECT_EQ(UnifiedLogProvider::toolPredicate(notes(), UnifiedLogProviderOptions()),
+              UnifiedLogProvider::toolPredicate(notes()));
+
+    EventContext bare = notes(TerminationReason::unknown, false);
+    bare.pid.reset();
+    EXPECT_EQ(UnifiedLogProvider::storePredicate(bare, processes, LogDialect::linuxDesktop),
+              UnifiedLogProvider::storePredicate(bare, processes))
+        << "nothing to add";
+
+    // The lines that name the application only the kernel's way are selected; others are not.
+    const auto selects = [&predicate](std::string process, std::string message) {
+        return predicate.matches(
+            LogEntry{kTerminatedAt, std::move(process), std::nullopt, "", std::move(message)});
+    };
+    EXPECT_TRUE(selects("kernel", "notes-bin[4711]: segfault at 0 ip 0 sp 0 error 6"));
+    EXPECT_TRUE(selects("kernel", "Out of memory: Killed process 4711 (notes-bin) total-vm:1kB"));
+    EXPECT_TRUE(selects("kernel", "oom-kill:constraint=CONSTRAINT_NONE,task=notes-bin,pid=4711,uid=1000"));
+    EXPECT_TRUE(selects("nohang", "[ OK ] Sending SIGTERM to notes-bin: 1"));
+    EXPECT_TRUE(selects("systemd-oomd", "Killed /user.slice/user-1000.slice/user@1000.service/app.slice/"
+                                        "app-gnome-org.example.Notes-4711.scope due to memory pressure"));
+    EXPECT_FALSE(selects("kernel", "usb 1-1: new high-speed USB device number 4711"));
+    EXPECT_FALSE(selects("gnome-shell", "sending SIGTERM to process 4711 uid 1000"));
+}
+
+// The whole road: Linux lines from the store through the classifier and the rules.
+TEST(UnifiedLogProviderLinux, DiagnosesWhatTheLinesSay)
+{
+    const auto at = [](double offset) { return dateFromSecondsSince1970(kTerminated + offset); };
+    const std::string own = "org.example.Notes.desktop";
+    struct Row
+    {
+        const char* name;
+        TerminationReason reason;
+        std::vector<LogEntry> entries;
+        DominantCause macos;
+        DominantCause onLinux;
+    };
+    // clang-format off
+    const std::vector<Row> rows = {
+        {"a quit, and another process's segfault naming it", TerminationReason::quit,
+         {{at(-1), "kernel", std::nullopt, "", "notes-helper[812]: segfault at 0 ip 0 sp 0 error 6 in Notes.so[400000+1000]"}},
+         DominantCause::explicitQuit, DominantCause::explicitQuit},
+        {"an exit with code 1 after its helper crashed", TerminationReason::unknown,
+         {{at(-2), own, 4711, "", "helper process crashed"}},
+         DominantCause::crashBug, DominantCause::unknown},
+        {"an exit with code 1 after its helper crashed again and again", TerminationReason::unknown,
+         {{at(-2), own, 4711, "", "GPU process crashed (3 times)"}},
+         DominantCause::crashBug, DominantCause::dependencyHelperFailure},
+        {"a SIGTERM from earlyoom", TerminationReason::quit,
+         {{at(-1), "earlyoom", 650, "", "sending SIGTERM to process 4711 uid 1000 \"notes-bin\": oom_score 600, VmRSS 3000 MiB"}},
+         DominantCause::explicitQuit, DominantCause::killedJetsamMemory},
+        {"a failed assertion", TerminationReason::unknown,
+         {{at(-1), own, 4711, "", "notes-bin: notes.c:12: main: Assertion `x' failed."}},
+         DominantCause::unknown, DominantCause::crashAbort},
+        {"a segfault", TerminationReason::unknown,
+         {{at(-1), "kernel", std::nullopt, "", "notes-bin[4711]: segfault at 0 ip 0 sp 0 error 6 in notes-bin[400000+1000]"}},
+         DominantCause::unknown, DominantCause::crashBug},
+        {"a missing library", TerminationReason::unknown,
+         {{at(-1), own, 4711, "", "notes-bin: error while loading shared libraries: libnotes.so.3: cannot open shared object file: No such file or directory"}},
+         DominantCause::unknown, DominantCause::dyldFailure},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        auto store = std::make_shared<FakeLogStore>();
+        store->entries = row.entries;
+        for (const auto& [options, expected] :
+             {std::pair{UnifiedLogProviderOptions(), row.macos},
+              std::pair{UnifiedLogProviderOptions::forLinuxDesktop(), row.onLinux}}) {
+            const DiagnosisEngine engine({std::make_shared<UnifiedLogProvider>(store, nullptr, options)});
+            EXPECT_EQ(engine.diagnose(notes(row.reason), {}, true).dominantCause, expected)
+                << row.name << (options.dialect == LogDialect::macos ? " (macOS words)" : " (Linux words)");
+        }
+    }
 }
 
 } // namespace

@@ -1,0 +1,317 @@
+// SPDX-License-Identifier: MIT
+#include "core/evidence/CrashRecordEvidence.h"
+
+#include "core/DiagnosisEngine.h"
+#include "core/evidence/CrashReportProvider.h"
+#include "support/CorePrinters.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <mutex>
+
+namespace exitwise::core {
+namespace {
+
+using namespace std::chrono_literals;
+using Kind = CrashRecord::Kind;
+
+const Date T0 = dateFromSecondsSince1970(1796641220.0);
+constexpr std::int32_t kPid = 4491;
+
+ProcessFacts notesFacts(std::optional<ProcessExit> exit = std::nullopt)
+{
+    ProcessFacts facts;
+    facts.exit = std::move(exit);
+    facts.executable = "/opt/notes/notes-bin";
+    facts.command = "notes-bin";
+    facts.cgroup =
+        "/user.slice/user-1001.slice/user@1001.service/app.slice/app-gnome-org.example.Notes-4491.scope";
+    return facts;
+}
+
+EventContext notes(TerminationReason reason = TerminationReason::unknown,
+                   std::optional<std::string> raw = std::nullopt,
+                   std::optional<std::int32_t> pid = kPid,
+                   std::optional<ProcessFacts> facts = notesFacts())
+{
+    EventContext context("Notes", std::string("org.example.Notes"), pid, std::nullopt, T0, reason,
+                         std::move(raw), std::nullopt, 180.0);
+    context.process = std::move(facts);
+    return context;
+}
+
+CrashRecord crash(std::int32_t pid,
+                  std::string command,
+                  std::string signal,
+                  double offset = 0.05,
+                  std::optional<std::int32_t> parent = std::nullopt,
+                  std::string cgroup = "/")
+{
+    CrashRecord record;
+    record.timestamp = T0 + Seconds(offset);
+    record.pid = pid;
+    record.parentPid = parent;
+    record.command = command;
+    record.executable = "/opt/notes/" + command;
+    record.signal = std::move(signal);
+    record.cgroup = std::move(cgroup);
+    record.source = "journal:systemd-coredump";
+    record.message = "Process " + std::to_string(pid) + " (" + command + ") of user 1001 dumped core.";
+    return record;
+}
+
+CrashRecord marker(std::int32_t pid, std::string exe = "notes-bin", double offset = -0.2)
+{
+    CrashRecord record;
+    record.kind = Kind::unresponsiveKill;
+    record.timestamp = T0 + Seconds(offset);
+    record.pid = pid;
+    record.executable = std::move(exe);
+    record.source =
+        "/home/u/.cache/drkonqi/application-not-responding/notes-bin.0123.4491.1796641219800.json";
+    return record;
+}
+
+TEST(CrashRecordEvidence, WhichRecordsAreTheApplications)
+{
+    const std::string group = notesFacts().cgroup;
+    struct Case
+    {
+        const char* name;
+        EventContext context;
+        std::vector<CrashRecord> records;
+        std::optional<std::int32_t> crashPid; // the application's crash found, by pid
+        std::vector<std::string> helpers;
+    };
+    // clang-format off
+    const std::vector<Case> cases{
+        {"by pid", notes(), {crash(kPid, "notes-bin", "SIGSEGV")}, kPid, {}},
+        {"another pid of the same program is not ours", notes(), {crash(4496, "notes-bin", "SIGSEGV")}, std::nullopt, {}},
+        {"the latest of two", notes(), {crash(kPid, "notes-bin", "SIGSEGV", 0.5), crash(kPid, "notes-bin", "SIGABRT", 0.1)}, kPid, {}},
+        {"a child is a helper", notes(), {crash(5000, "notes-helper", "SIGSEGV", 0.05, kPid)}, std::nullopt, {"notes-helper"}},
+        {"same unit is a helper", notes(), {crash(5001, "notes-render", "SIGBUS", 0.05, 1, group)}, std::nullopt, {"notes-render"}},
+        {"the root group says nothing", notes(TerminationReason::unknown, {}, kPid, [] { auto f = notesFacts(); f.cgroup = "/"; return f; }()),
+            {crash(5001, "other", "SIGSEGV", 0.05, 1, "/")}, std::nullopt, {}},
+        {"no pid: by program path", notes(TerminationReason::unknown, {}, std::nullopt), {crash(4496, "notes-bin", "SIGSEGV")}, 4496, {}},
+        {"no pid: too far away", notes(TerminationReason::unknown, {}, std::nullopt), {crash(4496, "notes-bin", "SIGSEGV", 31)}, std::nullopt, {}},
+        {"no pid, no facts: by name", notes(TerminationReason::unknown, {}, std::nullopt, std::nullopt), {crash(4496, "Notes", "SIGSEGV")}, 4496, {}},
+        {"no pid, no facts: other name", notes(TerminationReason::unknown, {}, std::nullopt, std::nullopt), {crash(4496, "notes-bin", "SIGSEGV")}, std::nullopt, {}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const crashrecords::Findings findings = crashrecords::examine(c.context, c.records);
+        EXPECT_EQ(findings.crash ? findings.crash->pid : std::nullopt, c.crashPid);
+        std::vector<std::string> helpers;
+        for (const auto& helper : findings.helpers) {
+            helpers.push_back(helper.name);
+        }
+        EXPECT_EQ(helpers, c.helpers);
+    }
+    EXPECT_EQ(crashrecords::examine(notes(), {crash(kPid, "notes-bin", "SIGSEGV", 0.5),
+                                              crash(kPid, "notes-bin", "SIGABRT", 0.1)})
+                  .crash->signal,
+              "SIGSEGV");
+}
+
+TEST(CrashRecordEvidence, ReportsAndHelperSignals)
+{
+    const auto segv =
+        crashrecords::report(crashrecords::examine(notes(), {crash(kPid, "notes-bin", "SIGSEGV")}));
+    ASSERT_TRUE(segv);
+    EXPECT_EQ(Signal(*segv).summary(), "Crash report: SIGSEGV");
+    EXPECT_EQ(segv->terminationSignal, "SIGSEGV");
+    EXPECT_EQ(segv->terminationReason, "Process 4491 (notes-bin) of user 1001 dumped core.");
+    EXPECT_EQ(segv->timestamp, T0 + Seconds(0.05));
+    EXPECT_FALSE(segv->suspectedWatchdogHang);
+
+    // A marker makes the record a hang: no exception type, the desktop's reason, the signal sent.
+    const auto hang = crashrecords::report(
+        crashrecords::examine(notes(), {marker(kPid), crash(kPid, "notes-bin", "SIGABRT")}));
+    ASSERT_TRUE(hang);
+    EXPECT_EQ(hang->exceptionType, std::nullopt);
+    EXPECT_EQ(hang->terminationReason, "Ended by the desktop after it stopped responding");
+    EXPECT_EQ(hang->terminationSignal, "SIGABRT");
+    EXPECT_TRUE(hang->suspectedWatchdogHang);
+    // A marker for another program's pid is not ours.
+    EXPECT_FALSE(
+        crashrecords::examine(notes(TerminationReason::unknown, {}, std::nullopt), {marker(kPid, "other")})
+            .aboutApplication());
+
+    const auto findings = crashrecords::examine(notes(), {crash(5000, "notes-helper", "SIGSEGV", 1, kPid),
+                                                          crash(5002, "notes-helper", "SIGSEGV", 2, kPid),
+                                                          crash(5003, "notes-gpu", "SIGILL", 3, kPid)});
+    const std::vector<Signal> helpers = crashrecords::helperSignals(findings);
+    ASSERT_EQ(helpers.size(), 2u);
+    EXPECT_EQ(helpers[0].summary(), "Helper/service: notes-helper (repeat exits: 2)");
+    EXPECT_EQ(helpers[0].timestamp(), T0 + Seconds(2));
+    EXPECT_EQ(helpers[1].summary(), "Helper/service: notes-gpu");
+    EXPECT_EQ(std::get<LaunchdSignal>(helpers[1].payload()).message,
+              "Process 5003 (notes-gpu) of user 1001 dumped core.");
+}
+
+// Records that appear after a delay, as systemd-coredump's entries do.
+class LateSource : public CrashRecordSource
+{
+public:
+    LateSource(std::vector<CrashRecord> records, std::chrono::milliseconds delay)
+        : m_records(std::move(records))
+        , m_ready(std::chrono::steady_clock::now() + delay)
+    {}
+
+    std::vector<CrashRecord> records(const TimestampWindow&) const override
+    {
+        ++calls;
+        if (std::chrono::steady_clock::now() < m_ready) {
+            return {};
+        }
+        return m_records;
+    }
+
+    mutable std::atomic<int> calls{0};
+
+private:
+    std::vector<CrashRecord> m_records;
+    std::chrono::steady_clock::time_point m_ready;
+};
+
+CrashReportProvider providerWith(std::shared_ptr<const CrashRecordSource> source,
+                                 std::chrono::milliseconds dumpedCore = 1500ms,
+                                 std::chrono::milliseconds unknown = 1000ms,
+                                 std::chrono::milliseconds failed = 900ms)
+{
+    CrashRecordOptions options;
+    options.sources = {std::move(source)};
+    options.settleForDumpedCore = dumpedCore;
+    options.settleForUnknownExit = unknown;
+    options.settleForFailedExit = failed;
+    options.pollInterval = 10ms;
+    return CrashReportProvider({}, 3, options);
+}
+
+TEST(CrashReportProviderRecords, SettleTimeFollowsTheExitStatus)
+{
+    const auto provider =
+        providerWith(std::make_shared<LateSource>(std::vector<CrashRecord>{}, 0ms), 1500ms, 700ms);
+    struct Case
+    {
+        std::optional<ProcessFacts> facts;
+        std::chrono::milliseconds expected;
+    };
+    const std::vector<Case> cases{
+        {notesFacts(ProcessExit::signaled("SIGSEGV", false)), 1500ms},
+        {notesFacts(ProcessExit::signaled("SIGUSR1", true)), 1500ms},
+        {notesFacts(ProcessExit::signaled("SIGKILL", false)), 0ms},
+        {notesFacts(ProcessExit::exited(1)), 900ms},
+        {notesFacts(ProcessExit::exited(0)), 0ms},
+        {notesFacts(ProcessExit::unknown()), 700ms},
+        {notesFacts(std::nullopt), 0ms},
+        {std::nullopt, 0ms},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(provider.settleTime(notes(TerminationReason::unknown, {}, kPid, c.facts)), c.expected);
+    }
+    EXPECT_EQ(CrashReportProvider({}).settleTime(
+                  notes(TerminationReason::unknown, {}, kPid, notesFacts(ProcessExit::unknown()))),
+              0ms);
+}
+
+TEST(CrashReportProviderRecords, WaitsForALateRecordOnlyWithinTheBound)
+{
+    const auto lands =
+        std::make_shared<LateSource>(std::vector<CrashRecord>{crash(kPid, "notes-bin", "SIGSEGV")}, 120ms);
+    const auto segv = notes(TerminationReason::crashed, std::string("terminated by SIGSEGV (core dumped)"),
+                            kPid, notesFacts(ProcessExit::signaled("SIGSEGV", true)));
+    const auto signals = providerWith(lands).collectSignals(segv);
+    ASSERT_FALSE(signals.empty());
+    EXPECT_EQ(signals.front().summary(), "Crash report: SIGSEGV");
+
+    // A record that never comes costs the bound, not more.
+    const auto never = std::make_shared<LateSource>(std::vector<CrashRecord>{}, 0ms);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(providerWith(never, 150ms).collectSignals(segv).empty());
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, 150ms);
+    EXPECT_GT(never->calls.load(), 2);
+
+    // An exit with an error waits for a helper's record, and no longer once it is there.
+    const auto helper = std::make_shared<LateSource>(
+        std::vector<CrashRecord>{crash(5000, "notes-helper", "SIGSEGV", -1, kPid)}, 60ms);
+    const auto failedAt = std::chrono::steady_clock::now();
+    const auto helperSignals =
+        providerWith(helper, 1500ms, 1000ms, 5000ms)
+            .collectSignals(notes(TerminationReason::unknown, std::string("exited with code 1"), kPid,
+                                  notesFacts(ProcessExit::exited(1))));
+    ASSERT_EQ(helperSignals.size(), 1u);
+    EXPECT_EQ(helperSignals.front().summary(), "Helper/service: notes-helper");
+    EXPECT_LT(std::chrono::steady_clock::now() - failedAt, 4000ms);
+
+    // A clean exit waits for nothing.
+    const auto clean = std::make_shared<LateSource>(std::vector<CrashRecord>{}, 0ms);
+    EXPECT_TRUE(
+        providerWith(clean)
+            .collectSignals(notes(TerminationReason::quit, {}, kPid, notesFacts(ProcessExit::exited(0))))
+            .empty());
+    EXPECT_EQ(clean->calls.load(), 1);
+}
+
+class FixedProvider : public SignalProvider
+{
+public:
+    explicit FixedProvider(std::vector<Signal> signals)
+        : m_signals(std::move(signals))
+    {}
+    std::vector<Signal> collectSignals(const EventContext&) const override { return m_signals; }
+
+private:
+    std::vector<Signal> m_signals;
+};
+
+// The records carry the verdict through the unchanged rules.
+TEST(CrashReportProviderRecords, VerdictsThroughTheEngine)
+{
+    struct Case
+    {
+        const char* name;
+        EventContext context;
+        std::vector<CrashRecord> records;
+        std::vector<Signal> logSignals;
+        EndState endState;
+        DominantCause cause;
+        Confidence confidence;
+    };
+    const auto helperReport =
+        LaunchdSignal{T0 - Seconds(1), std::nullopt, "helper process crashed", std::nullopt};
+    // clang-format off
+    const std::vector<Case> cases{
+        {"segfault, exit status unknown", notes(), {crash(kPid, "notes-bin", "SIGSEGV")}, {},
+            EndState::crash, DominantCause::crashBug, Confidence::high},
+        {"abort, exit status unknown", notes(), {crash(kPid, "notes-bin", "SIGABRT")}, {},
+            EndState::crash, DominantCause::crashAbort, Confidence::high},
+        {"killed by the desktop as unresponsive", notes(TerminationReason::killed, std::string("ended by the desktop")),
+            {marker(kPid), crash(kPid, "notes-bin", "SIGABRT")}, {},
+            EndState::killed, DominantCause::killedWatchdogHang, Confidence::high},
+        {"a helper crashed, the application exited 1 and said so",
+            notes(TerminationReason::unknown, std::string("exited with code 1")),
+            {crash(5000, "notes-helper", "SIGSEGV", -1, kPid)}, {Signal(helperReport)},
+            EndState::cleanExit, DominantCause::dependencyHelperFailure, Confidence::low},
+        {"a helper crashed, the application quit", notes(TerminationReason::quit, std::string("exited with code 0")),
+            {crash(5000, "notes-helper", "SIGSEGV", -1, kPid)}, {},
+            EndState::cleanExit, DominantCause::explicitQuit, Confidence::high},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DiagnosisEngine engine({std::make_shared<CrashReportProvider>(
+                                          providerWith(std::make_shared<LateSource>(c.records, 0ms))),
+                                      std::make_shared<FixedProvider>(c.logSignals)});
+        const Diagnosis diagnosis = engine.diagnose(c.context, {}, true);
+        EXPECT_EQ(diagnosis.endState, c.endState);
+        EXPECT_EQ(diagnosis.dominantCause, c.cause);
+        EXPECT_EQ(diagnosis.confidence, c.confidence);
+    }
+}
+
+} // namespace
+} // namespace exitwise::core
