@@ -102,9 +102,20 @@ int runDesktopApp(int& argc, char** argv)
         delegate.installStatusItem();
         delegate.refreshPopoverContent();
     });
+    QStringList notes;
     if (!hasTray) {
-        window.setPersistentStatusMessage(QStringLiteral(
-            "No system tray found: Exitwise stays in this window. Closing it quits Exitwise."));
+        notes << QStringLiteral(
+            "No system tray found: Exitwise stays in this window. Closing it quits Exitwise.");
+    }
+    if (const auto& note = composition.evidenceNote()) {
+        // Said once, here and on standard error, rather than with every closure.
+        std::cerr << "exitwise: " << *note << std::endl;
+        QString text = QString::fromStdString(*note);
+        text[0] = text[0].toUpper();
+        notes << text + QLatin1Char('.');
+    }
+    if (!notes.isEmpty()) {
+        window.setPersistentStatusMessage(notes.join(QLatin1Char(' ')));
     }
     window.show();
 

@@ -8,9 +8,11 @@
 #include "app/WorkspaceEvents.h"
 #include "cli/EvidenceSources.h"
 #include "platform/linux/EvidenceFactory.h"
+#include "platform/linux/JournalAccess.h"
 #include "platform/linux/PlatformFactory.h"
 
 #include <cstdlib>
+#include <unistd.h>
 
 namespace exitwise::cli {
 
@@ -22,6 +24,9 @@ ModelComposition::ModelComposition(app::BroadcastCenter* broadcasts)
         settings.journalDirectory = std::filesystem::path(journal);
     }
     const auto logTool = platform::createLogTool(settings);
+    if (!settings.journalDirectory) {
+        m_evidenceNote = platform::JournalAccess::probe(getuid()).note();
+    }
 
     m_workspace = platform::createWorkspaceEvents();
     m_center = platform::createNotificationCenter();

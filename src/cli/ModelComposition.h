@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace exitwise::app {
 class AppModel;
@@ -30,9 +32,13 @@ public:
     [[nodiscard]] app::AppModel& model() { return *m_model; }
     [[nodiscard]] app::NotificationCenter& notificationCenter() { return *m_center; }
     [[nodiscard]] const std::filesystem::path& dataDirectory() const { return m_dataDirectory; }
+    // What evidence this user cannot read (kernel lines, the journal), to say once; nothing when
+    // everything that matters is readable or a journal directory was given.
+    [[nodiscard]] const std::optional<std::string>& evidenceNote() const { return m_evidenceNote; }
 
 private:
     std::filesystem::path m_dataDirectory;
+    std::optional<std::string> m_evidenceNote;
     std::unique_ptr<app::WorkspaceEvents> m_workspace;
     std::unique_ptr<app::NotificationCenter> m_center;
     std::unique_ptr<app::NotificationManager> m_notifications;

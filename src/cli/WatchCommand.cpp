@@ -44,6 +44,9 @@ int runWatch(bool json)
 
     std::cerr << "exitwise: watching application closures; data in " << composition.dataDirectory().string()
               << " (Ctrl+C to stop)" << std::endl;
+    if (const auto& note = composition.evidenceNote()) {
+        std::cerr << "exitwise: " << *note << std::endl;
+    }
     return application.exec() == 0 ? kExitOk : kExitFailure;
 }
 
