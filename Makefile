@@ -35,11 +35,12 @@ run: build
 
 bench: deps
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DEXITWISE_BUILD_BENCH=ON -DEXITWISE_BUILD_TESTS=OFF
-	cmake --build build/bench -j $(JOBS) --target exitwise_bench exitwise_watch_measure exitwise_app_measure exitwise exitwise-log
+	cmake --build build/bench -j $(JOBS) --target exitwise_bench exitwise_watch_measure exitwise_app_measure exitwise_evidence_measure exitwise exitwise-log
 	./build/bench/bin/exitwise_bench
 	./build/bench/bin/exitwise_watch_measure
 	./build/bench/bin/exitwise_app_measure watch
 	./build/bench/bin/exitwise_app_measure desktop
+	./build/bench/bin/exitwise_evidence_measure
 
 # Every fuzz target for FUZZ_SECONDS each; fails on any crash, hang or sanitizer report.
 FUZZ_SECONDS ?= 60

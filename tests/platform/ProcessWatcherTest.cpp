@@ -647,7 +647,8 @@ TEST_F(ProcessWatcherTest, FollowsTheLauncherStreamsInTheJournal)
 
 TEST(ProcessWatcherOptions, ComeFromTheEnvironment)
 {
-    const std::array<const char*, 3> names{"EXITWISE_NO_PIDFD_EXIT", "XDG_CACHE_HOME", "HOME"};
+    const std::array<const char*, 4> names{"EXITWISE_NO_PIDFD_EXIT", "XDG_CACHE_HOME", "HOME",
+                                           "EXITWISE_JOURNAL_DIR"};
     std::vector<std::optional<std::string>> saved;
     for (const char* name : names) {
         const char* value = std::getenv(name);
@@ -658,14 +659,15 @@ TEST(ProcessWatcherOptions, ComeFromTheEnvironment)
     };
     const struct
     {
-        std::array<const char*, 3> values;
+        std::array<const char*, 4> values;
         bool pidfdExitInfo;
         fs::path markers;
+        std::optional<fs::path> journal;
     } cases[] = {
         // clang-format off
-        {{nullptr, "/home/ann/cache", "/home/ann"}, true, "/home/ann/cache/drkonqi/application-not-responding"},
-        {{"1", nullptr, "/home/ann"}, false, "/home/ann/.cache/drkonqi/application-not-responding"},
-        {{"0", "relative/cache", "/home/bob"}, true, "/home/bob/.cache/drkonqi/application-not-responding"},
+        {{nullptr, "/home/ann/cache", "/home/ann", nullptr}, true, "/home/ann/cache/drkonqi/application-not-responding", std::nullopt},
+        {{"1", nullptr, "/home/ann", "/tmp/journal"}, false, "/home/ann/.cache/drkonqi/application-not-responding", "/tmp/journal"},
+        {{"0", "relative/cache", "/home/bob", ""}, true, "/home/bob/.cache/drkonqi/application-not-responding", std::nullopt},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -676,6 +678,8 @@ TEST(ProcessWatcherOptions, ComeFromTheEnvironment)
         EXPECT_EQ(options.pidfdExitInfo, c.pidfdExitInfo) << c.markers;
         EXPECT_EQ(options.unresponsiveMarkers, c.markers);
         EXPECT_TRUE(options.followLauncherStreams);
+        // The launcher streams are followed in the journal the rest of the evidence comes from.
+        EXPECT_EQ(options.launcherJournal, c.journal);
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
         set(i, saved[i] ? saved[i]->c_str() : nullptr);

@@ -183,7 +183,11 @@ std::chrono::milliseconds CrashReportProvider::settleTime(const EventContext& co
 
 std::vector<CrashRecord> CrashReportProvider::collectRecords(const EventContext& context) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + settleTime(context);
+    // The wait counts from the termination, not from now: the diagnosis may start late.
+    const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+        context.terminatedAt + settleTime(context) - now());
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::max(remaining, std::chrono::milliseconds(0));
     while (true) {
         std::vector<CrashRecord> records;
         for (const auto& source : m_records.sources) {

@@ -18,7 +18,8 @@ namespace exitwise::core {
 
 // Where the system keeps crash records, and how long to wait for one that has not landed yet:
 // a crash record is written after the process has gone (systemd-coredump logs once it has made
-// a stack trace), so a diagnosis that starts at once may be ahead of it.
+// a stack trace), so a diagnosis that starts at once may be ahead of it. The times count from
+// the termination.
 struct CrashRecordOptions
 {
     std::vector<std::shared_ptr<const CrashRecordSource>> sources;
@@ -52,8 +53,8 @@ public:
     [[nodiscard]] int maxCandidatesToInspect() const { return m_maxCandidatesToInspect; }
     [[nodiscard]] const CrashRecordOptions& recordOptions() const { return m_records; }
 
-    // How long to wait for the application's crash record: by what the platform learnt of its
-    // exit. Nothing to wait for without sources or facts.
+    // How long after the termination to wait for the application's crash record: by what the
+    // platform learnt of its exit. Nothing to wait for without sources or facts.
     [[nodiscard]] std::chrono::milliseconds settleTime(const EventContext& context) const;
 
 private:

@@ -2,10 +2,12 @@
 #include "platform/linux/ProcessWatcher.h"
 
 #include "core/evidence/UnresponsiveMarker.h"
+#include "platform/linux/CrashRecordSources.h"
 #include "platform/linux/LaunchTarget.h"
 #include "platform/linux/LauncherStreamFollower.h"
 #include "platform/linux/PidfdExit.h"
 #include "platform/linux/ProcfsReader.h"
+#include "platform/linux/SdJournal.h"
 #include "platform/linux/SystemdScope.h"
 
 #include <QLoggingCategory>
@@ -143,15 +145,12 @@ ProcessWatcherOptions ProcessWatcherOptions::fromEnvironment()
     ProcessWatcherOptions options;
     options.desktop = DesktopEntryEnvironment::fromEnvironment();
     options.pidfdExitInfo = environmentValue("EXITWISE_NO_PIDFD_EXIT") != "1";
-    std::filesystem::path cache = environmentValue("XDG_CACHE_HOME");
-    if (!cache.is_absolute()) {
-        const std::string home = environmentValue("HOME");
-        cache = home.empty() ? std::filesystem::path() : std::filesystem::path(home) / ".cache";
-    }
-    if (!cache.empty()) {
-        options.unresponsiveMarkers = cache / core::UnresponsiveMarker::kCacheSubdirectory;
+    if (const auto cache = userCacheDirectory()) {
+        options.unresponsiveMarkers = *cache / core::UnresponsiveMarker::kCacheSubdirectory;
     }
     options.followLauncherStreams = true;
+    // The journal the rest of the evidence is read from.
+    options.launcherJournal = sdjournal::directoryFromEnvironment();
     return options;
 }
 

@@ -217,23 +217,34 @@ TEST(CrashReportProviderRecords, SettleTimeFollowsTheExitStatus)
               0ms);
 }
 
+// The same closure, ended `ago` before now: the provider waits from the termination on.
+EventContext endedAgo(EventContext context, Seconds ago = Seconds(0))
+{
+    context.terminatedAt = now() - ago;
+    return context;
+}
+
 TEST(CrashReportProviderRecords, WaitsForALateRecordOnlyWithinTheBound)
 {
     const auto lands =
         std::make_shared<LateSource>(std::vector<CrashRecord>{crash(kPid, "notes-bin", "SIGSEGV")}, 120ms);
     const auto segv = notes(TerminationReason::crashed, std::string("terminated by SIGSEGV (core dumped)"),
                             kPid, notesFacts(ProcessExit::signaled("SIGSEGV", true)));
-    const auto signals = providerWith(lands).collectSignals(segv);
+    const auto signals = providerWith(lands).collectSignals(endedAgo(segv));
     ASSERT_FALSE(signals.empty());
     EXPECT_EQ(signals.front().summary(), "Crash report: SIGSEGV");
 
     // A record that never comes costs the bound, not more.
     const auto never = std::make_shared<LateSource>(std::vector<CrashRecord>{}, 0ms);
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_TRUE(providerWith(never, 150ms).collectSignals(segv).empty());
-    const auto waited = std::chrono::steady_clock::now() - started;
-    EXPECT_GE(waited, 150ms);
+    EXPECT_TRUE(providerWith(never, 150ms).collectSignals(endedAgo(segv)).empty());
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 150ms);
     EXPECT_GT(never->calls.load(), 2);
+
+    // The bound counts from the termination: a diagnosis that starts late waits only for the rest.
+    const auto late = std::make_shared<LateSource>(std::vector<CrashRecord>{}, 0ms);
+    EXPECT_TRUE(providerWith(late, 1500ms).collectSignals(endedAgo(segv, Seconds(2))).empty());
+    EXPECT_EQ(late->calls.load(), 1);
 
     // An exit with an error waits for a helper's record, and no longer once it is there.
     const auto helper = std::make_shared<LateSource>(
@@ -241,18 +252,18 @@ TEST(CrashReportProviderRecords, WaitsForALateRecordOnlyWithinTheBound)
     const auto failedAt = std::chrono::steady_clock::now();
     const auto helperSignals =
         providerWith(helper, 1500ms, 1000ms, 5000ms)
-            .collectSignals(notes(TerminationReason::unknown, std::string("exited with code 1"), kPid,
-                                  notesFacts(ProcessExit::exited(1))));
+            .collectSignals(endedAgo(notes(TerminationReason::unknown, std::string("exited with code 1"),
+                                           kPid, notesFacts(ProcessExit::exited(1)))));
     ASSERT_EQ(helperSignals.size(), 1u);
     EXPECT_EQ(helperSignals.front().summary(), "Helper/service: notes-helper");
     EXPECT_LT(std::chrono::steady_clock::now() - failedAt, 4000ms);
 
     // A clean exit waits for nothing.
     const auto clean = std::make_shared<LateSource>(std::vector<CrashRecord>{}, 0ms);
-    EXPECT_TRUE(
-        providerWith(clean)
-            .collectSignals(notes(TerminationReason::quit, {}, kPid, notesFacts(ProcessExit::exited(0))))
-            .empty());
+    EXPECT_TRUE(providerWith(clean)
+                    .collectSignals(endedAgo(
+                        notes(TerminationReason::quit, {}, kPid, notesFacts(ProcessExit::exited(0)))))
+                    .empty());
     EXPECT_EQ(clean->calls.load(), 1);
 }
 
