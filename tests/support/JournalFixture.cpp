@@ -139,9 +139,13 @@ std::string JournalFixture::writeExport(const std::string& text, const std::stri
 
     platform::SubprocessOptions options;
     options.timeout = std::chrono::minutes(2);
-    const auto result = platform::runSubprocess(
-        kRemoteTool, {"--output=" + (m_directory / name).string(), input.string()}, options);
+    // Written aside and moved in whole: a reader that follows the directory sees the file appear
+    // complete, never half-written.
+    const fs::path staging = m_root / "staging";
     std::error_code ignored;
+    fs::create_directories(staging, ignored);
+    const auto result = platform::runSubprocess(
+        kRemoteTool, {"--output=" + (staging / name).string(), input.string()}, options);
     fs::remove(input, ignored);
     if (!result.launched) {
         return result.error;
@@ -149,7 +153,9 @@ std::string JournalFixture::writeExport(const std::string& text, const std::stri
     if (result.exitCode != 0) {
         return std::string(kRemoteTool) + " failed";
     }
-    return {};
+    std::error_code error;
+    fs::rename(staging / name, m_directory / name, error);
+    return error ? "cannot move the journal file in place: " + error.message() : std::string();
 }
 
 } // namespace exitwise::test
