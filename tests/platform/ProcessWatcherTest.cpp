@@ -226,10 +226,15 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "exitwise-watch-XXXXXX").string();
         m_root = mkdtemp(pattern.data());
         fs::create_directories(m_root / "applications");
+        // A copy of its own: the same program that tests running beside this one start is, at
+        // another path, another application, so their processes never pass for an instance.
+        fs::create_directories(m_root / "bin");
+        m_program = (m_root / "bin" / fs::path(kTestApp).filename()).string();
+        fs::copy_file(kTestApp, m_program);
         m_entryPath = m_root / "applications" / (kAppId + ".desktop");
         std::ofstream(m_entryPath) << "[Desktop Entry]\nType=Application\nName=Exitwise Test App\n"
                                       "Name[de]=Exitwise-Testprogramm\nExec=\""
-                                   << kTestApp << "\" sleep %U\n";
+                                   << m_program << "\" sleep %U\n";
     }
 
     void TearDown() override
@@ -292,14 +297,17 @@ protected:
                                                    std::optional<core::ProcessExit> exit = std::nullopt) const
     {
         app::RunningApplication application{"Exitwise-Testprogramm", kAppId, pid, m_entryPath.string(), {}};
-        application.process.executable = fs::canonical(kTestApp).string();
+        application.process.executable = fs::canonical(program()).string();
         application.process.command = "exitwise_test_a";
         application.process.cgroup = unifiedCgroup("/proc/self/cgroup");
         application.process.exit = std::move(exit);
         return application;
     }
 
+    [[nodiscard]] const std::string& program() const { return m_program; }
+
     fs::path m_root;
+    std::string m_program;
     fs::path m_entryPath;
     std::unique_ptr<ProcessWatcher> m_watcher;
     std::vector<Event> m_events; // other tests' helpers may show up too: always look by pid
@@ -324,7 +332,7 @@ TEST_F(ProcessWatcherTest, LaunchAndEveryKindOfEndAreNoticed)
         };
         for (const auto& c : cases) {
             SCOPED_TRACE(c.what);
-            Child app({kTestApp, "sleep"});
+            Child app({program(), "sleep"});
             ASSERT_EQ(app.readLine(), "ready 0");
             const std::optional<Event> launched = waitFor(true, app.pid());
             ASSERT_TRUE(launched);
@@ -351,7 +359,7 @@ TEST_F(ProcessWatcherTest, ExitStatusWhenTheParentReapsAtOnce)
         SCOPED_TRACE(pidfdExitInfo ? "with pidfd exit information" : "from the zombie only");
         startWatcher([&](ProcessWatcherOptions& options) { options.pidfdExitInfo = pidfdExitInfo; });
         for (int round = 0; round < 5; ++round) {
-            Child app({kTestApp, "sleep"});
+            Child app({program(), "sleep"});
             ASSERT_EQ(app.readLine(), "ready 0");
             ASSERT_TRUE(waitFor(true, app.pid()));
             app.reapAtOnce();
@@ -397,7 +405,7 @@ TEST_F(ProcessWatcherTest, KWinsMarkerOfAnUnresponsiveApplicationIsNoticed)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Child app({kTestApp, "sleep"});
+        Child app({program(), "sleep"});
         ASSERT_EQ(app.readLine(), "ready 0");
         ASSERT_TRUE(waitFor(true, app.pid()));
         if (const std::string name = c.marker(app.pid()); !name.empty()) {
@@ -416,7 +424,7 @@ TEST_F(ProcessWatcherTest, KWinsMarkerOfAnUnresponsiveApplicationIsNoticed)
 TEST_F(ProcessWatcherTest, AChildOfTheApplicationIsNotReportedSeparately)
 {
     startWatcher();
-    Child app({kTestApp, "parent"});
+    Child app({program(), "parent"});
     const std::string ready = app.readLine();
     ASSERT_TRUE(ready.starts_with("ready "));
     const pid_t child = std::atoi(ready.c_str() + 6);
@@ -436,7 +444,7 @@ TEST_F(ProcessWatcherTest, AProgramWithoutAnEntryIsIgnored)
 {
     startWatcher();
     Child other({"sleep", "30"});
-    Child app({kTestApp, "sleep"});
+    Child app({program(), "sleep"});
     ASSERT_EQ(app.readLine(), "ready 0");
     ASSERT_TRUE(waitFor(true, app.pid()));
     runEventsFor(200ms);
@@ -445,7 +453,7 @@ TEST_F(ProcessWatcherTest, AProgramWithoutAnEntryIsIgnored)
 
 TEST_F(ProcessWatcherTest, AnApplicationRunningBeforeStartIsTrackedWithoutALaunch)
 {
-    Child app({kTestApp, "sleep"});
+    Child app({program(), "sleep"});
     ASSERT_EQ(app.readLine(), "ready 0");
     ProcessWatcher& watcher = startWatcher();
     const std::vector<app::RunningApplication> running = watcher.runningApplications();
@@ -463,7 +471,7 @@ TEST_F(ProcessWatcherTest, AnApplicationRunningBeforeStartIsTrackedWithoutALaunc
 TEST_F(ProcessWatcherTest, WithoutPidfdsTheNextScanNoticesTheExit)
 {
     startWatcher([](ProcessWatcherOptions& options) { options.usePidfd = false; });
-    Child app({kTestApp, "sleep"});
+    Child app({program(), "sleep"});
     ASSERT_EQ(app.readLine(), "ready 0");
     ASSERT_TRUE(waitFor(true, app.pid()));
     const Clock::time_point ended = Clock::now();
@@ -478,7 +486,7 @@ TEST_F(ProcessWatcherTest, WithoutPidfdsTheNextScanNoticesTheExit)
 TEST_F(ProcessWatcherTest, AStoppedWatcherReportsNothing)
 {
     ProcessWatcher& watcher = startWatcher();
-    Child app({kTestApp, "sleep"});
+    Child app({program(), "sleep"});
     ASSERT_EQ(app.readLine(), "ready 0");
     ASSERT_TRUE(waitFor(true, app.pid()));
     watcher.stop();
@@ -493,10 +501,10 @@ TEST_F(ProcessWatcherTest, OnlyTheProgramTheEntryRunsIsTheApplication)
 {
     const fs::path bin = m_root / "bin";
     fs::create_directories(bin);
-    const fs::path copy = m_root / "copy" / fs::path(kTestApp).filename();
+    const fs::path copy = m_root / "copy" / fs::path(program()).filename();
     fs::create_directories(copy.parent_path());
-    fs::copy_file(kTestApp, copy);
-    fs::create_symlink(kTestApp, bin / "exitwise-test-link");
+    fs::copy_file(program(), copy);
+    fs::create_symlink(program(), bin / "exitwise-test-link");
     const struct
     {
         const char* what;
@@ -505,9 +513,9 @@ TEST_F(ProcessWatcherTest, OnlyTheProgramTheEntryRunsIsTheApplication)
         bool application;
     } cases[] = {
         // clang-format off
-        {"the installed program", "\"" + kTestApp + "\" sleep", kTestApp, true},
-        {"a copy elsewhere", "\"" + kTestApp + "\" sleep", copy.string(), false},
-        {"a bare name through a symbolic link", "exitwise-test-link sleep", kTestApp, true},
+        {"the installed program", "\"" + program() + "\" sleep", program(), true},
+        {"a copy elsewhere", "\"" + program() + "\" sleep", copy.string(), false},
+        {"a bare name through a symbolic link", "exitwise-test-link sleep", program(), true},
         {"the symbolic link itself", "exitwise-test-link sleep", (bin / "exitwise-test-link").string(), true},
         {"a copy of a bare name's program", "exitwise-test-link sleep", copy.string(), false},
         // clang-format on
@@ -549,7 +557,7 @@ TEST_F(ProcessWatcherTest, AnApplicationGoneBeforeAnyScanIsReportedFromItsStream
         SCOPED_TRACE(c.what);
         ProcessWatcher& watcher =
             startWatcher([](ProcessWatcherOptions& options) { options.scanInterval = 1h; });
-        Child app({kTestApp, "exit", "127"});
+        Child app({program(), "exit", "127"});
         const pid_t pid = app.pid();
         if (c.reaped) {
             (void)app.wait();
@@ -586,14 +594,14 @@ TEST_F(ProcessWatcherTest, AStreamLineWhileTheApplicationRuns)
     ProcessWatcher& watcher = startWatcher([](ProcessWatcherOptions& options) { options.scanInterval = 1h; });
 
     // Alive: the scan it causes finds it as usual.
-    Child first({kTestApp, "sleep"});
+    Child first({program(), "sleep"});
     ASSERT_EQ(first.readLine(), "ready 0");
     watcher.noticeApplicationOutput(kAppId, first.pid(), secondsSince1970());
     EXPECT_EQ(eventsFor(first.pid()).size(), 1U);
     EXPECT_TRUE(find(true, first.pid()));
 
     // A second launch that hands over to the running instance.
-    Child second({kTestApp, "exit", "0"});
+    Child second({program(), "exit", "0"});
     const pid_t secondPid = second.pid();
     (void)second.wait();
     watcher.noticeApplicationOutput(kAppId, secondPid, secondsSince1970());
@@ -601,7 +609,7 @@ TEST_F(ProcessWatcherTest, AStreamLineWhileTheApplicationRuns)
 
     // A launch that failed long before the running instance started is reported (a follower that
     // fell behind).
-    Child failed({kTestApp, "exit", "1"});
+    Child failed({program(), "exit", "1"});
     const pid_t failedPid = failed.pid();
     (void)failed.wait();
     watcher.noticeApplicationOutput(kAppId, failedPid, secondsSince1970() - 10);
@@ -629,7 +637,7 @@ TEST_F(ProcessWatcherTest, FollowsTheLauncherStreamsInTheJournal)
         options.launcherJournal = journal.directory();
     });
     ASSERT_TRUE(watcher.isFollowingLauncherStreams());
-    Child app({kTestApp, "exit", "127"});
+    Child app({program(), "exit", "127"});
     ASSERT_TRUE(app.waitUntilZombie());
     test::JournalFields line{
         secondsSince1970(),
