@@ -7,6 +7,7 @@
 #include "app/WorkspaceEvents.h"
 #include "app/stores/Export.h"
 #include "app/stores/TerminationEventLedger.h"
+#include "core/ExplanationTemplates.h"
 
 #include <QThread>
 #include <QTimer>
@@ -18,6 +19,23 @@
 namespace exitwise::app {
 
 namespace {
+
+// The stored card in `current` words, when it is word for word another wording set's card for
+// its verdict. A card written any other way (an older release, edited by hand) is left as it is.
+std::optional<core::ExplanationCard> reworded(const AppEvent& event, core::Wording current)
+{
+    const core::Diagnosis& d = event.diagnosis;
+    const auto card = [&](core::Wording wording) {
+        return core::ExplanationTemplates::render(event.appName, d.dominantCause, d.confidence, d.signalsUsed,
+                                                  wording);
+    };
+    for (const core::Wording wording : core::kWordings) {
+        if (wording != current && card(wording) == d.explanation) {
+            return card(current);
+        }
+    }
+    return std::nullopt;
+}
 
 core::EventContext contextFor(const AppEvent& event)
 {
@@ -415,6 +433,13 @@ void AppModel::refreshRecentDiagnoses(int limit)
                 dirty = true;
             }
             current->diagnosisChanged = false;
+            // Same verdict, current words: on Linux, an event recorded with the macOS texts gets
+            // its explanation rendered again, and reads like the rest.
+            const auto card = reworded(*current, m_engine.wording());
+            if (card && *card != current->diagnosis.explanation) {
+                current->diagnosis.explanation = *card;
+                dirty = true;
+            }
         }
         changed = changed || *current != before;
     }

@@ -66,6 +66,8 @@ public:
     [[nodiscard]] const std::optional<Uuid>& selectedEventID() const { return m_selectedEventID; }
     void setSelectedEventID(const std::optional<Uuid>& id);
     [[nodiscard]] bool isMonitoringPaused() const { return m_isMonitoringPaused; }
+    // The words of the engine's explanations, for the texts shown beside them (signal summaries).
+    [[nodiscard]] core::Wording wording() const { return m_engine.wording(); }
 
     void setMonitoringPaused(bool paused);
     void openEvent(const std::optional<Uuid>& id);
@@ -77,7 +79,8 @@ public:
     [[nodiscard]] std::optional<FileError> exportJSON(const std::filesystem::path& to) const;
 
     // Re-evaluates the stored evidence of the newest events with the current rules and marks
-    // those whose verdict changed. Runs at start-up.
+    // those whose verdict changed; an unchanged verdict keeps its mark but takes the engine's
+    // current explanation texts. Runs at start-up.
     void refreshRecentDiagnoses(int limit);
 
     // Handles one termination: diagnosis in the background, then the event is recorded.

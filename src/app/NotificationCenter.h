@@ -38,7 +38,10 @@ struct NotificationContent
     QString title;
     QString body;
     QVariantMap userInfo; // handed back unchanged when the notification is clicked
+    // Without the default sound the notification is silent: the centre asks for no sound at all.
     bool playsDefaultSound = false;
+    // A theme icon name or an absolute image path; none when empty.
+    QString icon;
 };
 
 struct NotificationRequest

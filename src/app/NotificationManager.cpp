@@ -12,11 +12,37 @@
 namespace exitwise::app {
 
 NotificationManager::NotificationManager(NotificationCenter& center, QObject* parent)
-    : QObject(parent)
-    , m_center(center)
+    : NotificationManager(center, NotificationManagerOptions{}, parent)
 {}
 
-NotificationRequest NotificationManager::makeRequest(const AppEvent& event)
+NotificationManager::NotificationManager(NotificationCenter& center,
+                                         NotificationManagerOptions options,
+                                         QObject* parent)
+    : QObject(parent)
+    , m_center(center)
+    , m_options(std::move(options))
+{
+    if (m_options.settings) {
+        m_scope = readNotificationScope(*m_options.settings);
+    }
+}
+
+NotificationManager::~NotificationManager() = default;
+
+void NotificationManager::setScope(NotificationScope scope)
+{
+    if (scope == m_scope) {
+        return;
+    }
+    m_scope = scope;
+    if (m_options.settings) {
+        writeNotificationScope(*m_options.settings, scope);
+    }
+    emit scopeChanged(scope);
+}
+
+NotificationRequest NotificationManager::makeRequest(const AppEvent& event,
+                                                     const std::optional<std::string>& icon)
 {
     const QString eventId = QString::fromStdString(event.id.toString());
 
@@ -29,7 +55,10 @@ NotificationRequest NotificationManager::makeRequest(const AppEvent& event)
                                               (event.terminatedAt - *event.launchedAt).count())))
                                     : QStringLiteral("Open Exitwise for details.");
     content.userInfo = QVariantMap{{QString::fromLatin1(kEventIdKey), eventId}};
-    content.playsDefaultSound = true;
+    content.playsDefaultSound = isUnexpectedEnding(event.diagnosis);
+    if (icon) {
+        content.icon = QString::fromStdString(*icon);
+    }
 
     return NotificationRequest{eventId, std::move(content), kTriggerDelay};
 }
@@ -88,6 +117,14 @@ void NotificationManager::runNext()
     });
 }
 
+std::optional<std::string> NotificationManager::iconFor(const AppEvent& event) const
+{
+    if (!m_options.iconLookup || !event.appPath || event.appPath->empty()) {
+        return std::nullopt;
+    }
+    return m_options.iconLookup(*event.appPath);
+}
+
 void NotificationManager::authorize(AuthorizationCompletion completion)
 {
     QPointer<NotificationManager> self(this);
@@ -121,6 +158,13 @@ void NotificationManager::authorize(AuthorizationCompletion completion)
 
 void NotificationManager::post(const AppEvent& event, Completion completion, Finished finished)
 {
+    if (!isAnnounced(m_scope, event.diagnosis)) {
+        if (completion) {
+            completion(std::nullopt);
+        }
+        finished();
+        return;
+    }
     QPointer<NotificationManager> self(this);
     authorize([self, event, completion = std::move(completion), finished](bool authorized) mutable {
         if (!authorized) {
@@ -131,7 +175,7 @@ void NotificationManager::post(const AppEvent& event, Completion completion, Fin
             finished();
             return;
         }
-        self->m_center.add(makeRequest(event),
+        self->m_center.add(makeRequest(event, self->iconFor(event)),
                            [self, completion, finished](const std::optional<NotificationError>& error) {
                                if (!self) {
                                    return;

@@ -3,15 +3,29 @@
 
 #include "app/AppEvent.h"
 #include "app/NotificationCenter.h"
+#include "app/NotificationScope.h"
 
 #include <QObject>
+#include <QSettings>
 
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <string>
 
 namespace exitwise::app {
+
+struct NotificationManagerOptions
+{
+    // The ended application's icon from its app path (the desktop entry): a theme icon name or an
+    // absolute image path. Called on the manager's thread; no icon when empty or it finds none.
+    std::function<std::optional<std::string>(const std::string& appPath)> iconLookup;
+    // Where the scope is remembered between runs; without it the scope starts as every closure
+    // and is forgotten at exit.
+    std::unique_ptr<QSettings> settings;
+};
 
 // Announces each recorded closure with a user notification whose click leads back to the event.
 // Calls run one at a time, in the order they were made, on the manager's thread; a call that
@@ -29,17 +43,32 @@ public:
 
     // `center` must outlive the manager and live on the same thread.
     explicit NotificationManager(NotificationCenter& center, QObject* parent = nullptr);
+    NotificationManager(NotificationCenter& center,
+                        NotificationManagerOptions options,
+                        QObject* parent = nullptr);
+    ~NotificationManager() override;
 
     // Both may be called from any thread; completions run on the manager's thread and are
     // dropped when the manager is destroyed first.
     //
-    // Posts the event's notification when notifications are authorised. Completes with nothing
-    // once posted or when not authorised; with the centre's error when posting failed.
+    // Posts the event's notification when the scope, as it is when the call's turn comes, covers
+    // the event and notifications are authorised. Completes with nothing once posted, when left
+    // out or when not authorised; with the centre's error when posting failed.
     void notify(const AppEvent& event, Completion completion = {});
     // Asks for permission when the user has not decided yet; whether notifications may be shown.
     void ensureAuthorized(AuthorizationCompletion completion);
 
-    [[nodiscard]] static NotificationRequest makeRequest(const AppEvent& event);
+    // Which closures are announced. Manager's thread only; setScope remembers the choice and
+    // emits scopeChanged when it differs from the current one.
+    [[nodiscard]] NotificationScope scope() const { return m_scope; }
+    void setScope(NotificationScope scope);
+
+    // Only unexpected endings play the default sound; an ordinary quit arrives silently.
+    [[nodiscard]] static NotificationRequest
+    makeRequest(const AppEvent& event, const std::optional<std::string>& icon = std::nullopt);
+
+signals:
+    void scopeChanged(exitwise::app::NotificationScope scope);
 
 private:
     using Finished = std::function<void()>;
@@ -49,8 +78,11 @@ private:
     void runNext();
     void authorize(AuthorizationCompletion completion);
     void post(const AppEvent& event, Completion completion, Finished finished);
+    [[nodiscard]] std::optional<std::string> iconFor(const AppEvent& event) const;
 
     NotificationCenter& m_center;
+    NotificationManagerOptions m_options;
+    NotificationScope m_scope = NotificationScope::everyClosure;
     std::deque<Job> m_jobs;
     bool m_isRunning = false;
 };

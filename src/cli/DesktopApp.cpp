@@ -5,21 +5,23 @@
 #include "app/BroadcastCenter.h"
 #include "app/LoginItems.h"
 #include "app/NotificationCenter.h"
+#include "app/NotificationManager.h"
 #include "cli/Commands.h"
 #include "cli/ModelComposition.h"
 #include "cli/StopSignalHandler.h"
 #include "platform/linux/DbusSingleInstance.h"
+#include "platform/linux/DbusTrayAvailability.h"
 #include "platform/linux/DesktopEntry.h"
 #include "platform/linux/PlatformFactory.h"
+#include "platform/linux/XcbTrayProbe.h"
 #include "ui/AppDelegate.h"
 #include "ui/MainWindow.h"
 #include "ui/Resources.h"
-#include "ui/StatusItem.h"
+#include "ui/TrayWindowPolicy.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QSocketNotifier>
-#include <QSystemTrayIcon>
 
 #include <cstdlib>
 #include <iostream>
@@ -43,7 +45,7 @@ bool hasDisplay()
 
 } // namespace
 
-int runDesktopApp(int& argc, char** argv)
+int runDesktopApp(int& argc, char** argv, DesktopAppOptions startOptions)
 {
     if (!hasDisplay()) {
         printError("no graphical display found: start Exitwise from a desktop session, or use a subcommand "
@@ -65,10 +67,18 @@ int runDesktopApp(int& argc, char** argv)
         return kExitOk;
     }
 
-    // With a tray, closing the window leaves Exitwise running there; without one the window is
-    // the only way in, so closing it quits.
-    const bool hasTray = QSystemTrayIcon::isSystemTrayAvailable();
-    QApplication::setQuitOnLastWindowClosed(!hasTray);
+    // Qt decides once whether its tray icons use D-Bus, so it is not asked before a tray is known:
+    // the item is made when the session bus or the X server shows a tray, which at login is often
+    // after Exitwise started. An XEmbed tray only serves an X11 window system.
+    std::unique_ptr<platform::XcbTrayProbe> xembedProbe;
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        xembedProbe = platform::XcbTrayProbe::connect();
+    }
+    std::function<bool()> xembedTrayPresent;
+    if (xembedProbe) {
+        xembedTrayPresent = [probe = xembedProbe.get()] { return probe->trayPresent(); };
+    }
+    platform::DbusTrayAvailability tray(QDBusConnection::sessionBus(), std::move(xembedTrayPresent));
 
     app::BroadcastCenter broadcasts;
     ModelComposition composition(&broadcasts);
@@ -76,9 +86,12 @@ int runDesktopApp(int& argc, char** argv)
     const std::unique_ptr<app::LoginItems> loginItems = platform::createLoginItems();
 
     ui::AppDelegateOptions options;
-    if (!hasTray) {
-        options.makeStatusItem = [] { return std::unique_ptr<ui::StatusItem>(); };
-    }
+    options.tray = &tray;
+    app::NotificationManager& notifications = composition.notificationManager();
+    options.notificationScope = [&notifications] { return notifications.scope(); };
+    options.onChangeNotificationScope = [&notifications](app::NotificationScope scope) {
+        notifications.setScope(scope);
+    };
     ui::AppDelegate delegate(*loginItems, broadcasts, std::move(options));
     // A click on "… closed — Click to see why." selects the closure; the desktop does not
     // activate the application by itself, so the window comes forward to show it.
@@ -96,28 +109,33 @@ int runDesktopApp(int& argc, char** argv)
     windowOptions.iconNameLookup = [](const std::string& appPath) {
         return platform::desktopEntryIconName(appPath);
     };
+    windowOptions.quit = [&delegate] { delegate.quit(); };
+    windowOptions.dataDirectory = QString::fromStdString(composition.dataDirectory().string());
+    if (const auto& note = composition.evidenceNote()) {
+        windowOptions.evidenceNote = QString::fromStdString(*note);
+    }
     ui::MainWindow window(model, std::move(windowOptions));
     QObject::connect(&window, &ui::MainWindow::contentShown, &delegate, [&delegate, &model] {
         delegate.setModel(&model);
         delegate.installStatusItem();
         delegate.refreshPopoverContent();
     });
-    QStringList notes;
-    if (!hasTray) {
-        notes << QStringLiteral(
-            "No system tray found: Exitwise stays in this window. Closing it quits Exitwise.");
-    }
+    // Started in the tray, the window may never show: the popover needs the model from the start.
+    delegate.setModel(&model);
+    delegate.installStatusItem();
+
+    ui::TrayWindowPolicyOptions policyOptions;
+    policyOptions.startInTray = startOptions.startInTray;
+    policyOptions.showNote = [&window](const QString& note) { window.setPersistentStatusMessage(note); };
     if (const auto& note = composition.evidenceNote()) {
         // Said once, here and on standard error, rather than with every closure.
         std::cerr << "exitwise: " << *note << std::endl;
         QString text = QString::fromStdString(*note);
         text[0] = text[0].toUpper();
-        notes << text + QLatin1Char('.');
+        policyOptions.otherNote = text + QLatin1Char('.');
     }
-    if (!notes.isEmpty()) {
-        window.setPersistentStatusMessage(notes.join(QLatin1Char(' ')));
-    }
-    window.show();
+    ui::TrayWindowPolicy policy(delegate, window, std::move(policyOptions));
+    policy.start();
 
     return application.exec() == 0 ? kExitOk : kExitFailure;
 }

@@ -97,7 +97,8 @@ Command addDiagnoseCommand(CLI::App& cli)
                 }
 
                 const core::DiagnosisEngine engine(options->collect ? evidenceProviders(*options)
-                                                                    : core::DiagnosisEngine::Providers{});
+                                                                    : core::DiagnosisEngine::Providers{},
+                                                   platform::kWording);
                 const core::Diagnosis diagnosis =
                     engine.diagnose(parsed->context, parsed->signals, options->collect);
                 std::cout << core::json::dumpPretty(core::json::encode(diagnosis)) << '\n';

@@ -7,9 +7,12 @@
 #include "app/NotificationManager.h"
 #include "app/WorkspaceEvents.h"
 #include "cli/EvidenceSources.h"
+#include "platform/linux/DesktopEntry.h"
 #include "platform/linux/EvidenceFactory.h"
 #include "platform/linux/JournalAccess.h"
 #include "platform/linux/PlatformFactory.h"
+
+#include <QSettings>
 
 #include <cstdlib>
 #include <unistd.h>
@@ -30,7 +33,14 @@ ModelComposition::ModelComposition(app::BroadcastCenter* broadcasts)
 
     m_workspace = platform::createWorkspaceEvents();
     m_center = platform::createNotificationCenter();
-    m_notifications = std::make_unique<app::NotificationManager>(*m_center);
+    app::NotificationManagerOptions notificationOptions;
+    notificationOptions.iconLookup = [](const std::string& appPath) {
+        return platform::desktopEntryIconName(appPath);
+    };
+    // Named here, not taken from the application, so `watch` honours the desktop app's choice.
+    notificationOptions.settings =
+        std::make_unique<QSettings>(QStringLiteral("exitwise"), QStringLiteral("Exitwise"));
+    m_notifications = std::make_unique<app::NotificationManager>(*m_center, std::move(notificationOptions));
     m_notifications->ensureAuthorized([](bool) {});
 
     app::AppModel::Dependencies dependencies;
@@ -45,7 +55,8 @@ ModelComposition::ModelComposition(app::BroadcastCenter* broadcasts)
         return output;
     };
     dependencies.logDialect = core::LogDialect::linuxDesktop;
-    dependencies.engine = core::DiagnosisEngine(platform::createEvidenceProviders(settings));
+    dependencies.engine =
+        core::DiagnosisEngine(platform::createEvidenceProviders(settings), platform::kWording);
     dependencies.notify = [notifications = m_notifications.get()](const app::AppEvent& event) {
         notifications->notify(event);
     };

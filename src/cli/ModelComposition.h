@@ -31,6 +31,8 @@ public:
 
     [[nodiscard]] app::AppModel& model() { return *m_model; }
     [[nodiscard]] app::NotificationCenter& notificationCenter() { return *m_center; }
+    // Which closures are announced, remembered in the application's settings.
+    [[nodiscard]] app::NotificationManager& notificationManager() { return *m_notifications; }
     [[nodiscard]] const std::filesystem::path& dataDirectory() const { return m_dataDirectory; }
     // What evidence this user cannot read (kernel lines, the journal), to say once; nothing when
     // everything that matters is readable or a journal directory was given.

@@ -7,6 +7,7 @@
 #include "app/ReportTexts.h"
 #include "app/stores/EventStore.h"
 #include "cli/Commands.h"
+#include "platform/linux/EvidenceFactory.h"
 
 #include <algorithm>
 #include <iostream>
@@ -84,7 +85,7 @@ void printEvent(const app::AppEvent& event)
         std::cout << "None\n";
     }
     for (const core::Signal& signal : d.signalsUsed) {
-        std::cout << "\u2022 " << app::printableText(signal.summary()) << '\n';
+        std::cout << "\u2022 " << app::printableText(signal.summary(platform::kWording)) << '\n';
     }
     std::cout << "Time window: " << app::clockTimeText(d.window.start) << " \u2192 "
               << app::clockTimeText(d.window.end) << '\n';

@@ -20,6 +20,11 @@ int main(int argc, char** argv)
 
     CLI::App cli{"Exitwise explains why your desktop applications closed.", "exitwise"};
     cli.require_subcommand(0, 1);
+    DesktopAppOptions desktop;
+    cli.add_flag(
+        "--background", desktop.startInTray,
+        "Start the desktop app in the system tray without opening its window, as at login; the window "
+        "opens anyway when no tray appears within 10 seconds");
 
     const std::vector<Command> commands = {
         addListCommand(cli),     addShowCommand(cli),    addExportCommand(cli),
@@ -43,5 +48,5 @@ int main(int argc, char** argv)
         }
     }
 
-    return runDesktopApp(argc, argv);
+    return runDesktopApp(argc, argv, desktop);
 }

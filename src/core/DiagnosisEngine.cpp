@@ -12,8 +12,9 @@
 
 namespace exitwise::core {
 
-DiagnosisEngine::DiagnosisEngine(Providers providers)
+DiagnosisEngine::DiagnosisEngine(Providers providers, Wording wording)
     : m_providers(std::move(providers))
+    , m_wording(wording)
 {}
 
 TerminationSignal DiagnosisEngine::terminationSignal(const EventContext& context)
@@ -78,10 +79,10 @@ Diagnosis DiagnosisEngine::diagnose(const EventContext& context,
         std::move(fresh.begin(), fresh.end(), std::back_inserter(signals));
     }
 
-    MatchResult match = OrderedMatcher::match(context, signals);
+    MatchResult match = OrderedMatcher::match(context, signals, m_wording);
     const Confidence confidence = ConfidenceEnforcer::enforce(match.confidence, context, match.signalsUsed);
-    ExplanationCard explanation =
-        ExplanationTemplates::render(context.appName, match.dominantCause, confidence, match.signalsUsed);
+    ExplanationCard explanation = ExplanationTemplates::render(context.appName, match.dominantCause,
+                                                               confidence, match.signalsUsed, m_wording);
     return Diagnosis{match.endState, match.dominantCause,   confidence, std::move(match.signalsUsed),
                      context.window, std::move(explanation)};
 }

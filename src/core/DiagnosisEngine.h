@@ -3,6 +3,7 @@
 
 #include "core/Diagnosis.h"
 #include "core/EventContext.h"
+#include "core/ExplanationWording.h"
 #include "core/Signal.h"
 #include "core/SignalProvider.h"
 
@@ -20,9 +21,11 @@ public:
     using Providers = std::vector<std::shared_ptr<const SignalProvider>>;
 
     DiagnosisEngine() = default;
-    explicit DiagnosisEngine(Providers providers);
+    // `wording` is the set of texts the explanations (and the signals the engine makes) use.
+    explicit DiagnosisEngine(Providers providers, Wording wording = Wording::macos);
 
     [[nodiscard]] const Providers& providers() const { return m_providers; }
+    [[nodiscard]] Wording wording() const { return m_wording; }
 
     // Never fails. With `collectFreshSignals`, every provider runs on its own thread and each
     // one's signals are appended as one block, in the order the providers finish; a provider
@@ -38,6 +41,7 @@ private:
     [[nodiscard]] std::vector<Signal> collect(const EventContext& context) const;
 
     Providers m_providers;
+    Wording m_wording = Wording::macos;
 };
 
 } // namespace exitwise::core

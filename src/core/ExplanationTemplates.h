@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/Diagnosis.h"
+#include "core/ExplanationWording.h"
 #include "core/Signal.h"
 
 #include <string_view>
@@ -9,11 +10,13 @@
 
 namespace exitwise::core::ExplanationTemplates {
 
-// The explanation card for a diagnosis. `confidence` is the already-capped confidence; at
-// `low` the action texts are replaced by the cautious variant and a note is added.
+// The explanation card for a diagnosis, in the texts of `wording`. `confidence` is the
+// already-capped confidence; at `low` the action texts are replaced by the cautious variant
+// and a note is added.
 [[nodiscard]] ExplanationCard render(std::string_view appName,
                                      DominantCause dominantCause,
                                      Confidence confidence,
-                                     const std::vector<Signal>& signalsUsed);
+                                     const std::vector<Signal>& signalsUsed,
+                                     Wording wording = Wording::macos);
 
 } // namespace exitwise::core::ExplanationTemplates

@@ -205,7 +205,8 @@ std::vector<Signal> withTerminations(std::vector<Signal> first, const Pool& pool
 
 } // namespace
 
-MatchResult OrderedMatcher::match(const EventContext& context, const std::vector<Signal>& signals)
+MatchResult
+OrderedMatcher::match(const EventContext& context, const std::vector<Signal>& signals, Wording wording)
 {
     const Pool pool = partition(selectPool(context, signals));
     const auto result = [](EndState endState, DominantCause cause, Confidence confidence,
@@ -253,7 +254,7 @@ MatchResult OrderedMatcher::match(const EventContext& context, const std::vector
     // 7. A crash report that shows a watchdog kill.
     if (const auto* report = firstWhere(pool.crashReports,
                                         [](const CrashReportSignal& r) { return r.suspectedWatchdogHang; })) {
-        const WatchdogSignal made{report->timestamp, "App became unresponsive (watchdog)"};
+        const WatchdogSignal made{report->timestamp, std::string(explanationWording(wording).hangFromReport)};
         return result(EndState::killed, DominantCause::killedWatchdogHang, Confidence::high,
                       withTerminations({made, *report}, pool));
     }
@@ -268,7 +269,8 @@ MatchResult OrderedMatcher::match(const EventContext& context, const std::vector
     // 9. A crash report that shows a memory kill.
     if (const auto* report = firstWhere(pool.crashReports,
                                         [](const CrashReportSignal& r) { return r.suspectedJetsamMemory; })) {
-        const JetsamSignal made{report->timestamp, "System memory pressure (jetsam)",
+        const JetsamSignal made{report->timestamp,
+                                std::string(explanationWording(wording).memoryKillFromReport),
                                 MemoryPressureEvidence::directTermination};
         return result(EndState::killed, DominantCause::killedJetsamMemory, Confidence::high,
                       withTerminations({made, *report}, pool));

@@ -3,6 +3,7 @@
 
 #include "core/Diagnosis.h"
 #include "core/EventContext.h"
+#include "core/ExplanationWording.h"
 #include "core/Signal.h"
 
 #include <vector>
@@ -27,7 +28,9 @@ namespace OrderedMatcher {
 // Signals further than this from the termination are ignored, unless none is closer.
 inline constexpr double kPoolSeconds = 90.0;
 
-[[nodiscard]] MatchResult match(const EventContext& context, const std::vector<Signal>& signals);
+// Signals the matcher makes from a crash report's hints carry the texts of `wording`.
+[[nodiscard]] MatchResult
+match(const EventContext& context, const std::vector<Signal>& signals, Wording wording = Wording::macos);
 
 } // namespace OrderedMatcher
 

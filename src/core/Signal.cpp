@@ -4,6 +4,7 @@
 #include "core/Text.h"
 
 #include <string>
+#include <type_traits>
 
 namespace exitwise::core {
 
@@ -43,9 +44,9 @@ std::string summaryOf(const PolicySignal& s)
     return "Policy (" + str(rawValue(s.kind)) + "): " + s.message;
 }
 
-std::string summaryOf(const DyldSignal& s)
+std::string summaryOf(const DyldSignal& s, std::string_view loader)
 {
-    return "dyld (" + str(rawValue(s.kind)) + "): " + s.message;
+    return str(loader) + " (" + str(rawValue(s.kind)) + "): " + s.message;
 }
 
 std::string summaryOf(const JetsamSignal& s)
@@ -89,9 +90,17 @@ Date Signal::timestamp() const
     return std::visit([](const auto& payload) { return payload.timestamp; }, m_payload);
 }
 
-std::string Signal::summary() const
+std::string Signal::summary(Wording wording) const
 {
-    return std::visit([](const auto& payload) { return summaryOf(payload); }, m_payload);
+    return std::visit(
+        [wording](const auto& payload) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(payload)>, DyldSignal>) {
+                return summaryOf(payload, explanationWording(wording).loaderSummary);
+            } else {
+                return summaryOf(payload);
+            }
+        },
+        m_payload);
 }
 
 } // namespace exitwise::core

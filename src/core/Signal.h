@@ -3,6 +3,7 @@
 
 #include "core/Date.h"
 #include "core/Enum.h"
+#include "core/ExplanationWording.h"
 
 #include <cstdint>
 #include <optional>
@@ -261,8 +262,9 @@ public:
 
     [[nodiscard]] Date timestamp() const;
 
-    // The one-line text shown for the signal; also part of the log provider's de-duplication key.
-    [[nodiscard]] std::string summary() const;
+    // The one-line text shown for the signal, in the words of `wording`; also part of the log
+    // provider's de-duplication key.
+    [[nodiscard]] std::string summary(Wording wording = Wording::macos) const;
 
     friend bool operator==(const Signal&, const Signal&) = default;
 

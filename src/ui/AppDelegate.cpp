@@ -4,6 +4,7 @@
 #include "app/AppModel.h"
 #include "app/BroadcastCenter.h"
 #include "app/LoginItems.h"
+#include "app/TrayAvailability.h"
 #include "app/Uuid.h"
 #include "ui/MenuBarPopoverContentView.h"
 #include "ui/PopoverWindow.h"
@@ -17,6 +18,7 @@
 #include <QScreen>
 #include <QUuid>
 
+#include <cmath>
 #include <optional>
 
 namespace exitwise::ui {
@@ -32,13 +34,36 @@ AppDelegate::AppDelegate(app::LoginItems& loginItems,
     , m_popover(std::make_unique<PopoverWindow>())
 {
     initResources();
+    if (!m_options.clock) {
+        m_options.clock = [] { return core::now(); };
+    }
+    if (m_options.tray != nullptr) {
+        connect(m_options.tray, &app::TrayAvailability::availabilityChanged, this, [this](bool available) {
+            if (available && m_wantsStatusItem) {
+                installStatusItem();
+            }
+        });
+    }
+    m_ageTimer.setInterval(std::chrono::minutes(1));
+    connect(&m_ageTimer, &QTimer::timeout, this, &AppDelegate::refreshStatusItem);
 }
 
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::setModel(app::AppModel* model)
 {
+    if (m_model == model) {
+        return;
+    }
+    if (m_model) {
+        disconnect(m_model, nullptr, this, nullptr);
+    }
     m_model = model;
+    if (m_model) {
+        connect(m_model, &app::AppModel::eventsChanged, this, &AppDelegate::refreshStatusItem);
+        connect(m_model, &app::AppModel::monitoringPausedChanged, this, &AppDelegate::refreshStatusItem);
+    }
+    refreshStatusItem();
 }
 
 app::AppModel* AppDelegate::model() const
@@ -53,8 +78,12 @@ MenuBarPopoverContentView* AppDelegate::popoverContent() const
 
 void AppDelegate::installStatusItem()
 {
+    m_wantsStatusItem = true;
     if (m_didInstallStatusItem) {
         return;
+    }
+    if (m_options.tray != nullptr && !m_options.tray->isAvailable()) {
+        return; // installed when a tray appears
     }
     m_didInstallStatusItem = true;
     m_statusItem =
@@ -65,11 +94,51 @@ void AppDelegate::installStatusItem()
     m_statusMenu = std::make_unique<QMenu>();
     connect(m_statusMenu->addAction(QStringLiteral("Open full window")), &QAction::triggered, this,
             &AppDelegate::bringMainWindowForward);
+    m_pauseAction = m_statusMenu->addAction(QStringLiteral("Pause monitoring"));
+    m_pauseAction->setCheckable(true);
+    connect(m_pauseAction, &QAction::triggered, this, &AppDelegate::setPausedFromMenu);
     m_statusMenu->addSeparator();
     connect(m_statusMenu->addAction(QStringLiteral("Quit")), &QAction::triggered, this, &AppDelegate::quit);
     connect(m_statusItem.get(), &StatusItem::triggered, this, &AppDelegate::togglePopover);
-    m_statusItem->show(appIcon(), QStringLiteral("Exitwise"), m_statusMenu.get());
+    const bool paused = m_model && m_model->isMonitoringPaused();
+    m_pauseAction->setChecked(paused);
+    m_shownPaused = paused;
+    m_statusItem->show(trayIcon(paused), statusToolTip(), m_statusMenu.get());
+    m_ageTimer.start();
     refreshPopoverContent();
+    emit statusItemInstalled();
+}
+
+void AppDelegate::refreshStatusItem()
+{
+    if (!m_statusItem || !m_model) {
+        return;
+    }
+    const bool paused = m_model->isMonitoringPaused();
+    m_pauseAction->setChecked(paused);
+    if (paused != m_shownPaused) { // a new icon makes a D-Bus tray fetch it again
+        m_shownPaused = paused;
+        m_statusItem->setIcon(trayIcon(paused));
+    }
+    m_statusItem->setToolTip(statusToolTip());
+}
+
+QString AppDelegate::statusToolTip() const
+{
+    if (!m_model) {
+        return QStringLiteral("Exitwise");
+    }
+    const std::vector<app::AppEvent>& events = m_model->events();
+    return detail::statusToolTip(m_model->isMonitoringPaused(), events.empty() ? nullptr : &events.front(),
+                                 m_options.clock());
+}
+
+void AppDelegate::setPausedFromMenu(bool paused)
+{
+    if (m_model) {
+        m_model->setMonitoringPaused(paused);
+    }
+    refreshStatusItem(); // without a model the check mark snaps back
 }
 
 void AppDelegate::refreshPopoverContent()
@@ -86,6 +155,8 @@ void AppDelegate::refreshPopoverContent()
         m_popover->dismiss();
     };
     options.onQuit = [this] { quit(); };
+    options.notificationScope = m_options.notificationScope;
+    options.onChangeNotificationScope = m_options.onChangeNotificationScope;
     m_popover->setContent(new MenuBarPopoverContentView(*m_model, std::move(options)));
 }
 
@@ -137,7 +208,12 @@ void AppDelegate::setLaunchAtLogin(bool enabled)
     } else {
         (void)m_loginItems.unregisterItem();
     }
-    refreshPopoverContent();
+    // The open panel is updated in place, so the switch keeps the keyboard focus.
+    if (auto* content = popoverContent()) {
+        content->setLaunchAtLoginEnabled(m_loginItems.status() == app::LoginItemStatus::enabled);
+    } else {
+        refreshPopoverContent();
+    }
 }
 
 void AppDelegate::bringMainWindowForward()
@@ -196,5 +272,41 @@ bool AppDelegate::handleNotificationActivated(const QString& /*identifier*/, con
                       {{QStringLiteral("event_id"), QVariant::fromValue(uuid)}});
     return true;
 }
+
+namespace detail {
+
+QString closureAge(core::Seconds age)
+{
+    const double seconds = age.count();
+    if (!(seconds >= 60.0)) { // also NaN
+        return QStringLiteral("just now");
+    }
+    const auto whole = [seconds](double unit) { return static_cast<long long>(std::floor(seconds / unit)); };
+    if (seconds < 3600.0) {
+        return QStringLiteral("%1 min ago").arg(whole(60.0));
+    }
+    if (seconds < 86400.0) {
+        return QStringLiteral("%1 h ago").arg(whole(3600.0));
+    }
+    if (seconds < 2 * 86400.0) {
+        return QStringLiteral("yesterday");
+    }
+    return QStringLiteral("%1 days ago").arg(whole(86400.0));
+}
+
+QString statusToolTip(bool paused, const app::AppEvent* newest, core::Date now)
+{
+    const QString state =
+        paused ? QStringLiteral("Exitwise — Paused") : QStringLiteral("Exitwise — Monitoring");
+    if (newest == nullptr) {
+        return state + QStringLiteral("\nNo closures yet");
+    }
+    const std::string_view endState = core::rawValue(newest->diagnosis.endState);
+    return state + QLatin1Char('\n') + QString::fromStdString(newest->appName) + QStringLiteral(" — ")
+           + QString::fromUtf8(endState.data(), static_cast<qsizetype>(endState.size()))
+           + QStringLiteral(", ") + closureAge(now - newest->terminatedAt);
+}
+
+} // namespace detail
 
 } // namespace exitwise::ui

@@ -1,20 +1,27 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "app/NotificationScope.h"
+#include "core/Date.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QVariantMap>
 
 #include <functional>
 #include <memory>
 
+class QAction;
 class QMenu;
 
 namespace exitwise::app {
+struct AppEvent;
 class AppModel;
 class BroadcastCenter;
 class LoginItems;
+class TrayAvailability;
 } // namespace exitwise::app
 
 namespace exitwise::ui {
@@ -30,6 +37,14 @@ struct AppDelegateOptions
     std::function<std::unique_ptr<StatusItem>()> makeStatusItem;
     // Ends the application; QCoreApplication::quit() when empty.
     std::function<void()> quit;
+    // Says whether the desktop has a tray yet; null means it has one. Not owned; must outlive
+    // the delegate.
+    app::TrayAvailability* tray = nullptr;
+    // What the tooltip's "2 min ago" counts to; the system clock when empty.
+    std::function<core::Date()> clock;
+    // The popover's "Notify about" choice; the choice is not offered when either is empty.
+    std::function<app::NotificationScope()> notificationScope;
+    std::function<void(app::NotificationScope)> onChangeNotificationScope;
 };
 
 // The tray side of the application for the whole process: the status item, its popover, launch
@@ -50,9 +65,12 @@ public:
     void setModel(app::AppModel* model);
     [[nodiscard]] app::AppModel* model() const;
 
-    // Puts the item in the tray, once; later calls do nothing.
+    // Puts the item in the tray, once; later calls do nothing. While the desktop has no tray yet
+    // the item waits and is put there when one appears (statusItemInstalled() says so).
     void installStatusItem();
     [[nodiscard]] StatusItem* statusItem() const { return m_statusItem.get(); }
+    // Shows the monitoring state and the newest closure on the item: its icon and tooltip.
+    void refreshStatusItem();
 
     // Builds new popover content from the model and the login item's current state.
     void refreshPopoverContent();
@@ -67,12 +85,19 @@ public:
     [[nodiscard]] PopoverWindow& popover() const { return *m_popover; }
     [[nodiscard]] MenuBarPopoverContentView* popoverContent() const;
 
+signals:
+    // The item is in the tray: from now on the tray is a way back to the window.
+    void statusItemInstalled();
+
 public slots:
     // A click on one of our notifications: selects its event through the broadcast when
     // "event_id" holds an event identifier. Returns whether it did.
     bool handleNotificationActivated(const QString& identifier, const QVariantMap& userInfo);
 
 private:
+    void setPausedFromMenu(bool paused);
+    [[nodiscard]] QString statusToolTip() const;
+
     app::LoginItems& m_loginItems;
     app::BroadcastCenter& m_broadcasts;
     AppDelegateOptions m_options;
@@ -80,7 +105,20 @@ private:
     std::unique_ptr<PopoverWindow> m_popover;
     std::unique_ptr<QMenu> m_statusMenu;
     std::unique_ptr<StatusItem> m_statusItem;
+    QAction* m_pauseAction = nullptr; // in m_statusMenu
+    QTimer m_ageTimer;                // keeps "2 min ago" true
+    bool m_shownPaused = false;
+    bool m_wantsStatusItem = false;
     bool m_didInstallStatusItem = false;
 };
+
+namespace detail {
+// How long ago a closure was, as the tooltip says it: "just now", "2 min ago", "3 h ago",
+// "yesterday", "4 days ago". Counts whole units down; a time in the future is "just now".
+[[nodiscard]] QString closureAge(core::Seconds age);
+// The tray item's tooltip: "Exitwise — Monitoring" (or "— Paused"), then the newest closure
+// ("Notes — Crash, 2 min ago") or "No closures yet". Null `newest` means there are none.
+[[nodiscard]] QString statusToolTip(bool paused, const app::AppEvent* newest, core::Date now);
+} // namespace detail
 
 } // namespace exitwise::ui

@@ -3,6 +3,7 @@
 
 #include "ui/Style.h"
 
+#include <QApplication>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
@@ -64,10 +65,16 @@ QSize ConfidenceBadgeView::sizeHint() const
     return sizeFor(m_confidence);
 }
 
-void ConfidenceBadgeView::paint(QPainter& painter, const QRect& rect, core::Confidence confidence,
-                                const QWidget* context)
+void ConfidenceBadgeView::paint(QPainter& painter,
+                                const QRect& rect,
+                                core::Confidence confidence,
+                                const QWidget* context,
+                                const QColor& background)
 {
-    const QColor colour = style::confidenceColour(confidence, context);
+    const QPalette palette = context != nullptr ? context->palette() : QApplication::palette();
+    const QColor colour = style::confidenceColour(
+        confidence, palette,
+        background.isValid() ? background : palette.color(QPalette::Active, QPalette::Window));
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath capsule;

@@ -10,7 +10,8 @@ class QPainter;
 namespace exitwise::ui {
 
 // The coloured capsule naming a diagnosis's confidence: "High" in green, "Medium" in orange,
-// "Low" in the secondary colour, on a capsule of the same colour at 16 % opacity.
+// "Low" in the secondary colour, on a capsule of the same colour at 16 % opacity. The shade is
+// the one that reads on the background it is drawn on.
 class ConfidenceBadgeView : public QWidget
 {
     Q_OBJECT
@@ -26,15 +27,20 @@ public:
     void setConfidence(core::Confidence confidence);
 
     [[nodiscard]] QString text() const;
+    // The text colour on the window background.
     [[nodiscard]] QColor colour() const;
 
     [[nodiscard]] QSize sizeHint() const override;
     [[nodiscard]] QSize minimumSizeHint() const override { return sizeHint(); }
 
     // The same drawing for item delegates, which paint rows without child widgets. `rect` is the
-    // badge's own rectangle (sizeFor gives its size); `context` supplies the palette.
-    static void paint(QPainter& painter, const QRect& rect, core::Confidence confidence,
-                      const QWidget* context = nullptr);
+    // badge's own rectangle (sizeFor gives its size); `context` supplies the palette and
+    // `background` is what the badge is drawn on (the context's window colour when invalid).
+    static void paint(QPainter& painter,
+                      const QRect& rect,
+                      core::Confidence confidence,
+                      const QWidget* context = nullptr,
+                      const QColor& background = QColor());
     [[nodiscard]] static QSize sizeFor(core::Confidence confidence);
 
 protected:

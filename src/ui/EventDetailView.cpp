@@ -61,13 +61,9 @@ QVBoxLayout* column(int spacing, const QMargins& margins = {})
     return layout;
 }
 
-void setButtonTint(QPushButton* button, const QColor& colour)
+void setButtonTint(QPushButton* button, style::Tone tone)
 {
-    QPalette palette = button->palette();
-    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::ButtonText, colour);
-    }
-    button->setPalette(palette);
+    style::setTextTone(button, tone, QPalette::ButtonText, QPalette::Button);
 }
 
 // A titled group that opens and closes: an arrow and the title in the secondary colour,
@@ -89,9 +85,7 @@ public:
         m_toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         m_toggle->setCursor(Qt::PointingHandCursor);
         m_toggle->setAccessibleName(title);
-        QPalette palette = m_toggle->palette();
-        palette.setColor(QPalette::ButtonText, style::secondary(parent));
-        m_toggle->setPalette(palette);
+        style::setTextTone(m_toggle, style::Tone::secondary, QPalette::ButtonText);
         layout->addWidget(m_toggle, 0, Qt::AlignLeft);
         m_content = new QWidget(this);
         layout->addWidget(m_content);
@@ -316,7 +310,7 @@ QWidget* EventDetailView::buildHeader(const app::AppEvent& event, QWidget* paren
             textLabel(QStringLiteral("Reclassified: ") + raw(*event.previousDominantCause)
                           + QStringLiteral(" \u2192 ") + raw(event.diagnosis.dominantCause),
                       style::TextStyle::caption, false, header);
-        style::setTextColour(reclassified, style::orange());
+        style::setTextTone(reclassified, style::Tone::caution);
         lines->addWidget(reclassified);
     }
     if (event.launchedAt) {
@@ -348,16 +342,8 @@ QWidget* EventDetailView::buildExplanation(const app::AppEvent& event, QWidget* 
     m_copyFix = new QPushButton(QStringLiteral("Copy fix"), frame);
     m_copyFix->setAccessibleName(QStringLiteral("Copy recommended fix"));
     m_copyFix->setAutoDefault(false);
-    {
-        // The prominent button: filled with the accent colour.
-        QPalette palette = m_copyFix->palette();
-        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-            palette.setColor(group, QPalette::Button, palette.color(QPalette::Active, QPalette::Highlight));
-            palette.setColor(group, QPalette::ButtonText,
-                             palette.color(QPalette::Active, QPalette::HighlightedText));
-        }
-        m_copyFix->setPalette(palette);
-    }
+    // The prominent button: filled with the accent colour.
+    style::setAccentFill(m_copyFix);
     m_copyIncidentSummary = new QPushButton(QStringLiteral("Copy incident summary"), frame);
     m_copyIncidentSummary->setAccessibleName(QStringLiteral("Copy incident summary"));
     m_copyIncidentSummary->setAutoDefault(false);
@@ -407,7 +393,7 @@ QWidget* EventDetailView::buildExplanation(const app::AppEvent& event, QWidget* 
     }
     if (summary.caveat) {
         QLabel* caveat = textLabel(qs(*summary.caveat), style::TextStyle::caption, false, content);
-        style::setTextColour(caveat, style::orange());
+        style::setTextTone(caveat, style::Tone::caution);
         lines->addWidget(caveat);
     }
     group->onToggle([this](bool open) {
@@ -472,7 +458,7 @@ QWidget* EventDetailView::buildDetails(const app::AppEvent& event, QWidget* pare
         lines->addWidget(style::makeLabel(QStringLiteral("None"), style::TextStyle::body, true, content));
     }
     for (const core::Signal& signal : evidence) {
-        lines->addWidget(textLabel(QStringLiteral("\u2022 ") + qs(signal.summary()),
+        lines->addWidget(textLabel(QStringLiteral("\u2022 ") + qs(signal.summary(m_model.wording())),
                                    style::TextStyle::caption, true, content));
     }
     lines->addWidget(
@@ -489,9 +475,10 @@ void EventDetailView::applyFeedbackTints()
     if (m_helpful == nullptr || !m_shown) {
         return;
     }
-    const QColor accent = palette().color(QPalette::Active, QPalette::Highlight);
-    setButtonTint(m_helpful, m_shown->feedback == app::FeedbackRating::helpful ? style::green() : accent);
-    setButtonTint(m_unhelpful, m_shown->feedback == app::FeedbackRating::unhelpful ? style::red() : accent);
+    setButtonTint(m_helpful, m_shown->feedback == app::FeedbackRating::helpful ? style::Tone::positive
+                                                                               : style::Tone::accent);
+    setButtonTint(m_unhelpful, m_shown->feedback == app::FeedbackRating::unhelpful ? style::Tone::negative
+                                                                                   : style::Tone::accent);
 }
 
 void EventDetailView::copyText(const QString& text, const char* action)

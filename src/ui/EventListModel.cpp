@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "ui/EventListModel.h"
 
+#include "ui/EndStateMark.h"
+
+#include <QLocale>
+
 namespace exitwise::ui {
 
 EventListModel::EventListModel(QObject* parent)
@@ -14,7 +18,8 @@ void EventListModel::setEvents(const std::vector<app::AppEvent>& events)
     for (const app::AppEvent& event : events) {
         rows.push_back(Row{event.id, QString::fromStdString(event.appName),
                            QString::fromUtf8(core::rawValue(event.diagnosis.dominantCause)),
-                           event.diagnosis.confidence, event.appPath});
+                           event.diagnosis.confidence, event.appPath, event.diagnosis.endState,
+                           event.terminatedAt});
     }
     if (rows == m_rows) {
         return;
@@ -39,8 +44,12 @@ QVariant EventListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return row->appName;
     case Qt::AccessibleTextRole:
-        return QStringLiteral("%1, %2, Confidence %3")
-            .arg(row->appName, row->cause, QString::fromUtf8(core::rawValue(row->confidence)));
+        return QStringLiteral("%1, %2, %3, %4, Confidence %5")
+            .arg(row->appName, EndStateMark::text(row->endState), row->cause,
+                 closureTimeText(row->terminatedAt, core::now(), QLocale()),
+                 QString::fromUtf8(core::rawValue(row->confidence)));
+    case Qt::ToolTipRole:
+        return QStringLiteral("%1 • %2").arg(EndStateMark::text(row->endState), row->cause);
     case EventIDRole:
         return QString::fromStdString(row->id.toString());
     case CauseRole:
@@ -49,6 +58,10 @@ QVariant EventListModel::data(const QModelIndex& index, int role) const
         return static_cast<int>(row->confidence);
     case AppPathRole:
         return QString::fromStdString(row->appPath.value_or(std::string()));
+    case EndStateRole:
+        return static_cast<int>(row->endState);
+    case TimeRole:
+        return closureTimeText(row->terminatedAt, core::now(), QLocale());
     default:
         return {};
     }
@@ -61,6 +74,8 @@ QHash<int, QByteArray> EventListModel::roleNames() const
     names.insert(CauseRole, "cause");
     names.insert(ConfidenceRole, "confidence");
     names.insert(AppPathRole, "appPath");
+    names.insert(EndStateRole, "endState");
+    names.insert(TimeRole, "time");
     return names;
 }
 

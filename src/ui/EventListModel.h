@@ -11,7 +11,8 @@
 
 namespace exitwise::ui {
 
-// The rows of the event list: what a row draws of each visible event, in list order.
+// The rows of the event list: what a row draws of each visible event, in list order. The
+// accessible text says everything a row shows: name, end state, cause, time and confidence.
 class EventListModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -23,6 +24,8 @@ public:
         CauseRole,                      // QString, the dominant cause's raw value
         ConfidenceRole,                 // int, a core::Confidence
         AppPathRole,                    // QString, empty when the event has none
+        EndStateRole,                   // int, a core::EndState
+        TimeRole,                       // QString, when it closed (closureTimeText)
     };
 
     struct Row
@@ -32,6 +35,8 @@ public:
         QString cause;
         core::Confidence confidence = core::Confidence::low;
         std::optional<std::string> appPath;
+        core::EndState endState = core::EndState::cleanExit;
+        core::Date terminatedAt;
 
         friend bool operator==(const Row&, const Row&) = default;
     };

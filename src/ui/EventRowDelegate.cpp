@@ -3,6 +3,7 @@
 
 #include "ui/AppIconProvider.h"
 #include "ui/ConfidenceBadgeView.h"
+#include "ui/EndStateMark.h"
 #include "ui/EventListModel.h"
 #include "ui/Style.h"
 
@@ -24,6 +25,7 @@ constexpr int kIconSpacing = 10;
 constexpr int kLineSpacing = 2;
 constexpr int kBadgeSpacing = 8; // the least space before the badge
 constexpr int kSelectionRadius = 7;
+constexpr int kMarkSpacing = 5; // between the end-state sign and the cause
 
 QFont nameFont()
 {
@@ -41,6 +43,28 @@ EventRowDelegate::EventRowDelegate(AppIconProvider& icons, QObject* parent)
     : QStyledItemDelegate(parent)
     , m_icons(icons)
 {}
+
+EventRowDelegate::Colours EventRowDelegate::colours(const QStyleOptionViewItem& option)
+{
+    const QPalette& palette = option.palette;
+    const bool selected = option.state.testFlag(QStyle::State_Selected);
+    const bool active = option.state.testFlag(QStyle::State_Active);
+    const QColor textColour = palette.color(active ? QPalette::Active : QPalette::Inactive, QPalette::Text);
+    const QColor window = style::sidebarBackground(palette);
+    const QColor secondary = style::tone(style::Tone::secondary, palette);
+    // A soft highlight keeps the coloured badge readable on the selected row.
+    Colours colours;
+    if (selected) {
+        colours.fill = active ? style::withAlpha(palette.color(QPalette::Active, QPalette::Highlight), 0.22)
+                              : style::withAlpha(secondary, 0.18);
+    } else if (option.state.testFlag(QStyle::State_MouseOver)) {
+        colours.fill = style::withAlpha(secondary, 0.08);
+    }
+    colours.background = colours.fill.isValid() ? style::composite(colours.fill, window) : window;
+    colours.name = style::legible(textColour, colours.background);
+    colours.detail = style::legible(secondary, colours.background);
+    return colours;
+}
 
 QSize EventRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const
 {
@@ -60,24 +84,15 @@ void EventRowDelegate::paint(QPainter* painter,
         return;
     }
     const QWidget* view = option.widget;
+    const Colours colours = EventRowDelegate::colours(option);
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
 
-    // A soft rounded highlight keeps the coloured badge readable on the selected row.
     const QRectF background = QRectF(option.rect).adjusted(kOuterInset, 1, -kOuterInset, -1);
-    const bool selected = option.state.testFlag(QStyle::State_Selected);
-    const bool active = option.state.testFlag(QStyle::State_Active);
-    QColor fill;
-    if (selected) {
-        fill = active ? style::withAlpha(option.palette.color(QPalette::Active, QPalette::Highlight), 0.22)
-                      : style::withAlpha(style::secondary(view), 0.18);
-    } else if (option.state.testFlag(QStyle::State_MouseOver)) {
-        fill = style::withAlpha(style::secondary(view), 0.08);
-    }
-    if (fill.isValid()) {
+    if (colours.fill.isValid()) {
         QPainterPath path;
         path.addRoundedRect(background, kSelectionRadius, kSelectionRadius);
-        painter->fillPath(path, fill);
+        painter->fillPath(path, colours.fill);
     }
 
     const QRect content = option.rect.adjusted(kOuterInset + kHorizontalPadding, kVerticalPadding,
@@ -86,28 +101,40 @@ void EventRowDelegate::paint(QPainter* painter,
     const qreal ratio = view != nullptr ? view->devicePixelRatioF() : qApp->devicePixelRatio();
     painter->drawPixmap(iconRect, m_icons.roundedPixmap(row->appPath, kIconSize, kIconCornerRadius, ratio));
 
-    const QSize badgeSize = ConfidenceBadgeView::sizeFor(row->confidence);
-    const QRect badgeRect(content.right() - badgeSize.width() + 1,
-                          content.center().y() - badgeSize.height() / 2 + 1, badgeSize.width(),
-                          badgeSize.height());
-    ConfidenceBadgeView::paint(*painter, badgeRect, row->confidence, view);
-
-    const int textLeft = iconRect.right() + 1 + kIconSpacing;
-    const int textWidth = std::max(0, badgeRect.left() - kBadgeSpacing - textLeft);
     const QFontMetrics nameMetrics(nameFont());
     const QFontMetrics causeMetrics(causeFont());
     const int textHeight = nameMetrics.height() + kLineSpacing + causeMetrics.height();
     const int top = content.top() + (content.height() - textHeight) / 2;
+    const int textLeft = iconRect.right() + 1 + kIconSpacing;
 
+    const QSize badgeSize = ConfidenceBadgeView::sizeFor(row->confidence);
+    const QRect badgeRect(content.right() - badgeSize.width() + 1,
+                          content.center().y() - badgeSize.height() / 2 + 1, badgeSize.width(),
+                          badgeSize.height());
+    ConfidenceBadgeView::paint(*painter, badgeRect, row->confidence, view, colours.background);
+
+    const int textRight = badgeRect.left() - kBadgeSpacing;
+    const int nameWidth = std::max(0, textRight - textLeft);
     painter->setFont(nameFont());
-    painter->setPen(option.palette.color(active ? QPalette::Active : QPalette::Inactive, QPalette::Text));
-    painter->drawText(QRect(textLeft, top, textWidth, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                      nameMetrics.elidedText(row->appName, Qt::ElideRight, textWidth));
+    painter->setPen(colours.name);
+    painter->drawText(QRect(textLeft, top, nameWidth, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                      nameMetrics.elidedText(row->appName, Qt::ElideRight, nameWidth));
+
+    const int lineTop = top + nameMetrics.height() + kLineSpacing;
+    const int markSize = causeMetrics.ascent();
+    const QRectF markRect(textLeft, lineTop + (causeMetrics.height() - markSize) / 2.0, markSize, markSize);
+    EndStateMark::paint(*painter, markRect, row->endState, option.palette, colours.background);
+
+    // The time stays whole; the cause gives way.
+    const int detailLeft = textLeft + markSize + kMarkSpacing;
+    const int detailWidth = std::max(0, textRight - detailLeft);
+    const QString time = QStringLiteral(" \u2022 ") + index.data(EventListModel::TimeRole).toString();
+    const int timeWidth = std::min(detailWidth, causeMetrics.horizontalAdvance(time));
+    const QString cause = causeMetrics.elidedText(row->cause, Qt::ElideRight, detailWidth - timeWidth);
     painter->setFont(causeFont());
-    painter->setPen(style::secondary(view));
-    painter->drawText(
-        QRect(textLeft, top + nameMetrics.height() + kLineSpacing, textWidth, causeMetrics.height()),
-        Qt::AlignLeft | Qt::AlignVCenter, causeMetrics.elidedText(row->cause, Qt::ElideRight, textWidth));
+    painter->setPen(colours.detail);
+    painter->drawText(QRect(detailLeft, lineTop, detailWidth, causeMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter, cause + time);
 
     if (option.state.testFlag(QStyle::State_HasFocus) && view != nullptr && view->hasFocus()) {
         QPainterPath focus;

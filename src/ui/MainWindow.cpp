@@ -2,16 +2,21 @@
 #include "ui/MainWindow.h"
 
 #include "app/AppModel.h"
+#include "app/DataDirectory.h"
+#include "app/DiagnosisVersion.h"
 #include "app/stores/Export.h"
+#include "ui/AboutDialog.h"
 #include "ui/AppIconProvider.h"
 #include "ui/RootView.h"
 #include "ui/SidebarView.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QSettings>
@@ -84,10 +89,53 @@ MainWindow::MainWindow(app::AppModel& model, MainWindowOptions options, QWidget*
                                                  " subcontrol-position: right center; right: 3px; }"));
     toolbar->addWidget(m_exportButton);
 
-    m_gettingStarted = toolbar->addAction(themedIcon("help-about", QStyle::SP_MessageBoxQuestion, this),
+    m_gettingStarted = toolbar->addAction(themedIcon("help-contents", QStyle::SP_MessageBoxQuestion, this),
                                           QStringLiteral("Getting Started"));
     m_gettingStarted->setToolTip(QStringLiteral("Open first-run checklist and sample workflow."));
+    m_gettingStarted->setShortcut(QKeySequence(Qt::Key_F1));
     connect(m_gettingStarted, &QAction::triggered, this, [this] { m_root->presentOnboarding(); });
+
+    m_about = toolbar->addAction(themedIcon("help-about", QStyle::SP_MessageBoxInformation, this),
+                                 QStringLiteral("About"));
+    m_about->setToolTip(QStringLiteral("Version, data directory and where the evidence comes from."));
+    connect(m_about, &QAction::triggered, this, &MainWindow::showAbout);
+
+    // Toolbar buttons take no focus by default; these must be reachable without a pointer.
+    for (QAction* action : {m_pause, m_gettingStarted, m_about}) {
+        toolbar->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
+    }
+    toolbar->widgetForAction(m_gettingStarted)->setAccessibleName(QStringLiteral("Getting Started"));
+    toolbar->widgetForAction(m_about)->setAccessibleName(QStringLiteral("About Exitwise"));
+
+    // Shortcuts without a button of their own live on the window.
+    const auto windowAction = [this](const QString& text, const QKeySequence& keys) {
+        auto* action = new QAction(text, this);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        return action;
+    };
+    m_search = windowAction(QStringLiteral("Search"), QKeySequence(Qt::CTRL | Qt::Key_F));
+    m_exportMenu = windowAction(QStringLiteral("Export"), QKeySequence(Qt::CTRL | Qt::Key_E));
+    m_close = windowAction(QStringLiteral("Close Window"), QKeySequence(Qt::CTRL | Qt::Key_W));
+    m_quit = windowAction(QStringLiteral("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(m_search, &QAction::triggered, this, [this] {
+        QLineEdit* field = m_root->sidebar()->searchField();
+        field->setFocus(Qt::ShortcutFocusReason);
+        field->selectAll();
+    });
+    connect(m_exportMenu, &QAction::triggered, this, [this] {
+        m_exportButton->setFocus(Qt::ShortcutFocusReason);
+        m_exportButton->showMenu();
+    });
+    connect(m_close, &QAction::triggered, this, &QWidget::close);
+    connect(m_quit, &QAction::triggered, this, [this] {
+        if (m_options.quit) {
+            m_options.quit();
+        } else {
+            QCoreApplication::quit();
+        }
+    });
 
     m_root = new RootView(model, *settings, *m_icons, this);
     setCentralWidget(m_root);
@@ -128,6 +176,25 @@ void MainWindow::updatePauseAction()
     if (QToolButton* button = pauseButton()) {
         button->setAccessibleName(description);
     }
+}
+
+void MainWindow::showAbout()
+{
+    if (m_aboutDialog != nullptr) {
+        m_aboutDialog->raise();
+        m_aboutDialog->activateWindow();
+        return;
+    }
+    AboutInfo info;
+    info.version = QString::fromStdString(app::currentDiagnosisVersion());
+    info.dataDirectory = !m_options.dataDirectory.isEmpty()
+                             ? m_options.dataDirectory
+                             : QString::fromStdString(app::resolveAppSupportDirectory().string());
+    info.evidenceNote = m_options.evidenceNote;
+    m_aboutDialog = new AboutDialog(info, this);
+    m_aboutDialog->setWindowModality(Qt::WindowModal);
+    m_aboutDialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_aboutDialog->open();
 }
 
 void MainWindow::setPersistentStatusMessage(const QString& text)

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QDialog>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -35,10 +37,18 @@ struct MainWindowOptions
     // The icon of the application at a bundle path: a theme icon name or an absolute image
     // path. The generic application icon when empty or when it gives nothing.
     std::function<std::optional<std::string>(const std::string& appPath)> iconNameLookup;
+    // Ends the application (Ctrl+Q); QCoreApplication::quit() when empty.
+    std::function<void()> quit;
+    // For "About Exitwise": where the history is kept (the resolved data directory when empty)
+    // and what evidence this user cannot read, if that is known.
+    QString dataDirectory;
+    std::optional<QString> evidenceNote;
 };
 
-// The application's one window: the toolbar (pause or resume, export, getting started) over
-// the event list and the detail of the selected closure.
+// The application's one window: the toolbar (pause or resume, export, getting started, about)
+// over the event list and the detail of the selected closure. Every toolbar button takes Tab
+// focus; Ctrl+F searches, Ctrl+E opens the export menu, F1 the checklist, Ctrl+W closes the
+// window and Ctrl+Q quits.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -58,6 +68,14 @@ public:
     [[nodiscard]] QAction* exportJsonAction() const { return m_exportJson; }
     [[nodiscard]] QAction* exportCsvAction() const { return m_exportCsv; }
     [[nodiscard]] QAction* gettingStartedAction() const { return m_gettingStarted; }
+    [[nodiscard]] QAction* aboutAction() const { return m_about; }
+    [[nodiscard]] QAction* searchAction() const { return m_search; }
+    [[nodiscard]] QAction* exportMenuAction() const { return m_exportMenu; }
+    [[nodiscard]] QAction* closeAction() const { return m_close; }
+    [[nodiscard]] QAction* quitAction() const { return m_quit; }
+    // The open "About Exitwise" dialog, or null.
+    [[nodiscard]] QDialog* aboutDialog() const { return m_aboutDialog; }
+    void showAbout();
 
     // The two exports of the whole history; a cancelled dialog does nothing.
     void exportJSON();
@@ -85,6 +103,12 @@ private:
     QAction* m_exportJson = nullptr;
     QAction* m_exportCsv = nullptr;
     QAction* m_gettingStarted = nullptr;
+    QAction* m_about = nullptr;
+    QAction* m_search = nullptr;
+    QAction* m_exportMenu = nullptr;
+    QAction* m_close = nullptr;
+    QAction* m_quit = nullptr;
+    QPointer<QDialog> m_aboutDialog;
     QLabel* m_statusNote = nullptr;
 };
 

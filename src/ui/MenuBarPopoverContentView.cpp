@@ -4,13 +4,15 @@
 #include "app/AppModel.h"
 #include "app/PrintableText.h"
 #include "ui/ConfidenceBadgeView.h"
+#include "ui/EndStateMark.h"
 #include "ui/Style.h"
 #include "ui/SwitchControl.h"
 
 #include <QAbstractButton>
-#include <QFrame>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QPainter>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -36,7 +38,8 @@ public:
     [[nodiscard]] QSize sizeHint() const override
     {
         const QFontMetrics metrics(font());
-        return {metrics.horizontalAdvance(text()), metrics.height()};
+        // A pixel to spare: eliding rounds differently from measuring.
+        return {metrics.horizontalAdvance(text()) + 1, metrics.height()};
     }
     [[nodiscard]] QSize minimumSizeHint() const override { return {0, QFontMetrics(font()).height()}; }
 
@@ -47,6 +50,54 @@ protected:
         painter.setPen(palette().color(QPalette::WindowText));
         const QString shown = QFontMetrics(font()).elidedText(text(), Qt::ElideRight, width());
         painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+    }
+};
+
+// The end-state sign as a widget, as tall as a caption's capitals.
+class EndStateMarkView : public QWidget
+{
+public:
+    EndStateMarkView(core::EndState state, QWidget* parent)
+        : QWidget(parent)
+        , m_state(state)
+    {
+        setFont(style::font(style::TextStyle::caption));
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
+
+    [[nodiscard]] QSize sizeHint() const override
+    {
+        const int side = QFontMetrics(font()).ascent();
+        return {side, side};
+    }
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override
+    {
+        QPainter painter(this);
+        EndStateMark::paint(painter, QRectF(rect()), m_state, palette(),
+                            palette().color(QPalette::Active, QPalette::Window));
+    }
+
+private:
+    core::EndState m_state;
+};
+
+// A hairline in the secondary colour of the palette it is painted with.
+class Divider : public QWidget
+{
+public:
+    explicit Divider(QWidget* parent)
+        : QWidget(parent)
+    {
+        setFixedHeight(1);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override
+    {
+        QPainter(this).fillRect(rect(), style::withAlpha(style::secondary(this), 0.35));
     }
 };
 
@@ -68,8 +119,11 @@ public:
 
         const QString name = QString::fromStdString(app::printableLine(event.appName));
         const QString cause = QString::fromUtf8(core::rawValue(event.diagnosis.dominantCause));
+        const QString state = EndStateMark::text(event.diagnosis.endState);
+        const QString time = closureTimeText(event.terminatedAt, core::now(), QLocale());
         setText(name);
-        setAccessibleName(name + QStringLiteral(", ") + cause);
+        setAccessibleName(QStringLiteral("%1, %2, %3, %4").arg(name, state, cause, time));
+        setToolTip(state + QStringLiteral(" \u2022 ") + cause);
 
         auto* row = new QHBoxLayout(this);
         row->setContentsMargins(kHorizontalInset, kVerticalInset, kHorizontalInset, kVerticalInset);
@@ -78,19 +132,33 @@ public:
         texts->setSpacing(2);
         auto* nameLabel = new ElidedLabel(name, this);
         nameLabel->setFont(style::font(style::TextStyle::body));
+        auto* detail = new QHBoxLayout;
+        detail->setSpacing(5);
+        auto* mark = new EndStateMarkView(event.diagnosis.endState, this);
         auto* causeLabel = new ElidedLabel(cause, this);
         causeLabel->setFont(style::font(style::TextStyle::caption));
-        style::setTextColour(causeLabel, style::secondary(parent));
+        style::setTextTone(causeLabel, style::Tone::secondary);
+        auto* timeLabel = new ElidedLabel(QStringLiteral("\u2022 ") + time, this);
+        timeLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        timeLabel->setFont(style::font(style::TextStyle::caption));
+        style::setTextTone(timeLabel, style::Tone::secondary);
+        // The cause takes the room it needs and gives way first; the time follows it.
+        causeLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        detail->addWidget(mark, 0, Qt::AlignVCenter);
+        detail->addWidget(causeLabel, 0);
+        detail->addWidget(timeLabel, 0);
+        detail->addStretch(1);
         texts->addWidget(nameLabel);
-        texts->addWidget(causeLabel);
+        texts->addLayout(detail);
         row->addLayout(texts, 1);
         row->addSpacing(8);
         auto* badge = new ConfidenceBadgeView(event.diagnosis.confidence, this);
         row->addWidget(badge, 0, Qt::AlignVCenter);
 
         // The button takes every click, wherever it lands.
-        for (QWidget* child : {static_cast<QWidget*>(nameLabel), static_cast<QWidget*>(causeLabel),
-                               static_cast<QWidget*>(badge)}) {
+        for (QWidget* child :
+             {static_cast<QWidget*>(nameLabel), static_cast<QWidget*>(causeLabel),
+              static_cast<QWidget*>(timeLabel), static_cast<QWidget*>(mark), static_cast<QWidget*>(badge)}) {
             child->setAttribute(Qt::WA_TransparentForMouseEvents);
         }
     }
@@ -112,18 +180,6 @@ protected:
         painter.drawRoundedRect(area, 6, 6);
     }
 };
-
-QFrame* makeDivider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::NoFrame);
-    line->setFixedHeight(1);
-    line->setAutoFillBackground(true);
-    QPalette palette = line->palette();
-    palette.setColor(QPalette::Window, style::withAlpha(style::secondary(parent), 0.35));
-    line->setPalette(palette);
-    return line;
-}
 
 } // namespace
 
@@ -173,7 +229,34 @@ MenuBarPopoverContentView::MenuBarPopoverContentView(app::AppModel& model, Optio
         });
     }
 
-    indented()->addWidget(makeDivider(this));
+    if (m_options.notificationScope && m_options.onChangeNotificationScope) {
+        auto* notifyRow = new QHBoxLayout;
+        notifyRow->setSpacing(8);
+        auto* notifyLabel = new QLabel(QStringLiteral("Notify about"), this);
+        notifyLabel->setTextFormat(Qt::PlainText);
+        m_notifyAbout = new QComboBox(this);
+        using app::NotificationScope;
+        m_notifyAbout->addItem(QStringLiteral("every closure"),
+                               static_cast<int>(NotificationScope::everyClosure));
+        m_notifyAbout->addItem(QStringLiteral("unexpected endings only"),
+                               static_cast<int>(NotificationScope::unexpectedOnly));
+        m_notifyAbout->setCurrentIndex(
+            m_notifyAbout->findData(static_cast<int>(m_options.notificationScope())));
+        m_notifyAbout->setAccessibleName(QStringLiteral("Notify about"));
+        m_notifyAbout->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        notifyLabel->setBuddy(m_notifyAbout);
+        notifyRow->addWidget(notifyLabel);
+        notifyRow->addStretch(1);
+        notifyRow->addWidget(m_notifyAbout);
+        indented()->addLayout(notifyRow);
+        // Connected after the initial value: only the user's choice is sent.
+        connect(m_notifyAbout, &QComboBox::activated, this, [this](int index) {
+            m_options.onChangeNotificationScope(
+                static_cast<app::NotificationScope>(m_notifyAbout->itemData(index).toInt()));
+        });
+    }
+
+    indented()->addWidget(new Divider(this));
 
     auto* recent = new QVBoxLayout;
     recent->setSpacing(0);
@@ -190,7 +273,7 @@ MenuBarPopoverContentView::MenuBarPopoverContentView(app::AppModel& model, Optio
     layout->addLayout(recent);
     layout->addStretch(1);
 
-    indented()->addWidget(makeDivider(this));
+    indented()->addWidget(new Divider(this));
 
     auto* buttons = new QHBoxLayout;
     m_openWindow = new QPushButton(QStringLiteral("Open full window"), this);
@@ -220,11 +303,20 @@ MenuBarPopoverContentView::MenuBarPopoverContentView(app::AppModel& model, Optio
     rebuildRecentEvents();
 }
 
+void MenuBarPopoverContentView::setLaunchAtLoginEnabled(bool enabled)
+{
+    if (m_launchAtLoginSwitch == nullptr) {
+        return;
+    }
+    const QSignalBlocker blocker(m_launchAtLoginSwitch);
+    m_launchAtLoginSwitch->setChecked(enabled);
+}
+
 void MenuBarPopoverContentView::updateMonitoringState()
 {
     const bool paused = m_model && m_model->isMonitoringPaused();
     m_stateLabel->setText(paused ? QStringLiteral("Paused") : QStringLiteral("Monitoring"));
-    style::setTextColour(m_stateLabel, paused ? style::secondary(this) : style::primary(this));
+    style::setTextTone(m_stateLabel, paused ? style::Tone::secondary : style::Tone::primary);
     // Following the model is not a user change, so it must not be sent back.
     const QSignalBlocker blocker(m_pauseSwitch);
     m_pauseSwitch->setChecked(paused);

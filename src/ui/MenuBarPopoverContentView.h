@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "app/NotificationScope.h"
 #include "app/Uuid.h"
 
 #include <QPointer>
@@ -11,6 +12,7 @@
 
 class QAbstractButton;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
@@ -21,9 +23,10 @@ class AppModel;
 
 namespace exitwise::ui {
 
-// What the popover shows: monitoring state with its switches, the five newest closures and the
-// way to the main window. Built afresh each time the popover is refreshed, it then follows the
-// model's events and pause state while it is shown. Main thread only.
+// What the popover shows: monitoring state with its switches and the notification choice, the
+// five newest closures (each with how it ended and when) and the way to the main window. Built afresh each
+// time the popover is refreshed, it then follows the model's events and pause state while it is shown. Main
+// thread only.
 class MenuBarPopoverContentView : public QWidget
 {
     Q_OBJECT
@@ -40,6 +43,10 @@ public:
         bool supportsLaunchAtLogin = false;
         // Called with the new value when the user flips "Launch at login".
         std::function<void(bool)> onToggleLaunchAtLogin;
+        // "Notify about: every closure / unexpected endings only", shown when both are set: the
+        // remembered choice, and where the user's new choice goes.
+        std::function<app::NotificationScope()> notificationScope;
+        std::function<void(app::NotificationScope)> onChangeNotificationScope;
         // Brings the main window forward (and closes the popover).
         std::function<void()> onOpenWindow;
         std::function<void()> onQuit;
@@ -52,6 +59,11 @@ public:
     [[nodiscard]] QCheckBox* pauseSwitch() const { return m_pauseSwitch; }
     // Null unless launch at login is supported.
     [[nodiscard]] QCheckBox* launchAtLoginSwitch() const { return m_launchAtLoginSwitch; }
+    // Shows the login item's real state after a toggle, without rebuilding the panel (which
+    // would take the keyboard focus away) and without reporting it as the user's change.
+    void setLaunchAtLoginEnabled(bool enabled);
+    // Null unless the notification choice was given.
+    [[nodiscard]] QComboBox* notifyAboutChoice() const { return m_notifyAbout; }
     // One button per listed closure, newest first.
     [[nodiscard]] const std::vector<QAbstractButton*>& eventRows() const { return m_rows; }
     [[nodiscard]] const std::vector<app::Uuid>& listedEventIDs() const { return m_rowIDs; }
@@ -70,6 +82,7 @@ private:
     QLabel* m_stateLabel = nullptr;
     QCheckBox* m_pauseSwitch = nullptr;
     QCheckBox* m_launchAtLoginSwitch = nullptr;
+    QComboBox* m_notifyAbout = nullptr;
     QWidget* m_recentRows = nullptr;
     QVBoxLayout* m_recentRowsLayout = nullptr;
     std::vector<QAbstractButton*> m_rows;

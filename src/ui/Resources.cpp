@@ -24,4 +24,14 @@ QIcon appIcon()
     return QIcon(QStringLiteral(":/exitwise/exitwise.svg"));
 }
 
+QIcon trayIcon(bool paused)
+{
+    initResources();
+    if (paused) {
+        return QIcon::fromTheme(QStringLiteral("exitwise-paused-symbolic"),
+                                QIcon(QStringLiteral(":/exitwise/exitwise-paused.svg")));
+    }
+    return QIcon::fromTheme(QStringLiteral("exitwise-symbolic"), appIcon());
+}
+
 } // namespace exitwise::ui

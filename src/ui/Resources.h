@@ -13,4 +13,9 @@ void initResources();
 // The product icon: the bolt in a circle, drawn from SVG at every size.
 [[nodiscard]] QIcon appIcon();
 
+// The tray's icon, running or paused: the monochrome "exitwise-symbolic" or
+// "exitwise-paused-symbolic" from the icon theme, which a panel draws in its own text colour, and
+// the full-colour icon (greyed with a pause badge when paused) where the theme has none.
+[[nodiscard]] QIcon trayIcon(bool paused);
+
 } // namespace exitwise::ui

@@ -20,7 +20,6 @@ namespace exitwise::ui {
 namespace {
 
 constexpr int kSidebarWidth = 330;
-constexpr int kSidebarMinimumWidth = 260;
 constexpr int kDetailMinimumWidth = 420;
 
 } // namespace
@@ -39,7 +38,6 @@ RootView::RootView(app::AppModel& model, QSettings& settings, AppIconProvider& i
     layout->addWidget(m_splitter);
 
     m_sidebar = new SidebarView(model, icons, m_splitter);
-    m_sidebar->setMinimumWidth(kSidebarMinimumWidth);
     m_detailColumn = new QWidget(m_splitter);
     m_detailColumn->setMinimumWidth(kDetailMinimumWidth);
     auto* detailLayout = new QVBoxLayout(m_detailColumn);

@@ -7,6 +7,9 @@
 #include "ui/Style.h"
 #include "ui/VisibleEvents.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QButtonGroup>
 #include <QHBoxLayout>
@@ -15,14 +18,17 @@
 #include <QListView>
 #include <QPainter>
 #include <QPainterPath>
-#include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace exitwise::ui {
 
 namespace {
 
 constexpr int kSegmentRadius = 6;
+constexpr int kSegmentPaddingX = 8;
+constexpr int kSegmentPaddingY = 3;
 
 QIcon magnifierIcon(const QColor& colour)
 {
@@ -37,23 +43,85 @@ QIcon magnifierIcon(const QColor& colour)
     return QIcon(pixmap);
 }
 
-// Styles the four filter buttons as one segmented control following the palette.
-QString segmentStyle(const QWidget* widget, bool first, bool last)
+// The filter's segments as one choice for assistive technology: a group of radio buttons.
+constexpr const char* kGroupRoleProperty = "exitwiseAccessibleGrouping";
+
+QAccessibleInterface* groupingFactory(const QString& className, QObject* object)
 {
-    const QPalette palette = widget->palette();
-    const QString border = style::withAlpha(style::secondary(widget), 0.45).name(QColor::HexArgb);
-    const QString radiusLeft = first ? QString::number(kSegmentRadius) : QStringLiteral("0");
-    const QString radiusRight = last ? QString::number(kSegmentRadius) : QStringLiteral("0");
-    return QStringLiteral("QToolButton { border: 1px solid %1; %2 background: %3; color: %4;"
-                          " padding: 3px 8px; border-top-left-radius: %5px; border-bottom-left-radius: %5px;"
-                          " border-top-right-radius: %6px; border-bottom-right-radius: %6px; }"
-                          "QToolButton:hover:!checked { background: %7; }"
-                          "QToolButton:checked { background: %8; color: %9; border-color: %8; }")
-        .arg(border, first ? QString() : QStringLiteral("border-left: none;"),
-             palette.color(QPalette::Base).name(), palette.color(QPalette::ButtonText).name(), radiusLeft,
-             radiusRight, style::withAlpha(style::secondary(widget), 0.10).name(QColor::HexArgb),
-             palette.color(QPalette::Highlight).name(), palette.color(QPalette::HighlightedText).name());
+    if (className == QLatin1String("QWidget") && object != nullptr && object->isWidgetType()
+        && object->property(kGroupRoleProperty).toBool()) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Grouping);
+    }
+    return nullptr;
 }
+
+// One segment of the confidence filter, painted from the palette at every paint. Auto-exclusive
+// so that it is announced, and moved through with the arrow keys, as a radio button.
+class SegmentButton : public QAbstractButton
+{
+public:
+    SegmentButton(const QString& text, bool first, bool last, QWidget* parent)
+        : QAbstractButton(parent)
+        , m_first(first)
+        , m_last(last)
+    {
+        setText(text);
+        setCheckable(true);
+        setAutoExclusive(true);
+        setFocusPolicy(Qt::StrongFocus);
+        setAttribute(Qt::WA_Hover);
+        setCursor(Qt::PointingHandCursor);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+    [[nodiscard]] QSize sizeHint() const override
+    {
+        const QFontMetrics metrics(font());
+        return {metrics.horizontalAdvance(text()) + 2 * kSegmentPaddingX + 2,
+                metrics.height() + 2 * kSegmentPaddingY + 2};
+    }
+    [[nodiscard]] QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override
+    {
+        const style::Fill colours = style::segmentColours(palette(), isChecked());
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, m_last ? -0.5 : 0.5, -0.5);
+        QPainterPath path;
+        const double left = m_first ? kSegmentRadius : 0;
+        const double right = m_last ? kSegmentRadius : 0;
+        path.moveTo(area.left() + left, area.top());
+        path.lineTo(area.right() - right, area.top());
+        path.quadTo(area.topRight(), QPointF(area.right(), area.top() + right));
+        path.lineTo(area.right(), area.bottom() - right);
+        path.quadTo(area.bottomRight(), QPointF(area.right() - right, area.bottom()));
+        path.lineTo(area.left() + left, area.bottom());
+        path.quadTo(area.bottomLeft(), QPointF(area.left(), area.bottom() - left));
+        path.lineTo(area.left(), area.top() + left);
+        path.quadTo(area.topLeft(), QPointF(area.left() + left, area.top()));
+        QColor fill = colours.background;
+        if (!isChecked() && underMouse()) {
+            fill = style::composite(style::withAlpha(style::secondary(this), 0.10), fill);
+        }
+        painter.fillPath(path, fill);
+        painter.setPen(
+            QPen(isChecked() ? colours.background : style::withAlpha(style::secondary(this), 0.45), 1));
+        painter.drawPath(path);
+        if (hasFocus()) {
+            painter.setPen(QPen(isChecked() ? colours.text : palette().color(QPalette::Highlight), 1.5));
+            painter.drawRoundedRect(area.adjusted(2, 2, -2, -2), 3, 3);
+        }
+        painter.setPen(colours.text);
+        painter.setFont(font());
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text());
+    }
+
+private:
+    bool m_first;
+    bool m_last;
+};
 
 } // namespace
 
@@ -78,14 +146,20 @@ SidebarView::SidebarView(app::AppModel& model, AppIconProvider& icons, QWidget* 
     m_search->setPlaceholderText(QStringLiteral("Search app or cause"));
     m_search->setClearButtonEnabled(true);
     m_search->setAccessibleName(QStringLiteral("Search app or cause"));
-    m_search->addAction(magnifierIcon(style::secondary(this)), QLineEdit::LeadingPosition);
+    m_searchIcon = m_search->addAction(magnifierIcon(style::secondary(this)), QLineEdit::LeadingPosition);
     layout->addWidget(m_search);
 
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(groupingFactory);
+        return true;
+    }();
+    (void)factoryInstalled;
     auto* filterRow = new QHBoxLayout;
     filterRow->setSpacing(8);
     filterRow->addWidget(
         style::makeLabel(QStringLiteral("Confidence"), style::TextStyle::subheadline, true, this));
     auto* segments = new QWidget(this);
+    segments->setProperty(kGroupRoleProperty, true);
     segments->setAccessibleName(QStringLiteral("Confidence"));
     auto* segmentLayout = new QHBoxLayout(segments);
     segmentLayout->setContentsMargins(0, 0, 0, 0);
@@ -94,14 +168,15 @@ SidebarView::SidebarView(app::AppModel& model, AppIconProvider& icons, QWidget* 
     m_filterButtons->setExclusive(true);
     const auto filters = core::allCases<ConfidenceFilter>();
     for (std::size_t i = 0; i < filters.size(); ++i) {
-        auto* button = new QToolButton(segments);
-        button->setText(QString::fromUtf8(core::rawValue(filters[i])));
-        button->setCheckable(true);
+        const QString label = QString::fromUtf8(core::rawValue(filters[i]));
+        auto* button = new SegmentButton(label, i == 0, i + 1 == filters.size(), segments);
         button->setChecked(filters[i] == m_filter);
-        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         button->setFont(style::font(style::TextStyle::subheadline));
-        button->setStyleSheet(segmentStyle(this, i == 0, i + 1 == filters.size()));
-        button->setCursor(Qt::PointingHandCursor);
+        button->setAccessibleName(label);
+        button->setAccessibleDescription(
+            filters[i] == ConfidenceFilter::all
+                ? QStringLiteral("Show closures of every confidence")
+                : QStringLiteral("Show only closures of %1 confidence").arg(label));
         m_filterButtons->addButton(button, static_cast<int>(filters[i]));
         segmentLayout->addWidget(button);
     }
@@ -140,6 +215,13 @@ SidebarView::SidebarView(app::AppModel& model, AppIconProvider& icons, QWidget* 
     refresh();
 }
 
+QSize SidebarView::minimumSizeHint() const
+{
+    QSize size = QWidget::minimumSizeHint();
+    size.setWidth(std::max(size.width(), kMinimumWidth));
+    return size;
+}
+
 QString SidebarView::searchQuery() const
 {
     return m_search->text();
@@ -167,9 +249,17 @@ QAbstractButton* SidebarView::filterButton(ConfidenceFilter filter) const
 void SidebarView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    const QColor window = palette().color(QPalette::Window);
-    painter.fillRect(rect(), window.darker(103));
+    painter.fillRect(rect(), style::sidebarBackground(palette()));
     painter.fillRect(QRect(width() - 1, 0, 1, height()), style::withAlpha(style::secondary(this), 0.35));
+}
+
+void SidebarView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (m_searchIcon != nullptr
+        && (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)) {
+        m_searchIcon->setIcon(magnifierIcon(style::secondary(this)));
+    }
 }
 
 void SidebarView::updateTitle()

@@ -9,6 +9,7 @@
 #include <vector>
 
 class QAbstractButton;
+class QAction;
 class QButtonGroup;
 class QLabel;
 class QLineEdit;
@@ -33,6 +34,11 @@ class SidebarView : public QWidget
 public:
     SidebarView(app::AppModel& model, AppIconProvider& icons, QWidget* parent = nullptr);
 
+    static constexpr int kMinimumWidth = 260;
+
+    // At least kMinimumWidth, wider when a large font needs it.
+    [[nodiscard]] QSize minimumSizeHint() const override;
+
     [[nodiscard]] QString searchQuery() const;
     void setSearchQuery(const QString& query);
     [[nodiscard]] ConfidenceFilter confidenceFilter() const { return m_filter; }
@@ -50,6 +56,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void refresh();
@@ -66,6 +73,7 @@ private:
     QLabel* m_title = nullptr;
     QLabel* m_subtitle = nullptr;
     QLineEdit* m_search = nullptr;
+    QAction* m_searchIcon = nullptr;
     QButtonGroup* m_filterButtons = nullptr;
     QListView* m_list = nullptr;
     EventListModel* m_listModel = nullptr;

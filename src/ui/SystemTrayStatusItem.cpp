@@ -21,6 +21,16 @@ void SystemTrayStatusItem::show(const QIcon& icon, const QString& toolTip, QMenu
     m_icon.show();
 }
 
+void SystemTrayStatusItem::setIcon(const QIcon& icon)
+{
+    m_icon.setIcon(icon);
+}
+
+void SystemTrayStatusItem::setToolTip(const QString& toolTip)
+{
+    m_icon.setToolTip(toolTip);
+}
+
 QRect SystemTrayStatusItem::geometry() const
 {
     return m_icon.geometry();

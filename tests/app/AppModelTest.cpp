@@ -102,7 +102,7 @@ protected:
         AppModel::Dependencies d;
         d.dataDirectory = directory;
         d.workspace = &workspace;
-        d.engine = core::DiagnosisEngine({std::make_shared<DelayingProvider>()});
+        d.engine = core::DiagnosisEngine({std::make_shared<DelayingProvider>()}, wording);
         d.notify = [this](const AppEvent& event) { notified.push_back(event.appName); };
         d.broadcasts = &broadcasts;
         d.clock = [this] { return now; };
@@ -125,6 +125,7 @@ protected:
     WorkspaceEvents workspace;
     BroadcastCenter broadcasts;
     core::Date now = T0;
+    core::Wording wording = core::Wording::macos;
     std::vector<std::string> notified;
     std::unique_ptr<AppModel> model;
 };
@@ -343,6 +344,51 @@ TEST_F(AppModelTest, StartUpRefreshMarksChangedVerdictsOfTheNewestFifty)
     const auto saved = EventStore::readEventFile(directory / "events.json");
     ASSERT_TRUE(saved.ok());
     EXPECT_EQ(saved.value()[1].diagnosisChanged, false);
+}
+
+// A quit of "Notes" as the macOS texts told it.
+AppEvent quitOfNotesInMacWords()
+{
+    const core::EventContext ctx("Notes", std::nullopt, 7, std::nullopt, T0, TerminationReason::quit,
+                                 std::nullopt, std::nullopt, 180.0);
+    AppEvent stored = storedEvent(0);
+    stored.appName = "Notes";
+    stored.diagnosis = core::DiagnosisEngine().diagnose(ctx, {}, false);
+    return stored;
+}
+
+TEST_F(AppModelTest, StartUpRefreshRewordsAnUnchangedVerdict)
+{
+    AppEvent stored = quitOfNotesInMacWords();
+    stored.diagnosisHash = diagnosisHash(stored.diagnosis);
+    ASSERT_EQ(stored.diagnosis.explanation.why, "macOS recorded a normal termination request.");
+    writeEvents({stored});
+
+    wording = core::Wording::linuxDesktop;
+    makeModel();
+    const AppEvent& event = model->events().at(0);
+    EXPECT_EQ(event.diagnosis.explanation.why, "The system recorded a normal termination request.");
+    EXPECT_EQ(event.diagnosis.dominantCause, core::DominantCause::explicitQuit);
+    EXPECT_EQ(event.diagnosisChanged, false);
+    EXPECT_EQ(event.previousDominantCause, std::nullopt);
+    EXPECT_EQ(event.diagnosis.signalsUsed, stored.diagnosis.signalsUsed);
+    model->waitForWrites();
+    const auto saved = EventStore::readEventFile(directory / "events.json");
+    ASSERT_TRUE(saved.ok());
+    EXPECT_EQ(saved.value().at(0).diagnosis.explanation.why,
+              "The system recorded a normal termination request.");
+}
+
+TEST_F(AppModelTest, StartUpRefreshKeepsACardWrittenInNoKnownWording)
+{
+    AppEvent stored = quitOfNotesInMacWords();
+    stored.diagnosis.explanation.why = "Notes was asked to quit.";
+    stored.diagnosisHash = diagnosisHash(stored.diagnosis);
+    writeEvents({stored});
+
+    wording = core::Wording::linuxDesktop;
+    makeModel();
+    EXPECT_EQ(model->events().at(0).diagnosis.explanation, stored.diagnosis.explanation);
 }
 
 } // namespace

@@ -4,6 +4,10 @@
 #include "support/EventLoop.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <chrono>
@@ -130,7 +134,6 @@ TEST(NotificationManager, PostsTheClosureWithItsContent)
         EXPECT_EQ(request.content.body, QString::fromUtf8(c.body));
         EXPECT_EQ(request.content.userInfo,
                   (QVariantMap{{"event_id", QStringLiteral("0F8FAD5B-D9CB-469F-A165-70867728950E")}}));
-        EXPECT_TRUE(request.content.playsDefaultSound);
         EXPECT_EQ(request.delay, 100ms);
     }
 }
@@ -240,6 +243,179 @@ TEST(NotificationManager, CompletesOnItsOwnThreadWhenCalledFromAnother)
     ASSERT_TRUE(waitUntil([&] { return completedOn.has_value(); }));
     EXPECT_EQ(*completedOn, QCoreApplication::instance()->thread());
     EXPECT_EQ(center.added.size(), 1u);
+}
+
+AppEvent ended(core::EndState endState, core::DominantCause cause)
+{
+    AppEvent event = closure("Notes", 30);
+    event.diagnosis.endState = endState;
+    event.diagnosis.dominantCause = cause;
+    return event;
+}
+
+TEST(NotificationManager, AnnouncesWhatItsScopeCoversAndSoundsOnlyForUnexpectedEndings)
+{
+    using core::DominantCause;
+    using core::EndState;
+    struct Case
+    {
+        EndState endState;
+        DominantCause cause;
+        bool unexpected;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {EndState::crash,         DominantCause::crashBug,                true},
+        {EndState::crash,         DominantCause::crashAbort,              true},
+        {EndState::crash,         DominantCause::unknown,                 true},
+        {EndState::killed,        DominantCause::killedJetsamMemory,      true},
+        {EndState::killed,        DominantCause::killedWatchdogHang,      true},
+        {EndState::killed,        DominantCause::unknown,                 true},
+        {EndState::launchBlocked, DominantCause::policyBlocked,           true},
+        {EndState::launchBlocked, DominantCause::dyldFailure,             true},
+        {EndState::launchBlocked, DominantCause::unknown,                 true},
+        {EndState::killed,        DominantCause::dependencyHelperFailure, true},
+        {EndState::cleanExit,     DominantCause::dependencyHelperFailure, true},
+        {EndState::cleanExit,     DominantCause::explicitQuit,            false},
+        {EndState::cleanExit,     DominantCause::unknown,                 false},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(core::rawValue(c.endState)) + " / " + std::string(core::rawValue(c.cause)));
+        EXPECT_EQ(isUnexpectedEnding(c.endState, c.cause), c.unexpected);
+
+        for (const NotificationScope scope :
+             {NotificationScope::everyClosure, NotificationScope::unexpectedOnly}) {
+            SCOPED_TRACE(scope == NotificationScope::everyClosure ? "every closure" : "unexpected only");
+            FakeNotificationCenter center;
+            NotificationManager manager(center);
+            manager.setScope(scope);
+
+            EXPECT_EQ(notifyAndWait(manager, ended(c.endState, c.cause)).error, std::nullopt);
+
+            const bool posts = scope == NotificationScope::everyClosure || c.unexpected;
+            ASSERT_EQ(center.added.size(), posts ? 1u : 0u);
+            if (posts) {
+                EXPECT_EQ(center.added.front().content.playsDefaultSound, c.unexpected);
+            } else {
+                EXPECT_TRUE(center.authorizationRequests.empty()) << "asked for permission it did not need";
+            }
+        }
+    }
+}
+
+TEST(NotificationManager, ShowsTheIconOfTheEndedApplication)
+{
+    struct Case
+    {
+        const char* what;
+        std::optional<std::string> appPath;
+        std::optional<std::string> found;
+        QString icon;
+        std::vector<std::string> lookedUp;
+    };
+    const std::string entry = "/usr/share/applications/org.gnome.TextEditor.desktop";
+    const Case cases[] = {
+        {"theme name", entry, "org.gnome.TextEditor", QStringLiteral("org.gnome.TextEditor"), {entry}},
+        {"image path",
+         entry,
+         "/opt/editor/icon one.png",
+         QStringLiteral("/opt/editor/icon one.png"),
+         {entry}},
+        {"entry without icon", entry, std::nullopt, QString(), {entry}},
+        {"no app path", std::nullopt, "never asked", QString(), {}},
+        {"empty app path", std::string(), "never asked", QString(), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeNotificationCenter center;
+        std::vector<std::string> lookedUp;
+        NotificationManagerOptions options;
+        options.iconLookup = [&](const std::string& appPath) {
+            lookedUp.push_back(appPath);
+            return c.found;
+        };
+        NotificationManager manager(center, std::move(options));
+        AppEvent event = closure("Text Editor", 3);
+        event.appPath = c.appPath;
+
+        (void)notifyAndWait(manager, event);
+
+        ASSERT_EQ(center.added.size(), 1u);
+        EXPECT_EQ(center.added.front().content.icon, c.icon);
+        EXPECT_EQ(lookedUp, c.lookedUp);
+    }
+}
+
+// Settings of the application's own names, kept under a temporary configuration directory.
+class NotificationScopeSettingsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_config.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+    }
+
+    void TearDown() override
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    }
+
+    static NotificationManagerOptions remembered()
+    {
+        NotificationManagerOptions options;
+        options.settings =
+            std::make_unique<QSettings>(QStringLiteral("exitwise"), QStringLiteral("Exitwise"));
+        return options;
+    }
+
+    [[nodiscard]] QString settingsFile() const
+    {
+        return m_config.filePath(QStringLiteral("exitwise/Exitwise.conf"));
+    }
+
+    QTemporaryDir m_config;
+};
+
+TEST_F(NotificationScopeSettingsTest, TheChoiceSurvivesARestart)
+{
+    FakeNotificationCenter center;
+    {
+        NotificationManager manager(center, remembered());
+        EXPECT_EQ(manager.scope(), NotificationScope::everyClosure) << "the default before any choice";
+
+        std::vector<NotificationScope> changes;
+        QObject::connect(&manager, &NotificationManager::scopeChanged,
+                         [&](NotificationScope scope) { changes.push_back(scope); });
+        manager.setScope(NotificationScope::unexpectedOnly);
+        manager.setScope(NotificationScope::unexpectedOnly);
+        EXPECT_EQ(changes, std::vector<NotificationScope>{NotificationScope::unexpectedOnly});
+    }
+
+    QFile file(settingsFile());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << settingsFile().toStdString();
+    EXPECT_TRUE(file.readAll().contains("exws_notify_about=unexpectedOnly"));
+
+    NotificationManager restarted(center, remembered());
+    EXPECT_EQ(restarted.scope(), NotificationScope::unexpectedOnly);
+    (void)notifyAndWait(restarted, ended(core::EndState::cleanExit, core::DominantCause::explicitQuit));
+    EXPECT_TRUE(center.added.empty()) << "an ordinary quit was announced after the restart";
+
+    restarted.setScope(NotificationScope::everyClosure);
+    EXPECT_EQ(NotificationManager(center, remembered()).scope(), NotificationScope::everyClosure);
+}
+
+TEST_F(NotificationScopeSettingsTest, AnUnreadableChoiceMeansEveryClosure)
+{
+    for (const QVariant& stored : {QVariant(QStringLiteral("sometimes")), QVariant(1), QVariant(QString())}) {
+        SCOPED_TRACE(stored.toString().toStdString());
+        QSettings(QStringLiteral("exitwise"), QStringLiteral("Exitwise"))
+            .setValue(QStringLiteral("exws_notify_about"), stored);
+        FakeNotificationCenter center;
+        EXPECT_EQ(NotificationManager(center, remembered()).scope(), NotificationScope::everyClosure);
+    }
 }
 
 TEST(NotificationManager, DropsCompletionsWhenDestroyedFirst)

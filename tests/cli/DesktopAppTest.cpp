@@ -38,7 +38,12 @@ void useScratchEnvironment(const fs::path& root)
     setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (root / "no-bus").string()).c_str(), 1);
 }
 
-TEST(DesktopApp, StartsWithStoredEventsAndQuitsCleanlyOnSigterm)
+// From the menu, and from the autostart entry into the tray.
+class DesktopAppStart : public ::testing::TestWithParam<const char*>
+{
+};
+
+TEST_P(DesktopAppStart, StartsWithStoredEventsAndQuitsCleanlyOnSigterm)
 {
     const fs::path root = fs::path(::testing::TempDir()) / "desktop-app";
     useScratchEnvironment(root);
@@ -49,7 +54,9 @@ TEST(DesktopApp, StartsWithStoredEventsAndQuitsCleanlyOnSigterm)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (root / "err.txt").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    char* argv[] = {const_cast<char*>(EXITWISE_BIN), nullptr};
+    const std::string option = GetParam();
+    char* argv[] = {const_cast<char*>(EXITWISE_BIN),
+                    option.empty() ? nullptr : const_cast<char*>(option.c_str()), nullptr};
     pid_t app = -1;
     ASSERT_EQ(posix_spawn(&app, EXITWISE_BIN, &actions, nullptr, argv, environ), 0);
     posix_spawn_file_actions_destroy(&actions);
@@ -77,6 +84,16 @@ TEST(DesktopApp, StartsWithStoredEventsAndQuitsCleanlyOnSigterm)
     // The stored history is still whole.
     EXPECT_FALSE(readFile(root / "data/events.json").empty());
     fs::remove_all(root);
+}
+
+INSTANTIATE_TEST_SUITE_P(FromMenuAndAtLogin, DesktopAppStart, ::testing::Values("", "--background"));
+
+TEST(DesktopApp, HelpExplainsTheStartInTheTray)
+{
+    const CommandOutcome r = runCommand(std::string(EXITWISE_BIN) + " --help 2>&1");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("--background"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("without opening its window"), std::string::npos) << r.out;
 }
 
 TEST(DesktopApp, ASecondStartOnTheSameSessionLeavesTheFirstRunning)
@@ -114,6 +131,43 @@ TEST(DesktopApp, ASecondStartOnTheSameSessionLeavesTheFirstRunning)
         ++starts;
     }
     EXPECT_EQ(starts, 1u) << usage;
+    fs::remove_all(root);
+}
+
+// As a user meets it at login: an X server with no tray yet, Exitwise started into the tray, then
+// a panel whose tray speaks D-Bus. Qt settles on one kind of tray when first asked, so the item
+// only shows if nothing asked before the panel came.
+TEST(DesktopApp, APanelThatStartsLaterGetsTheItem)
+{
+    if (runCommand("command -v dbus-run-session >/dev/null && command -v Xvfb >/dev/null").status != 0) {
+        GTEST_SKIP() << "dbus-run-session or Xvfb is not installed";
+    }
+    const fs::path root = fs::path(::testing::TempDir()) / "desktop-app-late-tray";
+    useScratchEnvironment(root);
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::string opened = shellQuoted((root / "data/product_events.jsonl").string());
+    const std::string items = shellQuoted((root / "items.txt").string());
+    const std::string display = shellQuoted((root / "display.txt").string());
+    const std::string script = "Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 3>" + display
+                               + " 2>/dev/null & x=$!; "
+                                 "for i in $(seq 100); do [ -s "
+                               + display + " ] && break; sleep 0.05; done; export DISPLAY=:$(cat " + display
+                               + "); "
+                                 "QT_QPA_PLATFORM=xcb "
+                               + shellQuoted(EXITWISE_BIN) + " --background 2>"
+                               + shellQuoted((root / "err.txt").string())
+                               + " & app=$!; "
+                                 "for i in $(seq 200); do grep -q app_opened "
+                               + opened + " 2>/dev/null && break; sleep 0.05; done; sleep 0.5; "
+                               + shellQuoted(EXITWISE_FAKE_TRAY_HOST) + " >" + items
+                               + " & host=$!; "
+                                 "for i in $(seq 100); do grep -q '^item ' "
+                               + items + " && break; sleep 0.05; done; cat " + items
+                               + "; kill -TERM $app; wait $app; echo \"app=$?\"; kill $host $x; wait";
+    const CommandOutcome r = runCommand("dbus-run-session -- sh -c " + shellQuoted(script) + " 2>/dev/null");
+    EXPECT_NE(r.out.find("host\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("item "), std::string::npos) << r.out << readFile(root / "err.txt");
+    EXPECT_NE(r.out.find("app=0"), std::string::npos) << r.out << readFile(root / "err.txt");
     fs::remove_all(root);
 }
 

@@ -26,6 +26,8 @@ TEST(DiagnoseCommand, AbortedCrashFromStandardInput)
     EXPECT_EQ(diagnosis["window"]["start"], 786299820.0);
     EXPECT_EQ(diagnosis["explanation"]["whatToDo"],
               "Undo recent changes (settings/plugins), then reopen Preview.");
+    // In this desktop's words.
+    EXPECT_EQ(diagnosis["explanation"]["why"], "The system recorded a forced abort at that moment.");
     // Pretty-printed with sorted keys.
     EXPECT_EQ(r.out.rfind("{\n  \"confidence\": \"High\",\n  \"dominantCause\"", 0), 0u) << r.out;
 }
@@ -47,6 +49,9 @@ TEST(DiagnoseCommand, SignalsAndWindowFromAFile)
     const auto diagnosis = nlohmann::json::parse(r.out);
     EXPECT_EQ(diagnosis["dominantCause"], "Killed: memory pressure");
     EXPECT_EQ(diagnosis["confidence"], "Medium");
+    EXPECT_EQ(diagnosis["explanation"]["whatHappened"],
+              "Linux ended Sketch Pad because the system ran out of available memory.");
+    EXPECT_EQ(diagnosis["explanation"]["alternatives"][0], "Restart the computer, then try again.");
     EXPECT_EQ(diagnosis["window"]["end"], 786300010);
     EXPECT_EQ(diagnosis["signalsUsed"].size(), 2u);
 }

@@ -29,6 +29,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <regex>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -315,6 +316,18 @@ protected:
                          + std::to_string(now.count()) + ".json"));
     }
 
+    // What `exitwise show` prints of a recorded closure speaks of this system only.
+    void expectLinuxWords(const std::string& id, const char* kind)
+    {
+        const std::string shown = run("EXITWISE_APP_SUPPORT_DIR='" + (m_root / "data").string() + "' "
+                                      + EXITWISE_BIN + " show '" + id + "' 2>&1");
+        EXPECT_NE(shown.find("What happened"), std::string::npos) << kind << ": " << shown;
+        static const std::regex foreign(R"(macOS|\bMac\b|Finder|Gatekeeper|NSWorkspace|log show|\bdyld\b)");
+        std::smatch found;
+        EXPECT_FALSE(std::regex_search(shown, found, foreign)) << kind << ": \"" << found.str() << "\" in\n"
+                                                               << shown;
+    }
+
     // Runs every kind under both styles at once, then reads what `exitwise watch` recorded.
     // Returns the number of closures explained right; adds a failure for each wrong one that
     // `mustBeRight` selects, and for any High verdict that is wrong.
@@ -402,6 +415,7 @@ protected:
                 }
                 EXPECT_EQ(it->second["bundleIdentifier"],
                           std::string(kind.mode).empty() ? closure.style->brokenId : closure.style->appId);
+                expectLinuxWords(it->second.value("id", ""), kind.name);
             }
             const bool isRight = got == expected;
             right += isRight ? 1 : 0;

@@ -439,5 +439,190 @@ TEST(ExplanationTemplatesTest, AppNameIsInsertedVerbatim)
     EXPECT_EQ(padded.alternatives.at(1), "Reinstall   My App’s \"Beta\"  if corruption is suspected.");
 }
 
+// The Linux set, one text per row: cause, the evidence that picks the detail, confidence, field.
+enum class Field
+{
+    whatHappened,
+    why,
+    whatToDo,
+    firstAlternative,
+    secondAlternative,
+};
+
+struct LinuxText
+{
+    DominantCause cause;
+    std::vector<Signal> signals;
+    Confidence confidence;
+    Field field;
+    const char* text;
+};
+
+std::string fieldOf(const ExplanationCard& card, Field field)
+{
+    switch (field) {
+    case Field::whatHappened:
+        return card.whatHappened;
+    case Field::why:
+        return card.why;
+    case Field::whatToDo:
+        return card.whatToDo;
+    case Field::firstAlternative:
+        return card.alternatives.size() > 0 ? card.alternatives[0] : "";
+    case Field::secondAlternative:
+        return card.alternatives.size() > 1 ? card.alternatives[1] : "";
+    }
+    return {};
+}
+
+TEST(ExplanationTemplatesLinux, RendersEveryText)
+{
+    using C = DominantCause;
+    using F = Field;
+    const auto H = Confidence::high;
+    const auto M = Confidence::medium;
+    const auto L = Confidence::low;
+    const auto quit = [](std::optional<QuitAttribution> a) {
+        return termination(TerminationReason::quit, a);
+    };
+    // clang-format off
+    const std::vector<LinuxText> rows{
+        {C::policyBlocked, {}, H, F::whatHappened, "The system blocked Notes from launching."},
+        {C::policyBlocked, {}, H, F::firstAlternative, "If you recently downloaded it, make sure the file is allowed to run and try again."},
+        {C::policyBlocked, {}, H, F::secondAlternative, "Avoid modifying the app’s files or injecting plugins/libraries."},
+        {C::policyBlocked, {policy(PolicyBlockKind::quarantine)}, H, F::why, "A security check blocked the downloaded app at launch."},
+        {C::policyBlocked, {policy(PolicyBlockKind::quarantine)}, H, F::whatToDo, "Get a trusted build of Notes and allow it to run in the file’s properties."},
+        {C::policyBlocked, {policy(PolicyBlockKind::codeSignature)}, H, F::why, "Signature verification failed while launching."},
+        {C::policyBlocked, {policy(PolicyBlockKind::codeSignature)}, H, F::whatToDo, "Reinstall Notes from your package manager or its official source to restore a valid signature."},
+        {C::policyBlocked, {policy(PolicyBlockKind::libraryValidation)}, H, F::why, "A security policy (AppArmor or SELinux) blocked an unsupported library or injection path."},
+        {C::policyBlocked, {policy(PolicyBlockKind::hardenedRuntime)}, H, F::why, "A security policy (AppArmor or SELinux) blocked an unsupported library or injection path."},
+        {C::policyBlocked, {policy(PolicyBlockKind::hardenedRuntime)}, H, F::whatToDo, "Remove injected libraries/plugins and relaunch Notes."},
+        {C::policyBlocked, {policy(PolicyBlockKind::gatekeeper)}, H, F::why, "A security policy (AppArmor or SELinux) blocked this build from running."},
+        {C::policyBlocked, {policy(PolicyBlockKind::gatekeeper)}, H, F::whatToDo, "Install Notes from your package manager or its official source, then open it again."},
+        {C::policyBlocked, {policy(PolicyBlockKind::other)}, H, F::why, "A security policy (AppArmor or SELinux) prevented it from running on this computer."},
+        {C::policyBlocked, {}, H, F::whatToDo, "Reinstall Notes from a trusted source, then try opening it again."},
+
+        {C::dyldFailure, {}, H, F::whatHappened, "Notes closed immediately because a required component could not be loaded."},
+        {C::dyldFailure, {}, H, F::firstAlternative, "Confirm you installed the correct build for this computer’s architecture."},
+        {C::dyldFailure, {}, H, F::secondAlternative, "Remove conflicting injected libraries and try launching again."},
+        {C::dyldFailure, {dyld(DyldFailureKind::missingLibrary)}, H, F::why, "The dynamic loader reported a missing shared library during app startup."},
+        {C::dyldFailure, {crashReport(DyldFailureKind::missingLibrary)}, H, F::whatToDo, "Reinstall Notes from your package manager so required libraries are restored, then launch again."},
+        {C::dyldFailure, {dyld(DyldFailureKind::wrongArchitecture)}, H, F::why, "The app attempted to load a binary built for a different CPU architecture."},
+        {C::dyldFailure, {dyld(DyldFailureKind::wrongArchitecture)}, H, F::whatToDo, "Install the build of Notes made for this computer’s processor (x86-64 or ARM64)."},
+        {C::dyldFailure, {dyld(DyldFailureKind::libraryValidation)}, H, F::why, "A loaded library failed validation at launch (often from injected tooling)."},
+        {C::dyldFailure, {dyld(DyldFailureKind::libraryValidation)}, H, F::whatToDo, "Disable library injection tools (such as LD_PRELOAD) and relaunch Notes."},
+        {C::dyldFailure, {dyld(DyldFailureKind::other), crashReport(DyldFailureKind::missingLibrary)}, H, F::why, "The dynamic loader reported a failure at launch."},
+        {C::dyldFailure, {}, H, F::whatToDo, "Reinstall Notes from your package manager or its official source, then try opening it again."},
+
+        {C::crashBug, {}, H, F::whatHappened, "Notes crashed due to an internal error."},
+        {C::crashBug, {}, H, F::why, "The system recorded a crash report for this app at that time."},
+        {C::crashBug, {}, H, F::whatToDo, "Update Notes and try again."},
+        {C::crashBug, {}, H, F::firstAlternative, "Disable extensions/plugins (if any) and retry."},
+        {C::crashBug, {}, H, F::secondAlternative, "If it repeats, share the crash report with the app vendor."},
+
+        {C::crashAbort, {}, H, F::whatHappened, "Notes quit because it hit a fatal error it could not recover from."},
+        {C::crashAbort, {}, H, F::why, "The system recorded a forced abort at that moment."},
+        {C::crashAbort, {}, H, F::whatToDo, "Undo recent changes (settings/plugins), then reopen Notes."},
+        {C::crashAbort, {}, H, F::firstAlternative, "Reset the app’s settings/state (if available), then retry."},
+        {C::crashAbort, {}, H, F::secondAlternative, "Reinstall Notes from your package manager if corruption is suspected."},
+
+        {C::killedWatchdogHang, {}, H, F::whatHappened, "The desktop ended Notes because it stopped responding."},
+        {C::killedWatchdogHang, {}, H, F::why, "At the time it closed, the desktop detected the app was unresponsive."},
+        {C::killedWatchdogHang, {}, H, F::whatToDo, "Update Notes, then reopen it."},
+        {C::killedWatchdogHang, {}, H, F::firstAlternative, "Avoid immediately reopening the last heavy project/file."},
+        {C::killedWatchdogHang, {}, H, F::secondAlternative, "Check for disk or network stalls that might freeze startup."},
+
+        {C::killedJetsamMemory, {}, H, F::whatHappened, "Linux ended Notes because the system ran out of available memory."},
+        {C::killedJetsamMemory, {}, H, F::why, "At the time it closed, this computer was under heavy memory pressure."},
+        {C::killedJetsamMemory, {}, H, F::whatToDo, "Close other memory-heavy apps (see the system monitor), then reopen Notes."},
+        {C::killedJetsamMemory, {}, H, F::firstAlternative, "Restart the computer, then try again."},
+        {C::killedJetsamMemory, {}, H, F::secondAlternative, "Reduce workload inside Notes (smaller file/project)."},
+
+        {C::explicitQuit, {}, H, F::whatHappened, "Notes was asked to quit (this was not a crash)."},
+        {C::explicitQuit, {quit(QuitAttribution::userRequest)}, H, F::why, "The system recorded a direct quit/termination request."},
+        {C::explicitQuit, {quit(std::nullopt), quit(QuitAttribution::logout)}, H, F::why, "The system recorded the app closing during a logout/session-end request."},
+        {C::explicitQuit, {quit(QuitAttribution::shutdown)}, H, F::why, "The system recorded the app closing during a shutdown or restart request."},
+        {C::explicitQuit, {quit(QuitAttribution::update)}, H, F::why, "The system recorded the app closing during a software update flow."},
+        {C::explicitQuit, {quit(QuitAttribution::mdm)}, H, F::why, "A managed device policy appears to have requested app termination."},
+        {C::explicitQuit, {quit(QuitAttribution::unknown)}, H, F::why, "The system recorded a normal termination request."},
+        {C::explicitQuit, {}, H, F::whatToDo, "If you did not quit it, check whether you logged out, shut down, or force-quit around that time."},
+        {C::explicitQuit, {}, H, F::firstAlternative, "Look for update/install tools that may close apps automatically."},
+        {C::explicitQuit, {}, H, F::secondAlternative, "If it repeats, expand Details and share the signals with support."},
+        {C::explicitQuit, {}, M, F::whatHappened, "Notes exited normally (this was not a crash)."},
+        {C::explicitQuit, {}, M, F::why, "We did not find a crash or kill signal near that time, so a normal quit is the most likely explanation."},
+        {C::explicitQuit, {}, M, F::whatToDo, "If you did not quit it, look for logout/shutdown or management tools around that time."},
+        {C::explicitQuit, {}, M, F::firstAlternative, "Check whether the app auto-quits after completing a task."},
+        {C::explicitQuit, {}, M, F::secondAlternative, "If it happens again, expand Details and share the signals with support."},
+
+        {C::dependencyHelperFailure, {}, H, F::whatHappened, "Notes closed because a required helper or service did not respond correctly."},
+        {C::dependencyHelperFailure, {}, H, F::why, "A companion component failed near the time the app exited."},
+        {C::dependencyHelperFailure, {}, H, F::whatToDo, "Reinstall Notes from your package manager to restore its helpers, then try again."},
+        {C::dependencyHelperFailure, {}, H, F::firstAlternative, "Restart background services/autostart items related to Notes."},
+        {C::dependencyHelperFailure, {}, H, F::secondAlternative, "Check permissions that might block the helper component."},
+
+        {C::unknown, {}, H, F::whatHappened, "Notes closed, but the system did not provide a clear reason."},
+        {C::unknown, {}, H, F::why, "We could not find a decisive system signal in the available time window."},
+        {C::unknown, {}, H, F::whatToDo, "Retry Notes. If it closes again, collect another event and review Details for more signal."},
+        {C::unknown, {}, H, F::firstAlternative, ""},
+
+        {C::killedJetsamMemory, {}, L, F::whatHappened, "Linux ended Notes because the system ran out of available memory."},
+        {C::killedJetsamMemory, {}, L, F::whatToDo, "Retry Notes. If it closes again, collect another event and review Details for more signal."},
+        {C::killedJetsamMemory, {}, L, F::firstAlternative, ""},
+    };
+    // clang-format on
+    for (const LinuxText& row : rows) {
+        SCOPED_TRACE(std::string(rawValue(row.cause)) + " / " + row.text);
+        const ExplanationCard card =
+            render("Notes", row.cause, row.confidence, row.signals, Wording::linuxDesktop);
+        EXPECT_EQ(fieldOf(card, row.field), row.text);
+        EXPECT_EQ(card.confidenceNote.has_value(), row.confidence == Confidence::low);
+    }
+    EXPECT_EQ(render("Notes", C::crashBug, L, {}, Wording::linuxDesktop).confidenceNote,
+              std::optional<std::string>(kLowNote));
+}
+
+// Every Linux card, whatever picked its details, is free of another system's names.
+TEST(ExplanationTemplatesLinux, NamesNoOtherSystem)
+{
+    std::vector<std::vector<Signal>> evidence{{}};
+    for (const PolicyBlockKind kind : allCases<PolicyBlockKind>()) {
+        evidence.push_back({policy(kind)});
+    }
+    for (const DyldFailureKind kind : allCases<DyldFailureKind>()) {
+        evidence.push_back({dyld(kind)});
+    }
+    for (const QuitAttribution attribution : allCases<QuitAttribution>()) {
+        evidence.push_back({termination(TerminationReason::quit, attribution)});
+    }
+    const char* const foreign[] = {"macOS", "Mac",   "Finder",      "Gatekeeper",
+                                   "Apple", "Intel", "NSWorkspace", "log show"};
+    for (const DominantCause cause : allCases<DominantCause>()) {
+        for (const Confidence confidence : allCases<Confidence>()) {
+            for (const auto& signals : evidence) {
+                const ExplanationCard card =
+                    render("Notes", cause, confidence, signals, Wording::linuxDesktop);
+                std::string all = card.whatHappened + '\n' + card.why + '\n' + card.whatToDo + '\n'
+                                  + card.confidenceNote.value_or("");
+                for (const std::string& alternative : card.alternatives) {
+                    all += '\n' + alternative;
+                }
+                for (const char* word : foreign) {
+                    EXPECT_EQ(all.find(word), std::string::npos) << word << " in " << all;
+                }
+            }
+        }
+    }
+}
+
+TEST(ExplanationTemplatesLinux, PlaceholderTakesTheNameVerbatim)
+{
+    const ExplanationCard card = render("{app} \"Beta\"", DominantCause::killedJetsamMemory, Confidence::high,
+                                        {}, Wording::linuxDesktop);
+    EXPECT_EQ(card.whatHappened,
+              "Linux ended {app} \"Beta\" because the system ran out of available memory.");
+    EXPECT_EQ(render("", DominantCause::crashBug, Confidence::high, {}, Wording::linuxDesktop).whatToDo,
+              "Update  and try again.");
+}
+
 } // namespace
 } // namespace exitwise::core

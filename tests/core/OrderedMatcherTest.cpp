@@ -346,6 +346,10 @@ TEST(OrderedMatcher, SignalsUsedFollowTheRule)
     const CrashReportSignal oom = flagged(false, true, false, 1);
     EXPECT_EQ(OrderedMatcher::match(ctx, {oom, t}).signalsUsed,
               (std::vector<Signal>{JetsamSignal{at(1), "System memory pressure (jetsam)", direct}, oom, t}));
+    EXPECT_EQ(OrderedMatcher::match(ctx, {hang, t}, Wording::linuxDesktop).signalsUsed.front(),
+              Signal(WatchdogSignal{at(1), "App became unresponsive (ended from the desktop)"}));
+    EXPECT_EQ(OrderedMatcher::match(ctx, {oom, t}, Wording::linuxDesktop).signalsUsed.front(),
+              Signal(JetsamSignal{at(1), "System memory pressure (out-of-memory kill)", direct}));
 
     // Rule 5 uses the crashed termination alone, not every termination.
     const EventContext crashedCtx = context(R::crashed, "SIGSEGV");

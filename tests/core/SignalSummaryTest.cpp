@@ -53,6 +53,18 @@ TEST(SignalSummary, EveryRow)
     }
 }
 
+TEST(SignalSummary, LinuxWordsNameTheLoader)
+{
+    const Signal loader(
+        DyldSignal{t, DyldFailureKind::missingLibrary, "libfoo.so.1: cannot open shared object file"});
+    EXPECT_EQ(loader.summary(Wording::linuxDesktop),
+              "Loader (Missing required library): libfoo.so.1: cannot open shared object file");
+    EXPECT_EQ(loader.summary(Wording::macos),
+              "dyld (Missing required library): libfoo.so.1: cannot open shared object file");
+    const Signal watchdog(WatchdogSignal{t, "hang"});
+    EXPECT_EQ(watchdog.summary(Wording::linuxDesktop), watchdog.summary());
+}
+
 TEST(SignalSummary, TypeFollowsThePayload)
 {
     EXPECT_EQ(Signal(WatchdogSignal{t, "x"}).type(), SignalType::watchdog);

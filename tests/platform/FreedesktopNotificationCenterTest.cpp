@@ -2,6 +2,7 @@
 #include "platform/linux/FreedesktopNotificationCenter.h"
 
 #include "app/NotificationManager.h"
+#include "platform/linux/DesktopEntry.h"
 #include "support/EventLoop.h"
 #include "support/PrivateBus.h"
 
@@ -36,6 +37,7 @@ public:
     {
         QString appName;
         uint replacesId = 0;
+        QString appIcon;
         QString summary;
         QString body;
         QStringList actions;
@@ -61,15 +63,15 @@ public:
 public slots:
     uint Notify(const QString& appName,
                 uint replacesId,
-                const QString& /*appIcon*/,
+                const QString& appIcon,
                 const QString& summary,
                 const QString& body,
                 const QStringList& actions,
                 const QVariantMap& hints,
                 int expireTimeout)
     {
-        calls.push_back(
-            Call{appName, replacesId, summary, body, actions, hints, expireTimeout, clock.elapsed()});
+        calls.push_back(Call{appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout,
+                             clock.elapsed()});
         if (failsNotify) {
             sendErrorReply(QDBusError::Failed, QStringLiteral("too many notifications"));
             return 0;
@@ -163,13 +165,17 @@ protected:
         return *m_server;
     }
 
-    std::optional<app::NotificationError>
-    add(const QString& identifier, QVariantMap userInfo = {}, std::chrono::milliseconds delay = 0ms)
+    std::optional<app::NotificationError> add(const QString& identifier,
+                                              QVariantMap userInfo = {},
+                                              std::chrono::milliseconds delay = 0ms,
+                                              bool playsDefaultSound = true,
+                                              const QString& icon = {})
     {
-        app::NotificationRequest request{
-            identifier,
-            {QStringLiteral("Mail closed"), QStringLiteral("Closed after 2m 5s."), std::move(userInfo), true},
-            delay};
+        app::NotificationRequest request{identifier,
+                                         {QStringLiteral("Mail closed"),
+                                          QStringLiteral("Closed after 2m 5s."), std::move(userInfo),
+                                          playsDefaultSound, icon},
+                                         delay};
         bool done = false;
         std::optional<app::NotificationError> result;
         m_center->add(std::move(request), [&](std::optional<app::NotificationError> error) {
@@ -220,6 +226,44 @@ TEST_F(FreedesktopNotificationCenterTest, PostsWithDefaultActionSoundAndDesktopE
     EXPECT_EQ(call.hints.value(QStringLiteral("sound-name")).toString(),
               QStringLiteral("message-new-instant"));
     EXPECT_EQ(call.expireTimeout, -1);
+}
+
+TEST_F(FreedesktopNotificationCenterTest, PassesTheIconAndAsksForSilenceWithoutASound)
+{
+    struct Case
+    {
+        const char* what;
+        QString icon;
+        bool playsDefaultSound;
+        QString appIcon;
+        QVariant soundName; // invalid: no such hint
+        QVariant suppressSound;
+    };
+    const QVariant none;
+    const QVariant sound(QStringLiteral("message-new-instant"));
+    // clang-format off
+    const Case cases[] = {
+        {"no icon, sound",      QString(),                                  true,  QString(),                                      sound, none},
+        {"theme icon, silent",  QStringLiteral("org.gnome.TextEditor"),     false, QStringLiteral("org.gnome.TextEditor"),         none,  true},
+        {"image path, sound",   QStringLiteral("/opt/My App/icon #1.png"),  true,  QStringLiteral("file:///opt/My%20App/icon%20%231.png"), sound, none},
+        {"image path, silent",  QStringLiteral("/usr/share/pixmaps/gimp.png"), false, QStringLiteral("file:///usr/share/pixmaps/gimp.png"), none, true},
+    };
+    // clang-format on
+    FakeNotificationServer& server = startServer();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(add(QString::fromLatin1(c.what), {}, 0ms, c.playsDefaultSound, c.icon), std::nullopt);
+
+        const FakeNotificationServer::Call& call = server.calls.back();
+        EXPECT_EQ(call.appIcon, c.appIcon);
+        EXPECT_EQ(call.hints.value(QStringLiteral("sound-name")), c.soundName);
+        const QVariant suppress = call.hints.value(QStringLiteral("suppress-sound"));
+        EXPECT_EQ(suppress, c.suppressSound);
+        if (suppress.isValid()) {
+            EXPECT_EQ(suppress.typeId(), QMetaType::Bool) << "the hint is a D-Bus boolean";
+        }
+        EXPECT_EQ(call.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("exitwise"));
+    }
 }
 
 TEST_F(FreedesktopNotificationCenterTest, ReplacesTheNotificationOfTheSameIdentifier)
@@ -398,6 +442,69 @@ TEST_F(NotificationPipelineTest, AnnouncesAClosureAndLeadsBackToIt)
     const QVariant eventId = activations.front().userInfo.value(QStringLiteral("event_id"));
     ASSERT_EQ(eventId.typeId(), QMetaType::QString);
     EXPECT_EQ(app::Uuid::parse(eventId.toString().toStdString()), closure.id);
+}
+
+TEST_F(NotificationPipelineTest, ShowsTheEndedApplicationsIconAndSoundsOnlyForUnexpectedEndings)
+{
+    FakeNotificationServer& server = startServer();
+    QTemporaryDir applications;
+    ASSERT_TRUE(applications.isValid());
+    const auto writeEntry = [&](const QString& fileName, const QString& icon) {
+        QFile file(applications.filePath(fileName));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=Editor\nExec=editor\nIcon=%1\n")
+                       .arg(icon)
+                       .toUtf8());
+        return file.fileName().toStdString();
+    };
+    const QString imagePath = applications.filePath(QStringLiteral("editor.png"));
+    app::NotificationManagerOptions options;
+    options.iconLookup = [](const std::string& appPath) { return desktopEntryIconName(appPath); };
+    app::NotificationManager manager(*m_center, std::move(options));
+
+    app::AppEvent crash = event();
+    crash.appPath =
+        writeEntry(QStringLiteral("org.gnome.TextEditor.desktop"), QStringLiteral("accessories-text-editor"));
+    crash.diagnosis.endState = core::EndState::crash;
+    crash.diagnosis.dominantCause = core::DominantCause::crashBug;
+    app::AppEvent quit = event();
+    quit.appPath = writeEntry(QStringLiteral("editor.desktop"), imagePath);
+    quit.diagnosis.endState = core::EndState::cleanExit;
+    quit.diagnosis.dominantCause = core::DominantCause::explicitQuit;
+
+    ASSERT_EQ(notify(manager, crash), std::nullopt);
+    ASSERT_EQ(notify(manager, quit), std::nullopt);
+
+    ASSERT_EQ(server.calls.size(), 2u);
+    const FakeNotificationServer::Call& crashed = server.calls[0];
+    EXPECT_EQ(crashed.appIcon, QStringLiteral("accessories-text-editor"));
+    EXPECT_EQ(crashed.hints.value(QStringLiteral("sound-name")).toString(),
+              QStringLiteral("message-new-instant"));
+    EXPECT_FALSE(crashed.hints.contains(QStringLiteral("suppress-sound")));
+    const FakeNotificationServer::Call& quitted = server.calls[1];
+    EXPECT_EQ(quitted.appIcon, QStringLiteral("file://") + imagePath);
+    EXPECT_FALSE(quitted.hints.contains(QStringLiteral("sound-name")));
+    EXPECT_EQ(quitted.hints.value(QStringLiteral("suppress-sound")), QVariant(true));
+}
+
+TEST_F(NotificationPipelineTest, AnnouncesOnlyUnexpectedEndingsWhenAskedTo)
+{
+    FakeNotificationServer& server = startServer();
+    app::NotificationManager manager(*m_center);
+    manager.setScope(app::NotificationScope::unexpectedOnly);
+
+    app::AppEvent quit = event();
+    quit.diagnosis.dominantCause = core::DominantCause::explicitQuit;
+    app::AppEvent killed = event();
+    killed.appName = "Photos";
+    killed.diagnosis.endState = core::EndState::killed;
+    killed.diagnosis.dominantCause = core::DominantCause::killedJetsamMemory;
+
+    ASSERT_EQ(notify(manager, quit), std::nullopt);
+    ASSERT_EQ(notify(manager, killed), std::nullopt);
+
+    ASSERT_EQ(server.calls.size(), 1u);
+    EXPECT_EQ(server.calls.front().summary, QStringLiteral("Photos closed \u2014 Click to see why."));
 }
 
 TEST_F(NotificationPipelineTest, StaysSilentWithoutAServer)

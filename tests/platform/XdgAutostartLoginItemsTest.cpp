@@ -131,7 +131,8 @@ TEST(XdgAutostartLoginItems, RegistersAndUnregisters)
     EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u);
     EXPECT_NE(entry.find("\nType=Application\n"), std::string::npos);
     EXPECT_NE(entry.find("\nName=Exitwise\n"), std::string::npos);
-    EXPECT_NE(entry.find("\nExec=\"/opt/Exit Wise/exitwise\"\n"), std::string::npos);
+    // Started at login it stays in the tray; TryExec names the program alone.
+    EXPECT_NE(entry.find("\nExec=\"/opt/Exit Wise/exitwise\" --background\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("\nTryExec=/opt/Exit Wise/exitwise\n"), std::string::npos);
     struct stat info
     {
@@ -158,7 +159,7 @@ TEST(XdgAutostartLoginItems, RegisteringSwitchesADisabledEntryBackOn)
     ASSERT_EQ(items.registerItem(), std::nullopt);
 
     EXPECT_EQ(items.status(), LoginItemStatus::enabled);
-    EXPECT_NE(readText(items.entryPath()).find("\nExec=/usr/bin/exitwise\n"), std::string::npos);
+    EXPECT_NE(readText(items.entryPath()).find("\nExec=/usr/bin/exitwise --background\n"), std::string::npos);
 }
 
 TEST(XdgAutostartLoginItems, ReportsWhatPreventsRegistering)

@@ -41,6 +41,9 @@ public:
     ModelFixture(const ModelFixture&) = delete;
     ModelFixture& operator=(const ModelFixture&) = delete;
 
+    // The words of the model's explanations; stored cards in the other set are reworded at start.
+    core::Wording wording = core::Wording::macos;
+
     // Builds the model over `stored` (newest first, as the model keeps them).
     app::AppModel& makeModel(const std::vector<app::AppEvent>& stored = {})
     {
@@ -55,6 +58,7 @@ public:
         d.broadcasts = &m_broadcasts;
         d.clock = [this] { return now; };
         d.startMonitoring = false;
+        d.engine = core::DiagnosisEngine({}, wording);
         m_model = std::make_unique<app::AppModel>(std::move(d));
         QCoreApplication::processEvents(); // the start-up refresh
         return *m_model;

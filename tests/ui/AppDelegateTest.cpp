@@ -4,20 +4,26 @@
 #include "app/BroadcastCenter.h"
 #include "app/LoginItems.h"
 #include "support/EventLoop.h"
+#include "support/FakeTray.h"
 #include "support/ModelFixture.h"
 #include "support/QtPrinters.h"
 #include "support/SampleEvents.h"
 #include "ui/MenuBarPopoverContentView.h"
 #include "ui/PopoverWindow.h"
+#include "ui/Resources.h"
 #include "ui/StatusItem.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -59,25 +65,7 @@ public:
     int unregisterCalls = 0;
 };
 
-// There is no tray host here; this stands in for it.
-class FakeStatusItem final : public StatusItem
-{
-public:
-    void show(const QIcon& icon, const QString& toolTip, QMenu* contextMenu) override
-    {
-        shownIcon = icon;
-        shownToolTip = toolTip;
-        menu = contextMenu;
-        ++shows;
-    }
-    [[nodiscard]] QRect geometry() const override { return itemGeometry; }
-
-    QIcon shownIcon;
-    QString shownToolTip;
-    QMenu* menu = nullptr;
-    int shows = 0;
-    QRect itemGeometry;
-};
+using test::FakeStatusItem;
 
 class AppDelegateTest : public ::testing::Test
 {
@@ -123,7 +111,7 @@ TEST_F(AppDelegateTest, InstallsOneStatusItemAndOpensNothingBeforeTheModelArrive
             entries << action->text();
         }
     }
-    EXPECT_EQ(entries, (QStringList{"Open full window", "Quit"}));
+    EXPECT_EQ(entries, (QStringList{"Open full window", "Pause monitoring", "Quit"}));
 
     emit delegate.statusItem()->triggered();
     EXPECT_FALSE(delegate.popover().isVisible());
@@ -303,6 +291,169 @@ TEST_F(AppDelegateTest, NotificationClickPostsTheIdentifierAsAUuidAndTheModelSel
     ASSERT_EQ(userInfo.value("event_id").metaType(), QMetaType::fromType<QUuid>());
     EXPECT_EQ(userInfo.value("event_id").toUuid(), QUuid::fromString(text));
     EXPECT_TRUE(test::waitUntil([&] { return model.selectedEventID() == older.id; }));
+}
+
+TEST_F(AppDelegateTest, TheItemWaitsForATrayAndAppearsWhenOneDoes)
+{
+    test::FakeTrayAvailability tray(false);
+    options.tray = &tray;
+    AppDelegate delegate(loginItems, broadcasts, options);
+    QSignalSpy installed(&delegate, &AppDelegate::statusItemInstalled);
+    delegate.setModel(&fixture.makeModel({test::fullEvent("Notes", test::sampleTime())}));
+    delegate.installStatusItem();
+    EXPECT_EQ(statusItemsMade, 0) << "no item while the desktop has no tray";
+    EXPECT_EQ(delegate.statusItem(), nullptr);
+
+    tray.set(true); // the panel started after us
+    EXPECT_EQ(statusItemsMade, 1);
+    ASSERT_NE(delegate.statusItem(), nullptr);
+    EXPECT_EQ(item(delegate).shows, 1);
+    EXPECT_EQ(installed.count(), 1);
+    emit delegate.statusItem()->triggered(); // and it works: the popover opens with content
+    EXPECT_TRUE(delegate.popover().isVisible());
+    EXPECT_EQ(delegate.popoverContent()->eventRows().size(), 1u);
+    delegate.popover().dismiss();
+
+    tray.set(false); // a panel that restarts keeps our item: Qt puts it back
+    tray.set(true);
+    EXPECT_EQ(statusItemsMade, 1);
+    EXPECT_EQ(installed.count(), 1);
+}
+
+TEST_F(AppDelegateTest, ATrayAloneInstallsNothingUntilTheAppAsks)
+{
+    test::FakeTrayAvailability tray(false);
+    options.tray = &tray;
+    AppDelegate delegate(loginItems, broadcasts, options);
+    tray.set(true);
+    EXPECT_EQ(statusItemsMade, 0);
+    delegate.installStatusItem();
+    EXPECT_EQ(statusItemsMade, 1);
+}
+
+TEST_F(AppDelegateTest, TheIconTheMenuAndTheTooltipFollowPausing)
+{
+    fixture.now = test::sampleTime(150);
+    options.clock = [this] { return fixture.now; };
+    AppDelegate delegate(loginItems, broadcasts, options);
+    app::AppModel& model = fixture.makeModel({test::fullEvent("Notes", test::sampleTime())});
+    delegate.setModel(&model);
+    delegate.installStatusItem();
+    QAction* pause = item(delegate).menu->actions().at(1);
+    ASSERT_EQ(pause->text(), "Pause monitoring");
+    EXPECT_TRUE(pause->isCheckable());
+    EXPECT_FALSE(pause->isChecked());
+    EXPECT_EQ(item(delegate).shownToolTip, "Exitwise — Monitoring\nNotes — Crash, 2 min ago");
+    const qint64 runningIcon = item(delegate).shownIcon.cacheKey();
+
+    model.setMonitoringPaused(true); // from the popover's switch
+    EXPECT_TRUE(pause->isChecked());
+    EXPECT_EQ(item(delegate).shownToolTip, "Exitwise — Paused\nNotes — Crash, 2 min ago");
+    EXPECT_NE(item(delegate).shownIcon.cacheKey(), runningIcon);
+
+    pause->trigger(); // from the tray's menu
+    EXPECT_FALSE(model.isMonitoringPaused());
+    EXPECT_FALSE(pause->isChecked());
+    EXPECT_EQ(item(delegate).shownToolTip, "Exitwise — Monitoring\nNotes — Crash, 2 min ago");
+
+    // A new closure is the one the tooltip names.
+    app::MonitoredTermination termination;
+    termination.appName = "Sketch Pad";
+    termination.terminatedAt = test::sampleTime(90);
+    termination.terminationReason = core::TerminationReason::crashed;
+    model.handleTermination(termination);
+    EXPECT_TRUE(test::waitUntil([&] { return item(delegate).shownToolTip.contains("Sketch Pad"); }))
+        << item(delegate).shownToolTip.toStdString();
+    EXPECT_TRUE(item(delegate).shownToolTip.endsWith(", 1 min ago"))
+        << item(delegate).shownToolTip.toStdString();
+}
+
+// The installed theme icons, found as a desktop finds them, and the full-colour ones without.
+TEST_F(AppDelegateTest, TheTrayIconIsTheThemesSymbolicOneWithAFullColourFallback)
+{
+    const QStringList savedPaths = QIcon::themeSearchPaths();
+    const QString savedTheme = QIcon::themeName();
+    const QIcon fallbackRunning = trayIcon(false);
+    const QIcon fallbackPaused = trayIcon(true);
+    EXPECT_TRUE(fallbackRunning.name().isEmpty());
+    ASSERT_FALSE(fallbackRunning.pixmap(22).isNull());
+    ASSERT_FALSE(fallbackPaused.pixmap(22).isNull());
+    EXPECT_NE(fallbackRunning.pixmap(22).toImage(), fallbackPaused.pixmap(22).toImage());
+
+    QTemporaryDir themes;
+    const QString apps = themes.filePath("hicolor/symbolic/apps");
+    ASSERT_TRUE(QDir().mkpath(apps));
+    QFile index(themes.filePath("hicolor/index.theme"));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=Hicolor\nDirectories=symbolic/apps\n\n"
+                "[symbolic/apps]\nMinSize=8\nSize=16\nMaxSize=512\nType=Scalable\n");
+    index.close();
+    for (const char* name : {"exitwise-symbolic.svg", "exitwise-paused-symbolic.svg"}) {
+        ASSERT_TRUE(QFile::copy(QStringLiteral(EXITWISE_ICONS_DIR "/hicolor/symbolic/apps/") + name,
+                                apps + "/" + name));
+    }
+    QIcon::setThemeSearchPaths({themes.path()});
+    QIcon::setThemeName("hicolor");
+
+    const QIcon running = trayIcon(false);
+    const QIcon paused = trayIcon(true);
+    EXPECT_EQ(running.name(), "exitwise-symbolic");
+    EXPECT_EQ(paused.name(), "exitwise-paused-symbolic");
+    // Monochrome: every drawn pixel has one colour, whatever its coverage.
+    const QImage image = running.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(image.pixel(x, y)) == 255) {
+                colours.insert(image.pixel(x, y));
+            }
+        }
+    }
+    EXPECT_EQ(colours.size(), 1);
+
+    QIcon::setThemeSearchPaths(savedPaths);
+    QIcon::setThemeName(savedTheme);
+}
+
+TEST(StatusToolTip, NamesTheStateAndTheNewestClosure)
+{
+    const core::Date now = test::sampleTime();
+    app::AppEvent blocked = test::fullEvent("Sketch Pad", now - core::Seconds(3 * 3600 + 50));
+    blocked.diagnosis.endState = core::EndState::launchBlocked;
+    const app::AppEvent crash = test::fullEvent("Notes", now - core::Seconds(125));
+    EXPECT_EQ(detail::statusToolTip(false, &crash, now), "Exitwise — Monitoring\nNotes — Crash, 2 min ago");
+    EXPECT_EQ(detail::statusToolTip(true, &blocked, now),
+              "Exitwise — Paused\nSketch Pad — Launch blocked, 3 h ago");
+    EXPECT_EQ(detail::statusToolTip(false, nullptr, now), "Exitwise — Monitoring\nNo closures yet");
+}
+
+TEST(StatusToolTip, SaysHowLongAgoInWholeUnits)
+{
+    struct Case
+    {
+        double seconds;
+        const char* text;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {-30, "just now"},
+        {0, "just now"},
+        {59.9, "just now"},
+        {60, "1 min ago"},
+        {119, "1 min ago"},
+        {3599, "59 min ago"},
+        {3600, "1 h ago"},
+        {86399, "23 h ago"},
+        {86400, "yesterday"},
+        {172799, "yesterday"},
+        {172800, "2 days ago"},
+        {40 * 86400 + 5, "40 days ago"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        EXPECT_EQ(detail::closureAge(core::Seconds(c.seconds)), c.text);
+    }
 }
 
 TEST(PopoverPosition, StaysOnScreenNextToWhatItIsAnchoredTo)

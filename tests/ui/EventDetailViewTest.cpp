@@ -149,8 +149,9 @@ TEST_F(EventDetailViewTest, WhyThisConfidenceFollowsTheEvidenceClasses)
             EXPECT_EQ(texts.contains(caveat), c.caveat != nullptr && std::string_view(caveat) == c.caveat);
         }
         if (c.caveat != nullptr) {
-            EXPECT_EQ(labelWithText(detail, c.caveat)->palette().color(QPalette::WindowText),
-                      style::orange());
+            const QLabel* caveat = labelWithText(detail, c.caveat);
+            EXPECT_EQ(caveat->palette().color(QPalette::WindowText),
+                      style::tone(style::Tone::caution, caveat->parentWidget()->palette()));
         }
     }
 }
@@ -207,17 +208,20 @@ TEST_F(EventDetailViewTest, ReclassifiedLineNeedsThePreviousCause)
     const QStringList texts = labelTexts(show(behindFiftyNewer(event), event.id));
     EXPECT_EQ(startingWith(texts, "Reclassified"),
               QStringList{"Reclassified: Crashed: app bug \u2192 Killed: memory pressure"});
-    EXPECT_EQ(labelWithText(*view, startingWith(texts, "Reclassified").first())
-                  ->palette()
-                  .color(QPalette::WindowText),
-              style::orange());
+    const QLabel* reclassified = labelWithText(*view, startingWith(texts, "Reclassified").first());
+    EXPECT_EQ(reclassified->palette().color(QPalette::WindowText),
+              style::tone(style::Tone::caution, reclassified->parentWidget()->palette()));
 }
 
 TEST_F(EventDetailViewTest, FeedbackTintFollowsTheStoredRatingAndRecordsChangesOnly)
 {
     const app::AppEvent event = test::keptThroughRefresh(test::fullEvent("Sketch Pad", test::sampleTime()));
     EventDetailView& detail = show({event}, event.id);
-    const QColor accent = detail.palette().color(QPalette::Active, QPalette::Highlight);
+    // Tinted in the shade of each tone that reads on the button.
+    const auto shade = [&detail](style::Tone tone) {
+        return style::tone(tone, detail.helpfulButton()->parentWidget()->palette(), QPalette::Button);
+    };
+    const QColor accent = shade(style::Tone::accent);
     const auto tint = [](const QPushButton* button) { return button->palette().color(QPalette::ButtonText); };
     EXPECT_EQ(detail.helpfulButton()->accessibleName(), "Mark diagnosis as helpful");
     EXPECT_EQ(detail.unhelpfulButton()->accessibleName(), "Mark diagnosis as not helpful");
@@ -225,12 +229,12 @@ TEST_F(EventDetailViewTest, FeedbackTintFollowsTheStoredRatingAndRecordsChangesO
     EXPECT_EQ(tint(detail.unhelpfulButton()), accent);
 
     detail.unhelpfulButton()->click();
-    EXPECT_EQ(tint(detail.unhelpfulButton()), style::red());
+    EXPECT_EQ(tint(detail.unhelpfulButton()), shade(style::Tone::negative));
     EXPECT_EQ(tint(detail.helpfulButton()), accent);
     EXPECT_EQ(fixture.model().event(event.id)->feedback, app::FeedbackRating::unhelpful);
 
     detail.helpfulButton()->click();
-    EXPECT_EQ(tint(detail.helpfulButton()), style::green());
+    EXPECT_EQ(tint(detail.helpfulButton()), shade(style::Tone::positive));
     EXPECT_EQ(tint(detail.unhelpfulButton()), accent);
     detail.helpfulButton()->click();
     EXPECT_EQ(fixture.usageCount(ProductAnalyticsEventName::feedbackSubmitted), 2u);

@@ -6,6 +6,7 @@
 #include "support/ModelFixture.h"
 #include "support/QtPrinters.h"
 #include "support/SampleEvents.h"
+#include "ui/AboutDialog.h"
 #include "ui/EventDetailView.h"
 #include "ui/IdleDetailView.h"
 #include "ui/OnboardingChecklistView.h"
@@ -13,15 +14,18 @@
 #include "ui/SidebarView.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -63,12 +67,16 @@ protected:
         settings.setValue(RootView::kOnboardingCompletedKey, onboarded);
         MainWindowOptions options;
         options.settings = &settings;
+        options.quit = [this] { ++quits; };
+        options.dataDirectory = QStringLiteral("/home/ada/.local/share/Exitwise");
+        options.evidenceNote = evidenceNote;
         options.savePanel = [this](const QString& title, const QString& name, const QString& filter) {
             calls.push_back({title, name, filter});
             return saveLocation;
         };
         window = std::make_unique<MainWindow>(fixture.makeModel(stored), std::move(options));
         window->show();
+        QApplication::setActiveWindow(window.get());
         QCoreApplication::processEvents();
         return *window;
     }
@@ -84,8 +92,126 @@ protected:
     QSettings settings;
     std::vector<SavePanelCall> calls;
     std::optional<QString> saveLocation;
+    std::optional<QString> evidenceNote;
+    int quits = 0;
     std::unique_ptr<MainWindow> window;
 };
+
+TEST_F(MainWindowTest, ShortcutsTriggerTheirActions)
+{
+    MainWindow& w = open(test::sampleHistory(2));
+    QLineEdit* search = w.rootView()->sidebar()->searchField();
+    search->setText("fire");
+    ASSERT_FALSE(search->hasFocus());
+
+    QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(search->hasFocus());
+    EXPECT_EQ(search->selectedText(), "fire"); // typing replaces the last search
+
+    // The export menu opens (and blocks until closed), ready for the arrow keys.
+    QWidget* popup = nullptr;
+    QTimer::singleShot(0, [&popup] {
+        popup = QApplication::activePopupWidget();
+        if (popup != nullptr) {
+            popup->close();
+        }
+    });
+    QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(popup, w.exportButton()->menu());
+    EXPECT_TRUE(calls.empty()); // nothing is exported before a choice
+    QApplication::setActiveWindow(&w);
+
+    QTest::keyClick(&w, Qt::Key_F1);
+    ASSERT_TRUE(w.rootView()->isOnboardingPresented());
+    w.rootView()->onboardingChecklist()->skipButton()->click();
+    QApplication::setActiveWindow(&w);
+
+    QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quits, 1);
+    EXPECT_TRUE(w.isVisible());
+    QTest::keyClick(&w, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(quits, 1);
+
+    // The keys as a desktop user expects them.
+    // clang-format off
+    const std::pair<QAction*, const char*> expected[] = {
+        {w.searchAction(),         "Ctrl+F"},
+        {w.exportMenuAction(),     "Ctrl+E"},
+        {w.gettingStartedAction(), "F1"},
+        {w.closeAction(),          "Ctrl+W"},
+        {w.quitAction(),           "Ctrl+Q"},
+    };
+    // clang-format on
+    for (const auto& [action, keys] : expected) {
+        EXPECT_EQ(action->shortcut().toString(), keys) << action->text().toStdString();
+    }
+}
+
+TEST_F(MainWindowTest, TabReachesEveryToolbarButton)
+{
+    MainWindow& w = open(test::sampleHistory(2));
+    w.rootView()->sidebar()->listView()->setFocus();
+    QSet<QWidget*> reached;
+    for (int i = 0; i < 40 && QApplication::focusWidget() != nullptr; ++i) {
+        reached.insert(QApplication::focusWidget());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    auto* toolbar = w.findChild<QToolBar*>();
+    for (QAction* action : {w.pauseAction(), w.gettingStartedAction(), w.aboutAction()}) {
+        EXPECT_TRUE(reached.contains(toolbar->widgetForAction(action))) << action->text().toStdString();
+    }
+    EXPECT_TRUE(reached.contains(w.exportButton()));
+    EXPECT_TRUE(reached.contains(w.rootView()->sidebar()->searchField()));
+
+    // Space on the focused button acts, as a click would.
+    QWidget* pause = toolbar->widgetForAction(w.pauseAction());
+    pause->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(pause, Qt::Key_Space);
+    EXPECT_TRUE(fixture.model().isMonitoringPaused());
+}
+
+TEST_F(MainWindowTest, AboutSaysVersionDataDirectoryAndEvidence)
+{
+    evidenceNote =
+        QStringLiteral("kernel messages are not readable (add yourself to the systemd-journal or adm "
+                       "group to read them)");
+    MainWindow& w = open(test::sampleHistory(1));
+    w.aboutAction()->trigger();
+    auto* about = qobject_cast<AboutDialog*>(w.aboutDialog());
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_EQ(about->windowTitle(), "About Exitwise");
+    EXPECT_TRUE(about->versionLabel()->text().startsWith("Version "));
+    EXPECT_GT(about->versionLabel()->text().size(), 8);
+    EXPECT_EQ(about->dataDirectoryLabel()->text(), "/home/ada/.local/share/Exitwise");
+    EXPECT_EQ(
+        about->sourcesLabel()->text(),
+        "\u2022 How each application's process ended: its exit status, or the signal that stopped it\n"
+        "\u2022 Crash records: systemd-coredump entries, apport reports in /var/crash, ABRT problem "
+        "directories\n"
+        "\u2022 The systemd journal: kernel, memory-killer and loader messages, and the applications' own "
+        "output");
+    ASSERT_NE(about->evidenceNoteLabel(), nullptr);
+    EXPECT_EQ(
+        about->evidenceNoteLabel()->text(),
+        "Kernel messages are not readable (add yourself to the systemd-journal or adm group to read them).");
+
+    // A second request brings the same dialog forward.
+    w.aboutAction()->trigger();
+    EXPECT_EQ(w.aboutDialog(), about);
+    about->close();
+    EXPECT_TRUE(test::waitUntil([&] { return w.aboutDialog() == nullptr; }));
+}
+
+TEST(AboutDialogTest, NoNoteWhenEverythingIsReadable)
+{
+    for (const std::optional<QString>& note : {std::optional<QString>(), std::optional<QString>(QString())}) {
+        AboutDialog about({QStringLiteral("1.2+3"), QStringLiteral("/data"), note});
+        EXPECT_EQ(about.versionLabel()->text(), "Version 1.2+3");
+        EXPECT_EQ(about.evidenceNoteLabel(), nullptr);
+    }
+}
 
 TEST_F(MainWindowTest, ToolbarPausesAndResumesMonitoring)
 {
@@ -102,7 +228,7 @@ TEST_F(MainWindowTest, ToolbarPausesAndResumesMonitoring)
             items << button->text();
         }
     }
-    EXPECT_EQ(items, QStringList({"Pause Monitoring", "Export", "Getting Started"}));
+    EXPECT_EQ(items, QStringList({"Pause Monitoring", "Export", "Getting Started", "About"}));
     QStringList exports;
     for (QAction* action : w.exportButton()->menu()->actions()) {
         exports << action->text();

@@ -6,10 +6,13 @@
 #include "ui/Style.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -54,6 +57,7 @@ TEST(MenuBarPopoverContentViewTest, ListsAtMostTheFiveNewestClosuresInTheModelsO
 TEST(MenuBarPopoverContentViewTest, RowShowsNameRawCauseAndConfidence)
 {
     app::AppEvent event = test::fullEvent("Sketch Pad", test::sampleTime());
+    event.diagnosis.endState = core::EndState::killed;
     event.diagnosis.dominantCause = core::DominantCause::killedJetsamMemory;
     event.diagnosis.confidence = core::Confidence::medium;
     test::ModelFixture fixture;
@@ -63,7 +67,11 @@ TEST(MenuBarPopoverContentViewTest, RowShowsNameRawCauseAndConfidence)
     const QStringList texts = labelTexts(*view.eventRows().front());
     EXPECT_TRUE(texts.contains("Sketch Pad")) << texts.join('|').toStdString();
     EXPECT_TRUE(texts.contains("Killed: memory pressure")) << texts.join('|').toStdString();
-    EXPECT_EQ(view.eventRows().front()->accessibleName(), "Sketch Pad, Killed: memory pressure");
+    // How it ended beside the cause, and when.
+    EXPECT_TRUE(texts.contains("\u2022 2/28/26")) << texts.join('|').toStdString();
+    EXPECT_EQ(view.eventRows().front()->accessibleName(),
+              "Sketch Pad, Killed, Killed: memory pressure, 2/28/26");
+    EXPECT_EQ(view.eventRows().front()->toolTip(), "Killed \u2022 Killed: memory pressure");
     const QStringList all = labelTexts(view);
     EXPECT_TRUE(all.contains("Exitwise"));
     EXPECT_TRUE(all.contains("Recent events"));
@@ -165,6 +173,76 @@ TEST(MenuBarPopoverContentViewTest, FollowsTheModelsEventList)
     first->click();
     EXPECT_EQ(view.eventRows().size(), 2u);
     EXPECT_NE(view.eventRows().front(), first);
+}
+
+TEST(MenuBarPopoverContentViewTest, SwitchesKeepTheKeyboardFocusWhenToggled)
+{
+    test::ModelFixture fixture;
+    app::AppModel& model = fixture.makeModel(test::sampleHistory(2));
+    MenuBarPopoverContentView* view = nullptr;
+    std::vector<bool> toggles;
+    MenuBarPopoverContentView::Options options;
+    options.supportsLaunchAtLogin = true;
+    // The login service refuses: its real state comes back to the switch.
+    options.onToggleLaunchAtLogin = [&](bool enabled) {
+        toggles.push_back(enabled);
+        view->setLaunchAtLoginEnabled(false);
+    };
+    MenuBarPopoverContentView content(model, options);
+    view = &content;
+    content.show();
+    QApplication::setActiveWindow(&content);
+    const std::vector<QAbstractButton*> rows = content.eventRows();
+
+    content.pauseSwitch()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(content.pauseSwitch(), Qt::Key_Space);
+    EXPECT_TRUE(model.isMonitoringPaused());
+    EXPECT_TRUE(content.pauseSwitch()->hasFocus());
+    EXPECT_EQ(content.stateLabel()->text(), "Paused");
+    QTest::keyClick(content.pauseSwitch(), Qt::Key_Space);
+    EXPECT_FALSE(model.isMonitoringPaused());
+    EXPECT_TRUE(content.pauseSwitch()->hasFocus());
+
+    QCheckBox* login = content.launchAtLoginSwitch();
+    login->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(login, Qt::Key_Space);
+    EXPECT_EQ(toggles, std::vector<bool>{true});
+    EXPECT_FALSE(login->isChecked()); // snapped back, not reported as another change
+    EXPECT_TRUE(login->hasFocus());
+    // Nothing was built again.
+    EXPECT_EQ(content.eventRows(), rows);
+}
+
+TEST(MenuBarPopoverContentViewTest, NotifyAboutShowsTheRememberedChoiceAndSendsTheUsersOnly)
+{
+    test::ModelFixture fixture;
+    app::AppModel& model = fixture.makeModel();
+    EXPECT_EQ(MenuBarPopoverContentView(model, {}).notifyAboutChoice(), nullptr);
+
+    std::vector<app::NotificationScope> chosen;
+    MenuBarPopoverContentView::Options options;
+    options.notificationScope = [] { return app::NotificationScope::unexpectedOnly; };
+    options.onChangeNotificationScope = [&](app::NotificationScope scope) { chosen.push_back(scope); };
+    MenuBarPopoverContentView view(model, options);
+    QComboBox* choice = view.notifyAboutChoice();
+    ASSERT_NE(choice, nullptr);
+    EXPECT_EQ(choice->accessibleName(), "Notify about");
+    EXPECT_TRUE(labelTexts(view).contains("Notify about"));
+    ASSERT_EQ(choice->count(), 2);
+    EXPECT_EQ(choice->itemText(0), "every closure");
+    EXPECT_EQ(choice->itemText(1), "unexpected endings only");
+    EXPECT_EQ(choice->currentText(), "unexpected endings only");
+    EXPECT_TRUE(chosen.empty());
+
+    view.show();
+    QApplication::setActiveWindow(&view);
+    choice->setFocus();
+    QTest::keyClick(choice, Qt::Key_Up);
+    EXPECT_EQ(chosen, std::vector<app::NotificationScope>{app::NotificationScope::everyClosure});
+    EXPECT_TRUE(choice->hasFocus());
+    QTest::keyClick(choice, Qt::Key_Down);
+    EXPECT_EQ(chosen, (std::vector<app::NotificationScope>{app::NotificationScope::everyClosure,
+                                                           app::NotificationScope::unexpectedOnly}));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "support/ModelFixture.h"
 #include "support/SampleEvents.h"
 #include "support/Screenshots.h"
+#include "support/ThemePalettes.h"
 #include "ui/IdleDetailView.h"
 #include "ui/MenuBarPopoverContentView.h"
 #include "ui/OnboardingChecklistView.h"
@@ -25,10 +26,14 @@ namespace {
 
 using core::Confidence;
 using core::DominantCause;
+using core::EndState;
 
-app::AppEvent closure(const std::string& name, double minutesAgo, DominantCause cause, Confidence confidence)
+app::AppEvent closure(
+    const std::string& name, double minutesAgo, EndState state, DominantCause cause, Confidence confidence)
 {
-    app::AppEvent event = test::fullEvent(name, test::sampleTime(-60.0 * minutesAgo));
+    // Counted back from now, so the rows show times of today.
+    app::AppEvent event = test::fullEvent(name, core::now() - core::Seconds(60.0 * minutesAgo));
+    event.diagnosis.endState = state;
     event.diagnosis.dominantCause = cause;
     event.diagnosis.confidence = confidence;
     return event;
@@ -51,27 +56,38 @@ void expectNothingClipped(const QWidget& root)
     }
 }
 
-TEST(ShellScreenshot, Popover)
+MenuBarPopoverContentView::Options popoverOptions()
 {
-    test::ModelFixture fixture;
-    app::AppModel& model = fixture.makeModel({
-        closure("Firefox", 3, DominantCause::killedJetsamMemory, Confidence::high),
-        closure("Visual Studio Code", 26, DominantCause::killedWatchdogHang, Confidence::medium),
-        closure("GIMP", 95, DominantCause::crashBug, Confidence::high),
-        closure("Thunderbird Mail with a very long window name indeed", 180,
-                DominantCause::dependencyHelperFailure, Confidence::low),
-        closure("LibreOffice Writer", 420, DominantCause::explicitQuit, Confidence::high),
-        closure("Inkscape", 900, DominantCause::dyldFailure, Confidence::medium),
-    });
-    PopoverWindow popover;
     MenuBarPopoverContentView::Options options;
     options.supportsLaunchAtLogin = true;
     options.launchAtLoginEnabled = true;
-    popover.setContent(new MenuBarPopoverContentView(model, options));
+    options.notificationScope = [] { return app::NotificationScope::unexpectedOnly; };
+    options.onChangeNotificationScope = [](app::NotificationScope) {};
+    return options;
+}
+
+void renderPopover(const QString& suffix)
+{
+    test::ModelFixture fixture;
+    app::AppModel& model = fixture.makeModel({
+        closure("Firefox", 3, EndState::killed, DominantCause::killedJetsamMemory, Confidence::high),
+        closure("Visual Studio Code", 26, EndState::killed, DominantCause::killedWatchdogHang,
+                Confidence::medium),
+        closure("GIMP", 95, EndState::crash, DominantCause::crashBug, Confidence::high),
+        closure("Thunderbird Mail with a very long window name indeed", 180, EndState::crash,
+                DominantCause::dependencyHelperFailure, Confidence::low),
+        closure("LibreOffice Writer", 420, EndState::cleanExit, DominantCause::explicitQuit,
+                Confidence::high),
+        closure("Inkscape", 900, EndState::launchBlocked, DominantCause::dyldFailure, Confidence::medium),
+    });
+    PopoverWindow popover;
+    popover.setContent(new MenuBarPopoverContentView(model, popoverOptions()));
     popover.show();
     QCoreApplication::processEvents();
 
-    EXPECT_EQ(popover.size(), QSize(340, 380)); // five rows fit the standard size
+    // Five rows and the notification choice: a little taller than the standard 340 × 380.
+    EXPECT_EQ(popover.width(), 340);
+    EXPECT_GE(popover.height(), 380);
     auto* content = qobject_cast<MenuBarPopoverContentView*>(popover.content());
     ASSERT_NE(content, nullptr);
     EXPECT_EQ(content->eventRows().size(), 5u);
@@ -79,15 +95,43 @@ TEST(ShellScreenshot, Popover)
     // The long name is shortened; the badge keeps its full size.
     const QAbstractButton* longRow = content->eventRows()[3];
     EXPECT_LE(longRow->geometry().right(), content->width());
-    test::saveScreenshot(popover, QStringLiteral("popover"));
+    test::saveScreenshot(popover, QStringLiteral("popover") + suffix);
+}
 
-    popover.close();
-    test::ModelFixture emptyFixture;
-    popover.setContent(new MenuBarPopoverContentView(emptyFixture.makeModel(), options));
+// A fixture of its own: two in one test would share their data directory.
+void renderEmptyPopover(const QString& suffix)
+{
+    test::ModelFixture fixture;
+    PopoverWindow popover;
+    popover.setContent(new MenuBarPopoverContentView(fixture.makeModel(), popoverOptions()));
     popover.show();
     QCoreApplication::processEvents();
     expectNothingClipped(popover);
-    test::saveScreenshot(popover, QStringLiteral("popover-empty"));
+    test::saveScreenshot(popover, QStringLiteral("popover-empty") + suffix);
+}
+
+TEST(ShellScreenshot, Popover)
+{
+    const test::ScopedPalette light(test::lightPalette());
+    renderPopover(QString());
+}
+
+TEST(ShellScreenshot, EmptyPopover)
+{
+    const test::ScopedPalette light(test::lightPalette());
+    renderEmptyPopover(QString());
+}
+
+TEST(ShellScreenshot, EmptyPopoverInTheDark)
+{
+    const test::ScopedPalette dark(test::darkPalette());
+    renderEmptyPopover(QStringLiteral("-dark"));
+}
+
+TEST(ShellScreenshot, PopoverInTheDark)
+{
+    const test::ScopedPalette dark(test::darkPalette());
+    renderPopover(QStringLiteral("-dark"));
 }
 
 TEST(ShellScreenshot, Onboarding)

@@ -3,12 +3,15 @@
 #include "support/ModelFixture.h"
 #include "support/QtPrinters.h"
 #include "ui/AppIconProvider.h"
+#include "ui/EndStateMark.h"
 #include "ui/EventListModel.h"
 #include "ui/SidebarView.h"
 #include "ui/VisibleEvents.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemModelTester>
+#include <QAccessible>
+#include <QApplication>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -102,8 +105,12 @@ TEST(EventListModelTest, RowsFollowTheEventsUnderTheModelTester)
     EXPECT_EQ(model.data(second, EventListModel::ConfidenceRole).toInt(), static_cast<int>(Confidence::low));
     EXPECT_EQ(model.data(second, EventListModel::EventIDRole).toString().toStdString(),
               events[1].id.toString());
+    EXPECT_EQ(model.data(second, EventListModel::EndStateRole).toInt(),
+              static_cast<int>(core::EndState::crash));
+    // Long ago: the date alone.
+    EXPECT_EQ(model.data(second, EventListModel::TimeRole).toString(), "2/28/26");
     EXPECT_EQ(model.data(second, Qt::AccessibleTextRole).toString(),
-              "Files, Killed: memory pressure, Confidence Low");
+              "Files, Crash, Killed: memory pressure, 2/28/26, Confidence Low");
     EXPECT_EQ(model.rowOf(events[3].id), 3);
 
     // A rating changes nothing a row draws: no reset, so the list keeps its selection.
@@ -112,6 +119,11 @@ TEST(EventListModelTest, RowsFollowTheEventsUnderTheModelTester)
     events[0].feedback = app::FeedbackRating::helpful;
     model.setEvents(events);
     EXPECT_EQ(resets, 0);
+    // A new end state is drawn: the rows are replaced.
+    events[0].diagnosis.endState = core::EndState::killed;
+    model.setEvents(events);
+    EXPECT_EQ(resets, 1);
+    resets = 0;
     events.erase(events.begin());
     model.setEvents(events);
     EXPECT_EQ(resets, 1);
@@ -154,6 +166,73 @@ TEST_F(SidebarViewTest, SubtitleCountsTheListedOfAllClosures)
     EXPECT_EQ(sidebar.titleLabel()->text(), "Monitoring paused");
     model.setMonitoringPaused(false);
     EXPECT_EQ(sidebar.titleLabel()->text(), "Monitoring apps");
+}
+
+TEST(ClosureTimeTextTest, TimeTodayWeekdayThisWeekDateBefore)
+{
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
+    const QLocale de(QLocale::German, QLocale::Germany);
+    // Saturday 2026-02-28 19:33:20 UTC; the tests run in UTC.
+    const core::Date now = test::sampleTime();
+    const double hour = 3600;
+    // clang-format off
+    const struct { double offset; const QLocale& locale; const char* expected; } cases[] = {
+        {0,                  us, "7:33 PM"},
+        {-19 * hour,         us, "12:33 AM"},   // the same day, early
+        {-20 * hour,         us, "Fri 11:33 PM"},
+        {-6 * 24 * hour,     us, "Sun 7:33 PM"},
+        {-7 * 24 * hour,     us, "2/21/26"},
+        {-400 * 24 * hour,   us, "1/24/25"},
+        {-20 * hour,         de, "Fr. 23:33"},
+        {-30 * 24 * hour,    de, "29.01.26"},
+        {+2 * 24 * hour,     us, "3/2/26"},     // a clock set back: the date, never a weekday
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(closureTimeText(test::sampleTime(c.offset), now, c.locale), c.expected) << c.offset;
+    }
+}
+
+TEST_F(SidebarViewTest, ConfidenceFilterIsOneChoiceOfRadioButtons)
+{
+    app::AppModel& model = fixture.makeModel(sampleEvents());
+    SidebarView sidebar(model, icons);
+    sidebar.resize(320, 500);
+    sidebar.show();
+    QApplication::setActiveWindow(&sidebar);
+    QAbstractButton* all = sidebar.filterButton(ConfidenceFilter::all);
+    QAbstractButton* high = sidebar.filterButton(ConfidenceFilter::high);
+    QAccessibleInterface* group = QAccessible::queryAccessibleInterface(all->parentWidget());
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->role(), QAccessible::Grouping);
+    EXPECT_EQ(group->text(QAccessible::Name), "Confidence");
+    EXPECT_EQ(group->childCount(), 4);
+
+    QStringList names;
+    for (const ConfidenceFilter filter : core::allCases<ConfidenceFilter>()) {
+        QAccessibleInterface* segment = QAccessible::queryAccessibleInterface(sidebar.filterButton(filter));
+        ASSERT_NE(segment, nullptr);
+        EXPECT_EQ(segment->role(), QAccessible::RadioButton);
+        EXPECT_TRUE(segment->state().checkable);
+        EXPECT_EQ(segment->state().checked, filter == ConfidenceFilter::all);
+        names << segment->text(QAccessible::Name);
+    }
+    EXPECT_EQ(names, QStringList({"All", "High", "Medium", "Low"}));
+
+    // Exactly one is chosen: choosing another clears the first, choosing it again keeps it.
+    high->click();
+    EXPECT_TRUE(high->isChecked());
+    EXPECT_FALSE(all->isChecked());
+    high->click();
+    EXPECT_TRUE(high->isChecked());
+    EXPECT_EQ(sidebar.confidenceFilter(), ConfidenceFilter::high);
+
+    // The arrow keys move the choice, as in any radio group.
+    high->setFocus();
+    QTest::keyClick(high, Qt::Key_Right);
+    EXPECT_EQ(sidebar.confidenceFilter(), ConfidenceFilter::medium);
+    EXPECT_FALSE(high->isChecked());
+    EXPECT_EQ(names.size(), 4);
 }
 
 TEST_F(SidebarViewTest, ListSelectionAndModelSelectionFollowEachOther)

@@ -8,6 +8,7 @@
 #include "support/SampleEvents.h"
 #include "support/Screenshots.h"
 #include "support/StableEvents.h"
+#include "support/ThemePalettes.h"
 #include "ui/EventDetailView.h"
 #include "ui/FailureTimelineView.h"
 #include "ui/MainWindow.h"
@@ -161,7 +162,8 @@ void writeIcon(const App& app, const std::filesystem::path& path)
     image.save(QString::fromStdString(path.string()), "PNG");
 }
 
-TEST(WindowScreenshot, MainWindowWithHistoryAndDetail)
+// `suffix` names the palette in the file names: "" for light, "-dark".
+void renderMainWindow(const QString& suffix)
 {
     test::ModelFixture fixture;
     const std::filesystem::path icons = fixture.directory() / "icons";
@@ -170,6 +172,7 @@ TEST(WindowScreenshot, MainWindowWithHistoryAndDetail)
         writeIcon(app, icons / (std::string(app.desktopId) + ".png"));
     }
     const std::vector<app::AppEvent> events = history();
+    fixture.wording = core::Wording::linuxDesktop; // as the Linux desktop app speaks
     app::AppModel& model = fixture.makeModel(events);
     QSettings settings(QString::fromStdString((fixture.directory() / "settings.ini").string()),
                        QSettings::IniFormat);
@@ -196,7 +199,7 @@ TEST(WindowScreenshot, MainWindowWithHistoryAndDetail)
     auto* timeline = detail->findChild<FailureTimelineView*>();
     ASSERT_NE(timeline, nullptr);
     ASSERT_TRUE(test::waitUntil([&] { return !timeline->isAnimating(); }));
-    test::saveScreenshot(window, QStringLiteral("main-window"));
+    test::saveScreenshot(window, QStringLiteral("main-window") + suffix);
 
     detail->confidenceDetailsToggle()->click();
     if (detail->alternativesToggle() != nullptr) {
@@ -209,7 +212,25 @@ TEST(WindowScreenshot, MainWindowWithHistoryAndDetail)
     scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
     QCoreApplication::processEvents();
     EXPECT_TRUE(detail->detailsToggle()->isVisible());
-    test::saveScreenshot(window, QStringLiteral("main-window-details"));
+    test::saveScreenshot(window, QStringLiteral("main-window-details") + suffix);
+
+    window.showAbout();
+    ASSERT_NE(window.aboutDialog(), nullptr);
+    window.aboutDialog()->adjustSize();
+    QCoreApplication::processEvents();
+    test::saveScreenshot(*window.aboutDialog(), QStringLiteral("about") + suffix);
+}
+
+TEST(WindowScreenshot, MainWindowWithHistoryAndDetail)
+{
+    const test::ScopedPalette light(test::lightPalette());
+    renderMainWindow(QString());
+}
+
+TEST(WindowScreenshot, MainWindowInTheDark)
+{
+    const test::ScopedPalette dark(test::darkPalette());
+    renderMainWindow(QStringLiteral("-dark"));
 }
 
 } // namespace

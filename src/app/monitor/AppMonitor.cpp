@@ -133,8 +133,9 @@ void AppMonitor::handleTermination(const RunningApplication& application)
     }
     // Without an exit status, nothing found in the log means nothing is known; the desktop's
     // own notice alone says the application quit.
-    const QuitEvidence::Classification fallback =
-        facts.exit ? ExitEvidence::unknownClassification() : QuitEvidence::defaultClassification();
+    const QuitEvidence::Classification fallback = facts.exit
+                                                      ? ExitEvidence::unknownClassification()
+                                                      : QuitEvidence::defaultClassification(m_logDialect);
 
     const std::optional<std::string> name = nonBlank(application.localizedName);
     const QuitEvidence::Target target{name, application.bundleIdentifier, pid, facts};

@@ -2,6 +2,7 @@
 #include "app/monitor/QuitEvidence.h"
 
 #include "core/EventContext.h"
+#include "core/ExplanationWording.h"
 #include "core/Text.h"
 #include "core/evidence/LogClassification.h"
 
@@ -86,46 +87,56 @@ struct LinuxFindings
     bool crash = false;
 };
 
+// The raw texts name the log of the system whose dialect it is.
+const core::ExplanationWording& wordsOf(core::LogDialect dialect)
+{
+    return core::explanationWording(dialect == core::LogDialect::linuxDesktop ? core::Wording::linuxDesktop
+                                                                              : core::Wording::macos);
+}
+
 bool isAbortText(std::string_view lowered)
 {
     return lowered.find("abort") != std::string_view::npos || lowered.find("abrt") != std::string_view::npos;
 }
 
 // The rows, in order, over the lower-cased lines that count.
-std::optional<Classification>
-classifyText(const std::string& text, const std::string& identifier, const LinuxFindings& found)
+std::optional<Classification> classifyText(const std::string& text,
+                                           const std::string& identifier,
+                                           const LinuxFindings& found,
+                                           const core::ExplanationWording& words)
 {
     using core::QuitAttribution;
     using core::TerminationReason;
+    const auto raw = [&identifier](std::string_view pattern) {
+        return core::filledIn(pattern, "{app}", identifier);
+    };
 
     if (contains(text, "loginwindow") && contains(text, "quit:asn") && contains(text, "exitstatus=137")) {
-        return Classification{TerminationReason::quit,
-                              "log show: loginwindow force-quit evidence (QUIT:asn exitStatus=137) for "
-                                  + identifier,
+        return Classification{TerminationReason::quit, raw(words.logoutForceQuitEvidence),
                               QuitAttribution::logout, Evidence::logoutForceQuit};
     }
     if (found.memoryKill) {
-        return Classification{TerminationReason::killed, "log show: memory kill evidence for " + identifier,
-                              std::nullopt, Evidence::memoryKill};
+        return Classification{TerminationReason::killed, raw(words.memoryKillEvidence), std::nullopt,
+                              Evidence::memoryKill};
     }
     // An abort gets its own text so that the diagnosis can tell it from other crashes.
     if (found.abort || containsAny(text, {"sigabrt", "abort trap"})) {
-        return Classification{TerminationReason::crashed, "log show: abort evidence for " + identifier,
-                              std::nullopt, Evidence::abort};
+        return Classification{TerminationReason::crashed, raw(words.abortEvidence), std::nullopt,
+                              Evidence::abort};
     }
     if (found.crash || containsAny(text, {"exc_", "segmentation fault", "reportcrash"})) {
-        return Classification{TerminationReason::crashed, "log show: crash evidence for " + identifier,
-                              std::nullopt, Evidence::crash};
+        return Classification{TerminationReason::crashed, raw(words.crashEvidence), std::nullopt,
+                              Evidence::crash};
     }
     if (containsAny(text, {"sigkill", "signal 9"})
         || (contains(text, "killed") && !contains(text, "sigterm"))) {
-        return Classification{TerminationReason::killed, "log show: kill evidence for " + identifier,
-                              std::nullopt, Evidence::kill};
+        return Classification{TerminationReason::killed, raw(words.killEvidence), std::nullopt,
+                              Evidence::kill};
     }
     if (containsAny(text,
                     {"sigterm", "signal 15", "terminated", "quit", "exited with code", "normal exit"})) {
-        return Classification{TerminationReason::quit, "log show: quit/exit evidence for " + identifier,
-                              QuitAttribution::unknown, Evidence::quit};
+        return Classification{TerminationReason::quit, raw(words.quitEvidence), QuitAttribution::unknown,
+                              Evidence::quit};
     }
     return std::nullopt;
 }
@@ -210,7 +221,7 @@ std::optional<Classification> classify(std::string_view output, const std::strin
     if (entries.empty()) {
         return std::nullopt;
     }
-    return classifyText(core::text::lowercased(entries), identifier, {});
+    return classifyText(core::text::lowercased(entries), identifier, {}, wordsOf(core::LogDialect::macos));
 }
 
 std::optional<Classification>
@@ -270,12 +281,12 @@ classify(std::string_view output, const Target& target, core::LogDialect dialect
         systemText += lowered;
         systemText += '\n';
     }
-    return classifyText(systemText, name, found);
+    return classifyText(systemText, name, found, wordsOf(dialect));
 }
 
-Classification defaultClassification()
+Classification defaultClassification(core::LogDialect dialect)
 {
-    return Classification{core::TerminationReason::quit, "NSWorkspace didTerminateApplicationNotification",
+    return Classification{core::TerminationReason::quit, std::string(wordsOf(dialect).terminationNotice),
                           core::QuitAttribution::unknown};
 }
 

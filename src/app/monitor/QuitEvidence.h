@@ -75,7 +75,7 @@ struct Target
 [[nodiscard]] std::optional<Classification> classify(std::string_view output, const std::string& identifier);
 // With the Linux vocabulary only lines that bear on the application count (see
 // core::logclass::examineEntry), and the rows are: the logout force quit; a memory killer's
-// kill ("log show: memory kill evidence for …", before the quit row, so that earlyoom's SIGTERM
+// kill ("journal: memory kill evidence for …", before the quit row, so that earlyoom's SIGTERM
 // is a kill); an abort (a runtime abort line in the application's own output, an abort signal
 // in a crash record or unit line, or "sigabrt"/"abort trap"); a crash (a kernel fault line, the
 // crash reporter's "dumped core", the unit's core dump, or the macOS crash words); then the
@@ -84,7 +84,8 @@ struct Target
 [[nodiscard]] std::optional<Classification>
 classify(std::string_view output, const Target& target, core::LogDialect dialect);
 
-// The classification when neither a system notice nor the log says anything.
-[[nodiscard]] Classification defaultClassification();
+// The classification when neither a system notice nor the log says anything. Raw texts, here and
+// from classify(), name the log and the notice of the dialect's system.
+[[nodiscard]] Classification defaultClassification(core::LogDialect dialect = core::LogDialect::macos);
 
 } // namespace exitwise::app::QuitEvidence

@@ -77,8 +77,9 @@ std::optional<PolicyBlockKind> policyKindFromKeywords(std::string_view lowered, 
     return std::nullopt;
 }
 
-std::vector<Signal> signalsOf(const CrashReportSignal& report, std::string_view text)
+std::vector<Signal> signalsOf(const CrashReportSignal& report, std::string_view text, Wording wording)
 {
+    const ExplanationWording& words = explanationWording(wording);
     std::vector<Signal> signals;
     signals.emplace_back(report);
     if (report.suspectedDyldFailure && report.dyldFailureKind) {
@@ -86,11 +87,11 @@ std::vector<Signal> signalsOf(const CrashReportSignal& report, std::string_view 
                                         report.dyldErrorMessage.value_or("Dynamic loader failure")});
     }
     if (report.suspectedJetsamMemory) {
-        signals.emplace_back(JetsamSignal{report.timestamp, "System memory pressure (jetsam)",
+        signals.emplace_back(JetsamSignal{report.timestamp, std::string(words.memoryKillFromReport),
                                           MemoryPressureEvidence::directTermination});
     }
     if (report.suspectedWatchdogHang) {
-        signals.emplace_back(WatchdogSignal{report.timestamp, "App became unresponsive (watchdog)"});
+        signals.emplace_back(WatchdogSignal{report.timestamp, std::string(words.hangFromReport)});
     }
     if (const auto kind = detail::crashReportPolicyKind(report.terminationReason, text)) {
         signals.emplace_back(PolicySignal{report.timestamp, *kind, "Security policy enforcement"});
@@ -157,10 +158,12 @@ std::optional<PolicyBlockKind> crashReportPolicyKind(const std::optional<std::st
 
 CrashReportProvider::CrashReportProvider(std::vector<std::filesystem::path> searchPaths,
                                          int maxCandidatesToInspect,
-                                         CrashRecordOptions records)
+                                         CrashRecordOptions records,
+                                         Wording wording)
     : m_searchPaths(std::move(searchPaths))
     , m_maxCandidatesToInspect(std::max(1, maxCandidatesToInspect))
     , m_records(std::move(records))
+    , m_wording(wording)
 {}
 
 std::chrono::milliseconds CrashReportProvider::settleTime(const EventContext& context) const
@@ -214,7 +217,7 @@ std::vector<Signal> CrashReportProvider::collectSignals(const EventContext& cont
     std::vector<Signal> signals;
     if (const auto report = crashrecords::report(findings)) {
         // A record names the process by pid: no report file can be a better match.
-        signals = signalsOf(*report, std::string_view());
+        signals = signalsOf(*report, std::string_view(), m_wording);
     } else {
         signals = collectFromReports(context);
     }
@@ -276,7 +279,7 @@ std::vector<Signal> CrashReportProvider::collectFromReports(const EventContext& 
         }
         if (!bestScore || score > *bestScore) {
             bestScore = score;
-            best = signalsOf(report, text);
+            best = signalsOf(report, text, m_wording);
         }
     }
     return best;

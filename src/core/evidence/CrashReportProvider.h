@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/ExplanationWording.h"
 #include "core/SignalProvider.h"
 #include "core/evidence/CrashRecord.h"
 #include "core/evidence/ReportPaths.h"
@@ -42,10 +43,12 @@ public:
     // Anyone can drop files into the system crash directory; larger ones are never read.
     static constexpr std::uintmax_t kMaxReportBytes = 16u * 1024u * 1024u;
 
-    // `maxCandidatesToInspect` below 1 is raised to 1.
+    // `maxCandidatesToInspect` below 1 is raised to 1. Signals made from a report's hints carry
+    // the texts of `wording`.
     explicit CrashReportProvider(std::vector<std::filesystem::path> searchPaths,
                                  int maxCandidatesToInspect = kDefaultMaxReportCandidates,
-                                 CrashRecordOptions records = {});
+                                 CrashRecordOptions records = {},
+                                 Wording wording = Wording::macos);
 
     [[nodiscard]] std::vector<Signal> collectSignals(const EventContext& context) const override;
 
@@ -64,6 +67,7 @@ private:
     std::vector<std::filesystem::path> m_searchPaths;
     int m_maxCandidatesToInspect;
     CrashRecordOptions m_records;
+    Wording m_wording;
 };
 
 namespace detail {

@@ -101,9 +101,12 @@ int headScore(const std::filesystem::path& path, const EventContext& context)
 
 } // namespace
 
-SpindumpProvider::SpindumpProvider(std::vector<std::filesystem::path> searchPaths, int maxCandidatesToInspect)
+SpindumpProvider::SpindumpProvider(std::vector<std::filesystem::path> searchPaths,
+                                   int maxCandidatesToInspect,
+                                   Wording wording)
     : m_searchPaths(std::move(searchPaths))
     , m_maxCandidatesToInspect(std::max(0, maxCandidatesToInspect))
+    , m_wording(wording)
 {}
 
 std::vector<Signal> SpindumpProvider::collectSignals(const EventContext& context) const
@@ -125,8 +128,8 @@ std::vector<Signal> SpindumpProvider::collectSignals(const EventContext& context
 
     const detail::ReportCandidate& best = candidates.front();
     // The name goes into JSON, which needs valid UTF-8 even where a file name is not.
-    const std::string text = "Spindump captured near app termination ("
-                             + text::sanitizedUtf8(best.path.filename().native()) + ").";
+    const std::string text = filledIn(explanationWording(m_wording).hangReportCaptured, "{file}",
+                                      text::sanitizedUtf8(best.path.filename().native()));
     return {WatchdogSignal{best.modifiedAt, text},
             TerminationSignal{best.modifiedAt, TerminationReason::killed, text, std::nullopt}};
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/ExplanationWording.h"
 #include "core/SignalProvider.h"
 #include "core/evidence/ReportPaths.h"
 
@@ -19,9 +20,11 @@ class SpindumpProvider final : public SignalProvider
 public:
     static constexpr std::size_t kHeadBytes = 8192;
 
-    // A negative `maxCandidatesToInspect` becomes 0, which turns the provider off.
+    // A negative `maxCandidatesToInspect` becomes 0, which turns the provider off. The signals'
+    // message is in the texts of `wording`.
     explicit SpindumpProvider(std::vector<std::filesystem::path> searchPaths,
-                              int maxCandidatesToInspect = kDefaultMaxReportCandidates);
+                              int maxCandidatesToInspect = kDefaultMaxReportCandidates,
+                              Wording wording = Wording::macos);
 
     [[nodiscard]] std::vector<Signal> collectSignals(const EventContext& context) const override;
 
@@ -31,6 +34,7 @@ public:
 private:
     std::vector<std::filesystem::path> m_searchPaths;
     int m_maxCandidatesToInspect;
+    Wording m_wording;
 };
 
 } // namespace exitwise::core

@@ -41,8 +41,8 @@ core::DiagnosisEngine::Providers createEvidenceProviders(const EvidenceSettings&
     const core::UnifiedLogProviderOptions logOptions = core::UnifiedLogProviderOptions::forLinuxDesktop();
     return {
         std::make_shared<core::CrashReportProvider>(reportPaths, core::kDefaultMaxReportCandidates,
-                                                    std::move(records)),
-        std::make_shared<core::SpindumpProvider>(reportPaths, core::kDefaultMaxReportCandidates),
+                                                    std::move(records), kWording),
+        std::make_shared<core::SpindumpProvider>(reportPaths, core::kDefaultMaxReportCandidates, kWording),
         std::make_shared<core::UnifiedLogProvider>(
             std::make_shared<JournalLogStore>(settings.journalDirectory), createLogTool(settings),
             logOptions),

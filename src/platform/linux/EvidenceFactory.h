@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/DiagnosisEngine.h"
+#include "core/ExplanationWording.h"
 #include "core/evidence/CrashRecord.h"
 #include "core/evidence/LogTool.h"
 
@@ -11,6 +12,9 @@
 #include <vector>
 
 namespace exitwise::platform {
+
+// The words a user of this desktop reads: explanations, evidence messages and raw texts.
+inline constexpr core::Wording kWording = core::Wording::linuxDesktop;
 
 struct EvidenceSettings
 {
@@ -32,7 +36,7 @@ struct EvidenceSettings
 crashRecordSourcesFor(const EvidenceSettings& settings);
 
 // The providers of the diagnosis engine, in the application's order: crash reports, hang
-// reports, the system log (250 entries, no raw lines).
+// reports, the system log (250 entries, no raw lines). Their messages are in kWording.
 [[nodiscard]] core::DiagnosisEngine::Providers createEvidenceProviders(const EvidenceSettings& settings);
 
 } // namespace exitwise::platform

@@ -6,6 +6,7 @@
 #include <QDBusServiceWatcher>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <utility>
@@ -22,6 +23,30 @@ const QString kDefaultAction = QStringLiteral("default");
 QDBusMessage methodCall(const QString& method)
 {
     return QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+}
+
+QString appIconArgument(const QString& icon)
+{
+    // The server takes a theme icon name or a file:// URI; a desktop entry may name an image by
+    // its absolute path.
+    if (icon.startsWith(QLatin1Char('/'))) {
+        return QString::fromLatin1(QUrl::fromLocalFile(icon).toEncoded());
+    }
+    return icon;
+}
+
+QVariantMap notifyHints(const app::NotificationContent& content)
+{
+    QVariantMap hints{
+        {QStringLiteral("desktop-entry"), QString::fromLatin1(FreedesktopNotificationCenter::kDesktopEntry)}};
+    if (content.playsDefaultSound) {
+        hints.insert(QStringLiteral("sound-name"),
+                     QString::fromLatin1(FreedesktopNotificationCenter::kSoundName));
+    } else {
+        // Some servers sound every notification unless told not to.
+        hints.insert(QStringLiteral("suppress-sound"), true);
+    }
+    return hints;
 }
 
 } // namespace
@@ -117,13 +142,10 @@ void FreedesktopNotificationCenter::sendNext()
     m_due.pop_front();
 
     const app::NotificationContent& content = due.request.content;
-    QVariantMap hints{{QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntry)}};
-    if (content.playsDefaultSound) {
-        hints.insert(QStringLiteral("sound-name"), QString::fromLatin1(kSoundName));
-    }
     QDBusMessage message = methodCall(QStringLiteral("Notify"));
-    message << QStringLiteral("Exitwise") << m_idsByIdentifier.value(due.request.identifier, 0u) << QString()
-            << content.title << content.body << QStringList{kDefaultAction, QStringLiteral("Open")} << hints
+    message << QStringLiteral("Exitwise") << m_idsByIdentifier.value(due.request.identifier, 0u)
+            << appIconArgument(content.icon) << content.title << content.body
+            << QStringList{kDefaultAction, QStringLiteral("Open")} << notifyHints(content)
             << -1; // the server's default timeout
 
     call(message, [this, due = std::move(due)](const QDBusMessage& reply) {

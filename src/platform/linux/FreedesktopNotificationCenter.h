@@ -14,9 +14,10 @@ namespace exitwise::platform {
 
 // User notifications through the freedesktop notification server on a D-Bus connection.
 // There is no permission to ask for: a server that answers counts as authorised, a missing one
-// as denied. Notifications carry a "default" action, the desktop's default message sound and
-// our desktop ID; the server's id for each request identifier is kept until the server closes
-// that notification, so a later request for the same identifier replaces it in place.
+// as denied. Notifications carry a "default" action, our desktop ID, the request's icon and
+// either the desktop's default message sound or a request for silence; the server's id for each
+// request identifier is kept until the server closes that notification, so a later request for
+// the same identifier replaces it in place.
 class FreedesktopNotificationCenter final : public app::NotificationCenter
 {
     Q_OBJECT

@@ -99,7 +99,7 @@ std::string autostartEntry(const std::filesystem::path& executable)
              "Comment=Explains why desktop applications closed\n"
              "Exec="
            + execValue(executable.string())
-           + "\n"
+           + " --background\n"
              // A session skips the entry once the program is gone rather than failing to start it.
              "TryExec="
            + escapedValue(executable.string())

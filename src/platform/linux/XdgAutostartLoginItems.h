@@ -38,7 +38,8 @@ private:
 };
 
 namespace detail {
-// The entry's text, starting `executable` without arguments.
+// The entry's text, starting `executable` in the tray (`--background`): a start at login opens no
+// window.
 [[nodiscard]] std::string autostartEntry(const std::filesystem::path& executable);
 // The Exec value for one program path: quoted and escaped as desktop entries require.
 [[nodiscard]] std::string execValue(std::string_view program);

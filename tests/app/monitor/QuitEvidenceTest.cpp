@@ -116,14 +116,14 @@ TEST(QuitEvidenceLinux, ReadsOnlyLinesAboutTheApplication)
     const std::map<Evidence, std::tuple<TerminationReason, std::string, std::optional<QuitAttribution>>>
         expected = {
             {Evidence::crash,
-             {TerminationReason::crashed, "log show: crash evidence for Notes", std::nullopt}},
+             {TerminationReason::crashed, "journal: crash evidence for Notes", std::nullopt}},
             {Evidence::abort,
-             {TerminationReason::crashed, "log show: abort evidence for Notes", std::nullopt}},
+             {TerminationReason::crashed, "journal: abort evidence for Notes", std::nullopt}},
             {Evidence::memoryKill,
-             {TerminationReason::killed, "log show: memory kill evidence for Notes", std::nullopt}},
-            {Evidence::kill, {TerminationReason::killed, "log show: kill evidence for Notes", std::nullopt}},
+             {TerminationReason::killed, "journal: memory kill evidence for Notes", std::nullopt}},
+            {Evidence::kill, {TerminationReason::killed, "journal: kill evidence for Notes", std::nullopt}},
             {Evidence::quit,
-             {TerminationReason::quit, "log show: quit/exit evidence for Notes", QuitAttribution::unknown}},
+             {TerminationReason::quit, "journal: quit/exit evidence for Notes", QuitAttribution::unknown}},
         };
     for (const Row& row : rows) {
         const auto result = QuitEvidence::classify(row.output, notes(), LogDialect::linuxDesktop);
@@ -150,6 +150,16 @@ TEST(QuitEvidenceLinux, MacosRowsStayAndNameTheirEvidence)
     EXPECT_EQ(QuitEvidence::classify("2026-01-01 00:00:00 kernel: App Killed\n", "App")->evidence,
               Evidence::kill);
     EXPECT_EQ(QuitEvidence::defaultClassification().evidence, std::nullopt);
+}
+
+TEST(QuitEvidenceLinux, RawTextsNameTheJournalAndTheWatcher)
+{
+    const auto macos = QuitEvidence::defaultClassification();
+    EXPECT_EQ(macos.rawValue, "NSWorkspace didTerminateApplicationNotification");
+    const auto linuxNotice = QuitEvidence::defaultClassification(LogDialect::linuxDesktop);
+    EXPECT_EQ(linuxNotice.rawValue, "process watcher: application process ended");
+    EXPECT_EQ(linuxNotice.reason, TerminationReason::quit);
+    EXPECT_EQ(linuxNotice.attribution, QuitAttribution::unknown);
 }
 
 } // namespace

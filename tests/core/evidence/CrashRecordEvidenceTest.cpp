@@ -324,5 +324,23 @@ TEST(CrashReportProviderRecords, VerdictsThroughTheEngine)
     }
 }
 
+// The desktop's force quit of a hung application, as a Linux user reads it.
+TEST(CrashReportProviderRecords, UnresponsiveKillInLinuxWords)
+{
+    CrashRecordOptions options;
+    options.sources = {std::make_shared<LateSource>(
+        std::vector<CrashRecord>{marker(kPid), crash(kPid, "notes-bin", "SIGABRT")}, 0ms)};
+    const DiagnosisEngine engine({std::make_shared<CrashReportProvider>(std::vector<std::filesystem::path>{},
+                                                                        3, options, Wording::linuxDesktop)},
+                                 Wording::linuxDesktop);
+    const Diagnosis diagnosis =
+        engine.diagnose(notes(TerminationReason::killed, std::string("ended by the desktop")), {}, true);
+    ASSERT_EQ(diagnosis.dominantCause, DominantCause::killedWatchdogHang);
+    ASSERT_FALSE(diagnosis.signalsUsed.empty());
+    EXPECT_EQ(diagnosis.signalsUsed.front().summary(),
+              "Watchdog: App became unresponsive (ended from the desktop)");
+    EXPECT_EQ(diagnosis.explanation.whatHappened, "The desktop ended Notes because it stopped responding.");
+}
+
 } // namespace
 } // namespace exitwise::core

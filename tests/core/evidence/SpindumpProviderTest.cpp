@@ -66,6 +66,14 @@ TEST(SpindumpProvider, BestFileBecomesAWatchdogAndAKill)
     const std::vector<Signal> expected{WatchdogSignal{at, text},
                                        TerminationSignal{at, TerminationReason::killed, text, std::nullopt}};
     EXPECT_EQ(signals, expected);
+
+    const auto linuxSignals =
+        SpindumpProvider({dir.path}, 3, Wording::linuxDesktop).collectSignals(sketchPad());
+    const std::string linuxText =
+        "Hang report captured near app termination (Sketch_Pad_2025-03-01-140509.spin).";
+    EXPECT_EQ(linuxSignals, (std::vector<Signal>{
+                                WatchdogSignal{at, linuxText},
+                                TerminationSignal{at, TerminationReason::killed, linuxText, std::nullopt}}));
 }
 
 TEST(SpindumpProvider, ScoresByNameThenByTheHeadOfTheFile)

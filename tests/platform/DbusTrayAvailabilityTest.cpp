@@ -1,0 +1,206 @@
+// SPDX-License-Identifier: MIT
+#include "platform/linux/DbusTrayAvailability.h"
+
+#include "platform/linux/XcbTrayProbe.h"
+#include "support/EventLoop.h"
+#include "support/FakeStatusNotifierWatcher.h"
+#include "support/PrivateBus.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <vector>
+#include <xcb/xcb.h>
+
+namespace exitwise::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Two processes as far as the bus can tell: the application and the panel.
+class TrayBus
+{
+public:
+    TrayBus()
+        : app(QDBusConnection::connectToBus(bus.address(), QStringLiteral("tray-app")))
+        , panel(QDBusConnection::connectToBus(bus.address(), QStringLiteral("tray-panel")))
+    {}
+    ~TrayBus()
+    {
+        QDBusConnection::disconnectFromBus(QStringLiteral("tray-app"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("tray-panel"));
+    }
+
+    test::PrivateBus bus;
+    QDBusConnection app;
+    QDBusConnection panel;
+};
+
+// Lets the bus deliver what is under way.
+void settle()
+{
+    (void)test::waitUntil([] { return false; }, 150ms);
+}
+
+TEST(DbusTrayAvailability, AppearsWhenAPanelRegistersItsHostAfterTheStart)
+{
+    TrayBus buses;
+    if (!buses.bus.failure().empty()) {
+        GTEST_SKIP() << buses.bus.failure();
+    }
+    DbusTrayAvailability tray(buses.app);
+    std::vector<bool> changes;
+    QObject::connect(&tray, &app::TrayAvailability::availabilityChanged,
+                     [&changes](bool available) { changes.push_back(available); });
+    settle();
+    EXPECT_FALSE(tray.isAvailable()) << "nobody answers for a tray yet";
+
+    test::FakeStatusNotifierWatcher watcher;
+    ASSERT_TRUE(watcher.registerOn(buses.panel));
+    settle();
+    EXPECT_FALSE(tray.isAvailable()) << "a watcher without a host shows no items";
+
+    watcher.registerHost();
+    ASSERT_TRUE(test::waitUntil([&] { return tray.isAvailable(); }));
+
+    watcher.unregister(); // the panel went away
+    ASSERT_TRUE(test::waitUntil([&] { return !tray.isAvailable(); }));
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+}
+
+TEST(DbusTrayAvailability, FindsAPanelThatWasThereFirst)
+{
+    TrayBus buses;
+    if (!buses.bus.failure().empty()) {
+        GTEST_SKIP() << buses.bus.failure();
+    }
+    test::FakeStatusNotifierWatcher watcher;
+    ASSERT_TRUE(watcher.registerOn(buses.panel));
+    watcher.registerHost();
+
+    DbusTrayAvailability tray(buses.app);
+    EXPECT_TRUE(test::waitUntil([&] { return tray.isAvailable(); }));
+
+    // A panel that restarts takes the name again: its host counts once it says so.
+    watcher.unregister();
+    ASSERT_TRUE(test::waitUntil([&] { return !tray.isAvailable(); }));
+    test::FakeStatusNotifierWatcher restarted;
+    ASSERT_TRUE(restarted.registerOn(buses.panel));
+    settle();
+    EXPECT_FALSE(tray.isAvailable());
+    restarted.registerHost();
+    EXPECT_TRUE(test::waitUntil([&] { return tray.isAvailable(); }));
+}
+
+TEST(DbusTrayAvailability, AnXembedTrayCountsAndIsLookedForUntilOneIsThere)
+{
+    TrayBus buses;
+    if (!buses.bus.failure().empty()) {
+        GTEST_SKIP() << buses.bus.failure();
+    }
+    bool xembedTray = false;
+    int probes = 0;
+    DbusTrayAvailability tray(
+        buses.app,
+        [&] {
+            ++probes;
+            return xembedTray;
+        },
+        20ms);
+    settle();
+    EXPECT_FALSE(tray.isAvailable());
+    EXPECT_GE(probes, 3) << "polled while there is none";
+
+    xembedTray = true; // tint2 started
+    ASSERT_TRUE(test::waitUntil([&] { return tray.isAvailable(); }));
+    const int probesWhenFound = probes;
+    settle();
+    EXPECT_EQ(probes, probesWhenFound) << "no more polling once found";
+
+    // A D-Bus host coming and going does not take the XEmbed tray away.
+    test::FakeStatusNotifierWatcher watcher;
+    ASSERT_TRUE(watcher.registerOn(buses.panel));
+    watcher.registerHost();
+    settle();
+    watcher.unregister();
+    settle();
+    EXPECT_TRUE(tray.isAvailable());
+}
+
+TEST(DbusTrayAvailability, WithoutABusOnlyTheXembedTrayCounts)
+{
+    QDBusConnection none = QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
+                                                         QStringLiteral("tray-none"));
+    {
+        DbusTrayAvailability noTray(none);
+        settle();
+        EXPECT_FALSE(noTray.isAvailable());
+        DbusTrayAvailability xembed(none, [] { return true; });
+        EXPECT_TRUE(xembed.isAvailable()) << "known at once, before any event";
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("tray-none"));
+}
+
+// A real X server (Xvfb) and a tray manager played by taking the tray selection.
+TEST(XcbTrayProbe, SeesTheTraySelectionBeingTaken)
+{
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (xvfb.isEmpty()) {
+        GTEST_SKIP() << "Xvfb is not installed";
+    }
+    QProcess server;
+    server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                        QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                        QStringLiteral("320x240x24")});
+    ASSERT_TRUE(server.waitForStarted());
+    while (!server.canReadLine() && server.waitForReadyRead(5000)) {
+    }
+    const QByteArray display = ":" + server.readLine().trimmed();
+    ASSERT_NE(display, ":") << "Xvfb did not start";
+    const std::optional<std::string> savedDisplay =
+        std::getenv("DISPLAY") ? std::optional<std::string>(std::getenv("DISPLAY")) : std::nullopt;
+    ::setenv("DISPLAY", display.constData(), 1);
+
+    const std::unique_ptr<XcbTrayProbe> probe = XcbTrayProbe::connect();
+    ASSERT_NE(probe, nullptr);
+    EXPECT_FALSE(probe->trayPresent());
+
+    int screenNumber = 0;
+    xcb_connection_t* manager = xcb_connect(nullptr, &screenNumber);
+    ASSERT_EQ(xcb_connection_has_error(manager), 0);
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(manager)).data;
+    const xcb_window_t window = xcb_generate_id(manager);
+    xcb_create_window(manager, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screenNumber);
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        manager, xcb_intern_atom(manager, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr);
+    ASSERT_NE(atom, nullptr);
+    xcb_set_selection_owner(manager, window, atom->atom, XCB_CURRENT_TIME);
+    std::free(atom);
+    std::free(xcb_get_input_focus_reply(manager, xcb_get_input_focus(manager), nullptr)); // a round trip
+    EXPECT_TRUE(probe->trayPresent());
+
+    xcb_disconnect(manager); // the tray manager quits: its selection goes with it
+    EXPECT_TRUE(test::waitUntil([&] { return !probe->trayPresent(); }));
+
+    savedDisplay ? ::setenv("DISPLAY", savedDisplay->c_str(), 1) : ::unsetenv("DISPLAY");
+    server.terminate();
+    server.waitForFinished(3000);
+}
+
+TEST(XcbTrayProbe, WithoutADisplayThereIsNoProbe)
+{
+    const std::optional<std::string> savedDisplay =
+        std::getenv("DISPLAY") ? std::optional<std::string>(std::getenv("DISPLAY")) : std::nullopt;
+    ::setenv("DISPLAY", ":9999", 1);
+    EXPECT_EQ(XcbTrayProbe::connect(), nullptr);
+    savedDisplay ? ::setenv("DISPLAY", savedDisplay->c_str(), 1) : ::unsetenv("DISPLAY");
+}
+
+} // namespace
+} // namespace exitwise::platform
