@@ -14,9 +14,8 @@
 
 #include <QCoreApplication>
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,8 +26,9 @@ class ModelFixture
 {
 public:
     ModelFixture()
-        : m_directory(std::filesystem::path(::testing::TempDir()) /
-                      ("ui-model-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
+        : m_directory(
+            std::filesystem::path(::testing::TempDir())
+            / ("ui-model-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
     {
         std::filesystem::remove_all(m_directory);
         std::filesystem::create_directories(m_directory);
@@ -72,10 +72,9 @@ public:
     // Usage events recorded so far, as read back from the data directory.
     [[nodiscard]] std::vector<app::ProductAnalyticsEvent> usageEvents() const
     {
-        return app::records::readJsonLines(m_directory / "product_events.jsonl",
-                                           [](const core::json::Json& value) {
-                                               return app::decodeProductAnalyticsEvent(value);
-                                           });
+        return app::records::readJsonLines(
+            m_directory / "product_events.jsonl",
+            [](const core::json::Json& value) { return app::decodeProductAnalyticsEvent(value); });
     }
     [[nodiscard]] std::size_t usageCount(app::ProductAnalyticsEventName name) const
     {
