@@ -4,6 +4,7 @@
 #include "app/PrintableText.h"
 #include "app/stores/EventStore.h"
 #include "cli/Commands.h"
+#include "cli/WholeNumberOption.h"
 #include "core/Text.h"
 
 #include <algorithm>
@@ -21,6 +22,7 @@ struct ListOptions
 };
 
 constexpr std::size_t kMaxNameCharacters = 32;
+constexpr std::size_t kMaxLimit = 100000;
 
 // Pads by user-perceived characters so accented names line up.
 std::string padded(const std::string& text, std::size_t width)
@@ -65,7 +67,7 @@ Command addListCommand(CLI::App& cli)
     auto options = std::make_shared<ListOptions>();
     auto* app = cli.add_subcommand("list", "List the recorded closures, newest first");
     app->add_flag("--json", options->json, "Print the events as a JSON array");
-    app->add_option("--limit", options->limit, "Show at most N events")->check(CLI::PositiveNumber);
+    addWholeNumberOption(*app, "--limit", options->limit, 1, kMaxLimit, "Show at most N events");
 
     return {app, [options] {
                 const auto directory = app::resolveAppSupportDirectory();

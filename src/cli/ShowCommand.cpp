@@ -7,9 +7,11 @@
 #include "app/ReportTexts.h"
 #include "app/stores/EventStore.h"
 #include "cli/Commands.h"
+#include "cli/EventReference.h"
 #include "platform/linux/EvidenceFactory.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -93,43 +95,87 @@ void printEvent(const app::AppEvent& event)
     section("Incident summary", app::incidentSummary(event, app::clockTimeText(event.terminatedAt)));
 }
 
+// Prints why `lookup` names no single event and returns the exit status; nothing when it
+// names exactly one.
+std::optional<int> reportFailedLookup(const EventLookup& lookup,
+                                      const std::string& reference,
+                                      const std::filesystem::path& directory)
+{
+    const std::string file = (directory / "events.json").string();
+    switch (lookup.kind) {
+    case EventLookup::Kind::invalid:
+        return kExitUsage; // reported before reading
+    case EventLookup::Kind::fullId:
+        if (lookup.matches.empty()) {
+            printError("no event with id " + app::Uuid::parse(reference)->toString() + " in " + file);
+            return kExitFailure;
+        }
+        break;
+    case EventLookup::Kind::latest:
+        if (lookup.matches.empty()) {
+            printError("no closures recorded yet in " + file);
+            return kExitFailure;
+        }
+        break;
+    case EventLookup::Kind::prefix:
+        if (lookup.matches.empty()) {
+            printError("no event id starts with " + reference + " in " + file);
+            return kExitFailure;
+        }
+        if (lookup.matches.size() > 1) {
+            std::string message = "event id prefix " + reference + " matches "
+                                  + std::to_string(lookup.matches.size()) + " events; give more of the id:";
+            for (const app::AppEvent* event : lookup.matches) {
+                message += "\n  " + event->id.toString() + "  " + app::printableLine(event->appName);
+            }
+            printError(message);
+            return kExitUsage;
+        }
+        break;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 Command addShowCommand(CLI::App& cli)
 {
     auto options = std::make_shared<ShowOptions>();
     auto* app = cli.add_subcommand("show", "Show one recorded closure with its diagnosis");
-    app->add_option("ID", options->id, "The event's identifier, as `exitwise list` prints it")->required();
+    app->add_option(
+           "ID", options->id,
+           "The event's id as `exitwise list` prints it, its first 4 or more hex digits (any case), or "
+           "latest for the newest closure")
+        ->required();
     app->add_flag("--json", options->json, "Print the event as JSON");
 
-    return {app, [options] {
-                const std::optional<app::Uuid> id = app::Uuid::parse(options->id);
-                if (!id) {
-                    printError("invalid event id \"" + app::printableLine(options->id)
-                               + "\": expected 36 characters such as 5AF0E187-EB05-4A03-9D79-95DD3FCE50EB");
-                    return kExitUsage;
-                }
-                const auto directory = app::resolveAppSupportDirectory();
-                auto stored = app::EventStore::readStoredEvents(directory);
-                if (!stored) {
-                    printError(stored.error().message());
-                    return kExitFailure;
-                }
-                const auto& events = stored.value();
-                const auto it = std::find_if(events.begin(), events.end(),
-                                             [&id](const app::AppEvent& event) { return event.id == *id; });
-                if (it == events.end()) {
-                    printError("no event with id " + id->toString() + " in "
-                               + (directory / "events.json").string());
-                    return kExitFailure;
-                }
-                if (options->json) {
-                    std::cout << core::json::dumpPretty(app::encode(*it)) << '\n';
-                } else {
-                    printEvent(*it);
-                }
-                return kExitOk;
-            }};
+    return {
+        app, [options] {
+            if (referenceKind(options->id) == EventLookup::Kind::invalid) {
+                printError(
+                    "invalid event id \"" + app::printableLine(options->id)
+                    + "\": expected 36 characters such as 5AF0E187-EB05-4A03-9D79-95DD3FCE50EB, its first "
+                    + std::to_string(kMinimumIdPrefixDigits) + " or more hex digits, or latest");
+                return kExitUsage;
+            }
+            const auto directory = app::resolveAppSupportDirectory();
+            auto stored = app::EventStore::readStoredEvents(directory);
+            if (!stored) {
+                printError(stored.error().message());
+                return kExitFailure;
+            }
+            const EventLookup lookup = lookUpEvent(stored.value(), options->id);
+            if (const std::optional<int> status = reportFailedLookup(lookup, options->id, directory)) {
+                return *status;
+            }
+            const app::AppEvent& event = *lookup.matches.front();
+            if (options->json) {
+                std::cout << core::json::dumpPretty(app::encode(event)) << '\n';
+            } else {
+                printEvent(event);
+            }
+            return kExitOk;
+        }};
 }
 
 } // namespace exitwise::cli

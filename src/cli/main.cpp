@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+#include "app/DataDirectory.h"
+#include "app/DiagnosisVersion.h"
 #include "cli/Commands.h"
 #include "cli/DesktopApp.h"
 
@@ -12,6 +14,37 @@ void printError(const std::string& message)
     std::cerr << "exitwise: " << message << '\n';
 }
 
+namespace {
+
+// The top-level help's closing part; the data directory is resolved when help is asked for.
+std::string helpFooter()
+{
+    return "Without a subcommand, exitwise starts the desktop app: a tray item and its window\n"
+           "(--background: in the tray only). The subcommands need no display.\n"
+           "\n"
+           "Data directory: "
+           + app::resolveAppSupportDirectory().string()
+           + "\n"
+             "  (default $XDG_DATA_HOME/Exitwise, else ~/.local/share/Exitwise)\n"
+             "\n"
+             "Environment:\n"
+             "  EXITWISE_APP_SUPPORT_DIR  use this data directory instead\n"
+             "  EXITWISE_JOURNAL_DIR      read the journal files in this directory instead of this machine's "
+             "journal\n"
+             "\n"
+             "Exit status:\n"
+             "  "
+           + std::to_string(kExitOk)
+           + "  success\n"
+             "  "
+           + std::to_string(kExitFailure)
+           + "  the work failed; the message says why\n"
+             "  "
+           + std::to_string(kExitUsage) + "  usage error or invalid input";
+}
+
+} // namespace
+
 } // namespace exitwise::cli
 
 int main(int argc, char** argv)
@@ -20,6 +53,10 @@ int main(int argc, char** argv)
 
     CLI::App cli{"Exitwise explains why your desktop applications closed.", "exitwise"};
     cli.require_subcommand(0, 1);
+    cli.set_version_flag(
+        "--version", [] { return exitwise::app::currentDiagnosisVersion(); },
+        "Print the diagnosis version text, as `version` does");
+    cli.footer(helpFooter);
     DesktopAppOptions desktop;
     cli.add_flag(
         "--background", desktop.startInTray,
@@ -36,6 +73,8 @@ int main(int argc, char** argv)
     } catch (const CLI::CallForHelp& e) {
         return cli.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return cli.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return cli.exit(e);
     } catch (const CLI::ParseError& e) {
         printError(std::string(e.what()) + " (run 'exitwise --help' for usage)");
