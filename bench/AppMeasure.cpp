@@ -9,6 +9,8 @@
 // entries and settings of their own, with no session bus (so no notification reaches a desktop)
 // and an empty journal directory. The executables are looked for beside this one.
 
+#include "ProcMemory.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -34,6 +36,9 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using exitwise::bench::Memory;
+using exitwise::bench::memoryOf;
+using exitwise::bench::procField;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -43,34 +48,6 @@ std::string readFile(const fs::path& path)
     std::stringstream buffer;
     buffer << in.rdbuf();
     return buffer.str();
-}
-
-long field(const fs::path& file, const std::string& name)
-{
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(name + ":", 0) == 0) {
-            return std::atol(line.c_str() + name.size() + 1);
-        }
-    }
-    return -1;
-}
-
-struct Memory
-{
-    long rss = -1; // KiB
-    long anonymous = -1;
-    long files = -1;
-    long privateClean = -1; // resident pages no other process maps, unchanged since loaded
-    long privateDirty = -1; // resident pages no other process maps, written by this one
-};
-
-Memory memoryOf(pid_t pid)
-{
-    const fs::path proc = "/proc/" + std::to_string(pid);
-    return {field(proc / "status", "VmRSS"), field(proc / "status", "RssAnon"),
-            field(proc / "status", "RssFile"), field(proc / "smaps_rollup", "Private_Clean"),
-            field(proc / "smaps_rollup", "Private_Dirty")};
 }
 
 // User plus system time of a process and its threads, in seconds.

@@ -19,6 +19,8 @@
 // the environment is passed on to the watchers; EXITWISE_KEEP_MEASURE=1 keeps their directories.
 // The executables are looked for beside this one.
 
+#include "ProcMemory.h"
+
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,6 +52,9 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using exitwise::bench::Memory;
+using exitwise::bench::memoryOf;
+using exitwise::bench::procField;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -73,34 +78,6 @@ std::string trimmed(std::string text)
     return text;
 }
 
-long field(const fs::path& file, const std::string& name)
-{
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(name + ":", 0) == 0) {
-            return std::atol(line.c_str() + name.size() + 1);
-        }
-    }
-    return -1;
-}
-
-struct Memory
-{
-    long rss = -1; // KiB
-    long anonymous = -1;
-    long files = -1;
-    long privateClean = -1;
-    long privateDirty = -1;
-};
-
-Memory memoryOf(pid_t pid)
-{
-    const fs::path proc = "/proc/" + std::to_string(pid);
-    return {field(proc / "status", "VmRSS"), field(proc / "status", "RssAnon"),
-            field(proc / "status", "RssFile"), field(proc / "smaps_rollup", "Private_Clean"),
-            field(proc / "smaps_rollup", "Private_Dirty")};
-}
-
 void printMemory(const char* label, const Memory& m)
 {
     std::printf("    %-28s RSS %ld KiB (anonymous %ld KiB, file-backed %ld KiB); private %ld KiB\n", label,
@@ -119,7 +96,7 @@ std::map<pid_t, ThreadCounters> countersByThread(pid_t pid)
     std::error_code error;
     for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
         ThreadCounters counters;
-        counters.wakeups = field(task.path() / "status", "voluntary_ctxt_switches");
+        counters.wakeups = procField(task.path() / "status", "voluntary_ctxt_switches");
         // Nanoseconds on a processor: finer than the clock ticks of /proc/PID/stat.
         std::istringstream(readFile(task.path() / "schedstat")) >> counters.cpuSeconds;
         counters.cpuSeconds /= 1e9;
