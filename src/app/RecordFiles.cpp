@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <random>
 #include <string>
 #include <system_error>
@@ -112,15 +114,127 @@ bool syncRetrying(int fd)
     return result == 0;
 }
 
-// The file a write should land in: the target itself, or what a symbolic link points at.
-std::filesystem::path resolvedTarget(const std::filesystem::path& target)
+// What a symbolic link leads to, one hop at a time: the first path that is not a link (it may
+// not exist). Nothing when the chain is too long to be anything but a loop.
+std::optional<std::filesystem::path> followLinks(std::filesystem::path path)
 {
-    std::error_code error;
-    if (!std::filesystem::is_symlink(target, error)) {
-        return target;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info = {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return path;
+        }
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
+            return std::nullopt;
+        }
+        target.resize(static_cast<std::size_t>(n));
+        const std::filesystem::path next(target);
+        path = next.is_absolute() ? next : path.parent_path() / next;
     }
-    const std::filesystem::path resolved = std::filesystem::weakly_canonical(target, error);
-    return error ? target : resolved;
+    return std::nullopt;
+}
+
+const char* kindOf(mode_t mode)
+{
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    if (S_ISBLK(mode)) {
+        return "a block device";
+    }
+    if (S_ISCHR(mode)) {
+        return "a character device";
+    }
+    return "a special file";
+}
+
+// Where a write of `requested` lands: a regular file (links followed to its own name, so that
+// a rename replaces the file and not the link), a path still to be created in an existing
+// directory, or a character device. A FIFO, a socket, a block device or a link that leads
+// nowhere is refused before anything is created.
+struct WriteTarget
+{
+    std::filesystem::path path;
+    std::optional<mode_t> existingMode;
+
+    [[nodiscard]] bool isCharacterDevice() const { return existingMode && S_ISCHR(*existingMode); }
+};
+
+FileResult<WriteTarget> resolveWriteTarget(const std::filesystem::path& requested)
+{
+    const auto refuse = [&requested](int code, std::string reason) {
+        return FileError{"write", requested, code, std::move(reason)};
+    };
+    const auto unresolvable = [&refuse] {
+        return refuse(ENOENT, "it is a symbolic link that cannot be resolved");
+    };
+
+    struct stat followed = {};
+    if (::stat(requested.c_str(), &followed) == 0) {
+        if (S_ISDIR(followed.st_mode)) {
+            return FileError::fromErrno("write", requested, EISDIR);
+        }
+        if (S_ISCHR(followed.st_mode)) {
+            return WriteTarget{requested, followed.st_mode};
+        }
+        if (!S_ISREG(followed.st_mode)) {
+            return refuse(EINVAL, std::string("it is ") + kindOf(followed.st_mode) + ", not a regular file");
+        }
+        // A link that only the kernel can follow (/proc/self/fd/N to a deleted file) has no
+        // name to replace.
+        const std::optional<std::filesystem::path> file = followLinks(requested);
+        struct stat named = {};
+        if (!file || ::lstat(file->c_str(), &named) != 0 || named.st_dev != followed.st_dev
+            || named.st_ino != followed.st_ino) {
+            return unresolvable();
+        }
+        return WriteTarget{*file, followed.st_mode};
+    }
+    if (const int code = errno; code != ENOENT) {
+        return FileError::fromErrno("write", requested, code); // a loop, no permission, …
+    }
+    struct stat own = {};
+    if (::lstat(requested.c_str(), &own) != 0 || !S_ISLNK(own.st_mode)) {
+        return WriteTarget{requested, std::nullopt};
+    }
+    // A link to a file not made yet: it is made where the link points, when that directory exists.
+    const std::optional<std::filesystem::path> file = followLinks(requested);
+    if (!file) {
+        return FileError::fromErrno("write", requested, ELOOP);
+    }
+    struct stat directory = {};
+    const std::filesystem::path parent = file->parent_path().empty() ? "." : file->parent_path();
+    if (::stat(parent.c_str(), &directory) != 0 || !S_ISDIR(directory.st_mode)) {
+        return unresolvable();
+    }
+    return WriteTarget{*file, std::nullopt};
+}
+
+// Writes to a character device the user named (/dev/null, a terminal) where it is: opened
+// without creating or truncating, never renamed over.
+std::optional<FileError> writeInPlace(const std::filesystem::path& path, std::string_view bytes)
+{
+    // Non-blocking, so that a FIFO swapped in since the check fails instead of waiting.
+    Descriptor fd(openRetrying(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK));
+    if (!fd.valid()) {
+        return FileError::fromErrno("write", path, errno);
+    }
+    struct stat info = {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISCHR(info.st_mode)) {
+        return FileError{"write", path, EINVAL, "it is no longer the device it was"};
+    }
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return FileError::fromErrno("write", path, errno);
+    }
+    if (!writeAll(fd.get(), bytes) || fd.close() != 0) {
+        return FileError::fromErrno("write", path, errno);
+    }
+    return std::nullopt;
 }
 
 std::string temporaryName(const std::filesystem::path& target)
@@ -299,6 +413,36 @@ std::optional<FileError> append(const std::filesystem::path& path, std::string_v
     return std::nullopt;
 }
 
+// The atomic replace itself, once the target is known to be a regular file or a new one.
+std::optional<FileError> replaceResolved(const std::filesystem::path& requestedTarget,
+                                         const std::filesystem::path& target,
+                                         std::optional<mode_t> existingMode,
+                                         const std::function<void(const ContentSink&)>& produce,
+                                         NewFileMode mode)
+{
+    std::filesystem::path directory = target.parent_path();
+    if (directory.empty()) {
+        directory = ".";
+    }
+    const auto fail = [&requestedTarget](int code) {
+        return FileError::fromErrno("write", requestedTarget, code);
+    };
+    Replacement replacement{directory, target, produce,
+                            mode == NewFileMode::ownerOnly ? mode_t(0600) : mode_t(0666),
+                            existingMode ? std::optional<mode_t>(*existingMode & 07777) : std::nullopt};
+    int code = replacement.run(true);
+    if (code == Replacement::kCannotLinkUnnamed) {
+        code = replacement.run(false);
+    }
+    if (code != 0) {
+        return fail(code);
+    }
+    if (!syncDirectory(directory)) {
+        return fail(errno);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 FileResult<std::string> readFile(const std::filesystem::path& path)
@@ -340,35 +484,29 @@ std::optional<FileError> atomicReplace(const std::filesystem::path& requestedTar
                                        const std::function<void(const ContentSink&)>& produce,
                                        NewFileMode mode)
 {
-    const std::filesystem::path target = resolvedTarget(requestedTarget);
-    std::filesystem::path directory = target.parent_path();
-    if (directory.empty()) {
-        directory = ".";
+    FileResult<WriteTarget> resolved = resolveWriteTarget(requestedTarget);
+    if (!resolved) {
+        return resolved.error();
     }
-    const auto fail = [&requestedTarget](int code) {
-        return FileError::fromErrno("write", requestedTarget, code);
-    };
+    if (resolved.value().isCharacterDevice()) {
+        return FileError{"write", requestedTarget, EINVAL, "it is a character device, not a regular file"};
+    }
+    return replaceResolved(requestedTarget, resolved.value().path, resolved.value().existingMode, produce,
+                           mode);
+}
 
-    // Writing into a directory would otherwise only fail at the rename, after all the work.
-    struct stat existing = {};
-    const bool targetExists = ::stat(target.c_str(), &existing) == 0;
-    if (targetExists && S_ISDIR(existing.st_mode)) {
-        return fail(EISDIR);
+std::optional<FileError> writeChosenFile(const std::filesystem::path& target, std::string_view bytes)
+{
+    FileResult<WriteTarget> resolved = resolveWriteTarget(target);
+    if (!resolved) {
+        return resolved.error();
     }
-    Replacement replacement{directory, target, produce,
-                            mode == NewFileMode::ownerOnly ? mode_t(0600) : mode_t(0666),
-                            targetExists ? std::optional<mode_t>(existing.st_mode & 07777) : std::nullopt};
-    int code = replacement.run(true);
-    if (code == Replacement::kCannotLinkUnnamed) {
-        code = replacement.run(false);
+    if (resolved.value().isCharacterDevice()) {
+        return writeInPlace(target, bytes);
     }
-    if (code != 0) {
-        return fail(code);
-    }
-    if (!syncDirectory(directory)) {
-        return fail(errno);
-    }
-    return std::nullopt;
+    return replaceResolved(
+        target, resolved.value().path, resolved.value().existingMode,
+        [bytes](const ContentSink& sink) { sink(bytes); }, NewFileMode::standard);
 }
 
 std::optional<FileError> durableAppend(const std::filesystem::path& path, std::string_view bytes)

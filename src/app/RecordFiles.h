@@ -30,10 +30,19 @@ enum class NewFileMode
 // Replaces `target` so that readers see either the old or the new content, even across a
 // crash: the bytes go to a temporary file in the same directory, which is fsync'ed and
 // renamed over the target, then the directory is fsync'ed. An existing target keeps its
-// permissions; a symbolic link is followed, so the file it points at is replaced.
+// permissions. A symbolic link is followed to the regular file it points at, which is
+// replaced, or to a missing file in an existing directory, which is created there. Anything
+// else in the target's place (a FIFO, a socket, a device, a link that leads nowhere) is
+// refused with a reason naming it, before anything is created.
 [[nodiscard]] std::optional<FileError> atomicReplace(const std::filesystem::path& target,
                                                      std::string_view bytes,
                                                      NewFileMode mode = NewFileMode::ownerOnly);
+
+// Writes a file the user chose, such as an export: as atomicReplace (new files get the
+// standard permissions), except that a character device the user names on purpose
+// (/dev/null, a terminal) is written where it is, never replaced.
+[[nodiscard]] std::optional<FileError> writeChosenFile(const std::filesystem::path& target,
+                                                       std::string_view bytes);
 
 // Receives the content of a file in pieces; returns false once a write has failed.
 using ContentSink = std::function<bool(std::string_view)>;

@@ -27,6 +27,9 @@ Command addExportCommand(CLI::App& cli)
         ->required()
         ->check(CLI::IsMember({"csv", "json"}));
     app->add_option("--output", options->output, "The file to write; - for standard output")->required();
+    app->footer("The file is replaced whole, or created; a symbolic link is followed to the file it names.\n"
+                "A character device such as /dev/null is written in place. A FIFO, a socket, a block\n"
+                "device or a link that leads nowhere is refused (exit status 1): use - for a pipe.");
 
     return {app, [options] {
                 auto stored = app::EventStore::readStoredEvents(app::resolveAppSupportDirectory());

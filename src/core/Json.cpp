@@ -173,8 +173,47 @@ const Json* ObjectReader::find(std::string_view key) const
     return it == m_object.end() ? nullptr : &*it;
 }
 
+namespace {
+
+// The offset of the bracket that first goes deeper than kMaxNestingDepth, if any. Brackets
+// inside strings do not count; text that is not JSON is left for the parser to reject.
+std::optional<std::size_t> tooDeepAt(std::string_view text)
+{
+    std::size_t depth = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        switch (text[i]) {
+        case '"':
+            for (++i; i < text.size() && text[i] != '"'; ++i) {
+                if (text[i] == '\\') {
+                    ++i;
+                }
+            }
+            break;
+        case '[':
+        case '{':
+            if (++depth > kMaxNestingDepth) {
+                return i;
+            }
+            break;
+        case ']':
+        case '}':
+            depth -= depth > 0 ? 1 : 0;
+            break;
+        default:
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 Json parse(std::string_view text)
 {
+    if (const std::optional<std::size_t> at = tooDeepAt(text)) {
+        throw DecodeError({}, "invalid JSON: nested deeper than " + std::to_string(kMaxNestingDepth)
+                                  + " levels at byte " + std::to_string(*at + 1));
+    }
     try {
         return Json::parse(text);
     } catch (const Json::parse_error& error) {

@@ -142,7 +142,12 @@ template <class F>
     return result;
 }
 
+// Arrays and objects nested deeper than this do not parse: copying, comparing and writing a
+// value recurse once per level, and a hostile file must not exhaust the stack.
+inline constexpr std::size_t kMaxNestingDepth = 512;
+
 // Parses text into JSON, turning a syntax error into a DecodeError that gives its position.
+// Nesting beyond kMaxNestingDepth is such an error too.
 [[nodiscard]] Json parse(std::string_view text);
 
 // Serialises without throwing on invalid UTF-8 in strings (it is replaced by U+FFFD).

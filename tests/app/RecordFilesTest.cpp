@@ -5,11 +5,17 @@
 
 #include <QTemporaryDir>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace exitwise::app {
 namespace {
@@ -84,6 +90,113 @@ TEST_F(RecordFiles, FailedReplaceReportsTheSystemsReasonAndKeepsTheOldFile)
     EXPECT_EQ(intoDirectory->code, EISDIR);
     EXPECT_TRUE(fs::is_directory(file("folder")));
     EXPECT_EQ(directoryEntries(), std::vector<std::string>{"folder"});
+}
+
+// What may stand in a target's place. Each maker returns false when it cannot be made here.
+bool makeFifo(const fs::path& at)
+{
+    return ::mkfifo(at.c_str(), 0600) == 0;
+}
+
+bool makeSocket(const fs::path& at)
+{
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (at.string().size() >= sizeof address.sun_path) {
+        return false;
+    }
+    std::strcpy(address.sun_path, at.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound =
+        fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return bound;
+}
+
+bool makeBlockDevice(const fs::path& at)
+{
+    return ::mknod(at.c_str(), S_IFBLK | 0600, makedev(7, 200)) == 0;
+}
+
+// A node of its own for the null device: a fault must never touch the system's /dev/null.
+bool makeNullDevice(const fs::path& at)
+{
+    return ::mknod(at.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+}
+
+bool makeLinkToMissingDirectory(const fs::path& at)
+{
+    return ::symlink((at.parent_path() / "gone" / "out.csv").c_str(), at.c_str()) == 0;
+}
+
+bool makeLinkLoop(const fs::path& at)
+{
+    const fs::path other = at.parent_path() / "loop";
+    return ::symlink(other.c_str(), at.c_str()) == 0 && ::symlink(at.c_str(), other.c_str()) == 0;
+}
+
+TEST_F(RecordFiles, WritesRefuseWhatIsNotARegularFileAndCreateNothing)
+{
+    struct Case
+    {
+        const char* what;
+        bool (*make)(const fs::path&);
+        const char* reason;       // the record write's, and the export's unless given
+        const char* chosenReason; // nullptr: the export writes it in place
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"fifo",                    makeFifo,                   "it is a FIFO, not a regular file",              "it is a FIFO, not a regular file"},
+        {"socket",                  makeSocket,                 "it is a socket, not a regular file",            "it is a socket, not a regular file"},
+        {"block device",            makeBlockDevice,            "it is a block device, not a regular file",      "it is a block device, not a regular file"},
+        {"link to a missing place", makeLinkToMissingDirectory, "it is a symbolic link that cannot be resolved", "it is a symbolic link that cannot be resolved"},
+        {"link loop",               makeLinkLoop,               "Too many levels of symbolic links",             "Too many levels of symbolic links"},
+        {"character device",        makeNullDevice,             "it is a character device, not a regular file",  nullptr},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path target = file("target");
+        if (!c.make(target)) {
+            std::fprintf(stderr, "cannot make a %s here: not tried\n", c.what);
+            continue;
+        }
+        const std::vector<std::string> entries = directoryEntries();
+        const fs::file_type type = fs::symlink_status(target).type();
+
+        const auto record = records::atomicReplace(target, "x");
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->message(), "cannot write " + target.string() + ": " + c.reason);
+        const auto chosen = records::writeChosenFile(target, "x");
+        if (c.chosenReason != nullptr) {
+            ASSERT_TRUE(chosen);
+            EXPECT_EQ(chosen->message(), "cannot write " + target.string() + ": " + c.chosenReason);
+        } else {
+            EXPECT_FALSE(chosen) << chosen->message();
+        }
+        EXPECT_EQ(fs::symlink_status(target).type(), type) << "replaced";
+        EXPECT_EQ(directoryEntries(), entries) << "something was created";
+        fs::remove(target);
+        fs::remove(file("loop"));
+    }
+}
+
+TEST_F(RecordFiles, LinksLeadWritesToTheFileTheyName)
+{
+    fs::create_directory(file("elsewhere"));
+    const fs::path link = file("out.csv");
+    const fs::path named = file("elsewhere") / "made.csv";
+    fs::create_symlink(named, link);
+    for (const bool chosen : {false, true}) {
+        SCOPED_TRACE(chosen ? "export" : "record");
+        const std::string text = chosen ? "chosen" : "record";
+        ASSERT_FALSE(chosen ? records::writeChosenFile(link, text) : records::atomicReplace(link, text));
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_EQ(contents(named), text) << "created, then replaced, where the link points";
+    }
+    EXPECT_EQ(permissions(named), 0600u) << "the first write made it";
 }
 
 TEST_F(RecordFiles, DurableAppendCreatesOwnerOnlyAndAppendsInOrder)

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <utility>
 
 namespace exitwise::core::json {
 namespace {
@@ -39,6 +40,44 @@ TEST(JsonBadInput, NumbersBeyondADoubleAreADecodeError)
         EXPECT_EQ(failureOf(text), "invalid JSON: number out of range") << text;
     }
     EXPECT_EQ(failureOf("[1, 2").rfind("invalid JSON at byte ", 0), 0u);
+}
+
+TEST(JsonBadInput, NestingIsBoundedAndBracketsInStringsDoNotCount)
+{
+    const auto nested = [](int depth, const std::string& open, const std::string& close) {
+        std::string text;
+        for (int i = 0; i < depth; ++i) {
+            text += open;
+        }
+        text += "1";
+        for (int i = 0; i < depth; ++i) {
+            text += close;
+        }
+        return text;
+    };
+    const auto outcome = [](const std::string& text) -> std::string {
+        try {
+            static_cast<void>(parse(text));
+        } catch (const DecodeError& error) {
+            return error.what();
+        }
+        return "<parsed>";
+    };
+    // clang-format off
+    const std::pair<std::string, std::string> cases[] = {
+        {nested(512, "[", "]"),                                 "<parsed>"},
+        {nested(513, "[", "]"),                                 "invalid JSON: nested deeper than 512 levels at byte 513"},
+        {nested(513, "{\"a\":", "}"),                           "invalid JSON: nested deeper than 512 levels at byte 2561"},
+        {nested(100000, "[", "]"),                              "invalid JSON: nested deeper than 512 levels at byte 513"},
+        {"[\"" + std::string(1000, '[') + "\"]",                "<parsed>"},
+        {"[\"\\\"" + std::string(1000, '{') + "\"]",            "<parsed>"},
+        {"[\"\\\\\"," + nested(512, "[", "]") + "]",            "invalid JSON: nested deeper than 512 levels at byte 518"},
+        {"[" + nested(300, "[", "]") + "," + nested(300, "{\"k\":", "}") + "]", "<parsed>"},
+    };
+    // clang-format on
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(outcome(text), expected) << text.substr(0, 40);
+    }
 }
 
 TEST(JsonBadInput, DatesOutsideTheCalendarAreRejected)

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <limits>
+#include <unordered_set>
 #include <utility>
 
 namespace exitwise::app {
@@ -121,6 +123,7 @@ std::string EventStore::encodeEventFile(const std::vector<AppEvent>& events,
 std::vector<AppEvent> EventStore::load(core::Date now)
 {
     m_newerEvents.clear();
+    m_recoveredEvents.clear();
     FileResult<EventFile> result = readWholeEventFile(m_fileURL);
     if (result) {
         m_keepExistingFile = false;
@@ -128,23 +131,58 @@ std::vector<AppEvent> EventStore::load(core::Date now)
         m_newerEvents = std::move(file.newerEvents);
         return std::move(file.events);
     }
-    if (result.error().code == ENOENT) {
-        m_keepExistingFile = false;
-        return {};
-    }
+    m_keepExistingFile = mustStayAfter(result.error(), now);
+    return {};
+}
+
+bool EventStore::mustStayAfter(const FileError& error, core::Date now) const
+{
     // The history the user had must survive the next save: content that will never decode
     // (or cannot be opened) is moved aside; after a passing failure such as EIO or EMFILE the
-    // file stays where it is and saves leave it alone.
-    m_keepExistingFile =
-        !records::isLastingLoadFailure(result.error()) || !records::setAside(m_fileURL, now).ok();
-    return {};
+    // file stays where it is and the next save reads it again first.
+    return error.code != ENOENT
+           && (!records::isLastingLoadFailure(error) || !records::setAside(m_fileURL, now).ok());
+}
+
+bool EventStore::retryLoad(const std::vector<AppEvent>& events, core::Date now)
+{
+    FileResult<EventFile> result = readWholeEventFile(m_fileURL);
+    if (!result) {
+        m_keepExistingFile = mustStayAfter(result.error(), now);
+        return !m_keepExistingFile;
+    }
+    // Nothing the file holds may be lost: what the list lacks is kept beside it.
+    EventFile file = std::move(result).value();
+    std::unordered_set<Uuid> listed;
+    for (const AppEvent& event : events) {
+        listed.insert(event.id);
+    }
+    for (AppEvent& event : file.events) {
+        if (listed.insert(event.id).second) {
+            m_recoveredEvents.push_back(std::move(event));
+        }
+    }
+    std::move(file.newerEvents.begin(), file.newerEvents.end(), std::back_inserter(m_newerEvents));
+    m_keepExistingFile = false;
+    return true;
 }
 
 std::optional<FileError> EventStore::save(const std::vector<AppEvent>& events, core::Date now)
 {
-    if (m_keepExistingFile) {
+    if (m_keepExistingFile && !retryLoad(events, now)) {
         return FileError{"replace", m_fileURL, 0, "its earlier content could not be loaded and is kept"};
     }
+    if (m_recoveredEvents.empty()) {
+        return write(events, now);
+    }
+    std::vector<AppEvent> all = events;
+    all.insert(all.end(), m_recoveredEvents.begin(), m_recoveredEvents.end());
+    sortNewestFirst(all);
+    return write(all, now);
+}
+
+std::optional<FileError> EventStore::write(const std::vector<AppEvent>& events, core::Date now)
+{
     if (std::optional<FileError> error =
             records::atomicReplace(m_fileURL, encodeEventFile(events, m_newerEvents))) {
         return error;

@@ -33,12 +33,15 @@ public:
     // The stored events in file order. A missing file gives an empty list. A file that exists
     // but does not decode (or may not be opened) also gives an empty list, and is first renamed
     // to "events.json.unreadable-<UTC time>" so that the next save cannot destroy it. When it
-    // cannot be moved, or reading failed for a passing reason (EIO, EMFILE), later saves of
-    // this instance leave the file in place and report an error instead. Events of a later
-    // version are left out of the list and kept for the next save.
+    // cannot be moved, or reading failed for a passing reason (EIO, EMFILE, a FIFO in its
+    // place), the file stays where it is until a save reads it. Events of a later version are
+    // left out of the list and kept for the next save.
     [[nodiscard]] std::vector<AppEvent> load(core::Date now = core::now());
 
     // Writes the whole list (atomic replace, fsync'ed), then reconciles it with the ledger.
+    // After a load that failed for a passing reason the file is read again first: the events
+    // found there that the list lacks are saved with it; while it still cannot be read (or set
+    // aside) the save is refused and the file left alone.
     // The application swallows the error; it is returned for callers that care.
     [[nodiscard]] std::optional<FileError> save(const std::vector<AppEvent>& events,
                                                 core::Date now = core::now());
@@ -66,10 +69,16 @@ public:
     [[nodiscard]] const EventLedgerReconciler& reconciler() const { return m_reconciler; }
 
 private:
+    [[nodiscard]] bool mustStayAfter(const FileError& error, core::Date now) const;
+    [[nodiscard]] bool retryLoad(const std::vector<AppEvent>& events, core::Date now);
+    [[nodiscard]] std::optional<FileError> write(const std::vector<AppEvent>& events, core::Date now);
+
     std::filesystem::path m_fileURL;
     EventLedgerReconciler m_reconciler;
     bool m_keepExistingFile = false;
     std::vector<core::json::Json> m_newerEvents;
+    // Found by a retried load and missing from the caller's list: saved with every list.
+    std::vector<AppEvent> m_recoveredEvents;
 };
 
 // The events newest first by termination time; equal times keep their order.

@@ -5,13 +5,25 @@
 #include "app/RecordFiles.h"
 #include "core/Text.h"
 
+#include <string_view>
+
 namespace exitwise::app::exporting {
 
 namespace {
 
+// A spreadsheet takes a cell that begins with one of these as a formula (tab and carriage
+// return too, after it trims them); a leading apostrophe makes it plain text again.
+bool readsAsFormula(std::string_view value)
+{
+    return !value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos;
+}
+
 void appendQuoted(std::string& line, std::string_view value)
 {
     line += '"';
+    if (readsAsFormula(value)) {
+        line += '\'';
+    }
     for (const char c : value) {
         if (c == '"') {
             line += '"';
@@ -53,12 +65,12 @@ std::string jsonText(const std::vector<AppEvent>& events)
 
 std::optional<FileError> exportCSV(const std::vector<AppEvent>& events, const std::filesystem::path& to)
 {
-    return records::atomicReplace(to, csvText(events), records::NewFileMode::standard);
+    return records::writeChosenFile(to, csvText(events));
 }
 
 std::optional<FileError> exportJSON(const std::vector<AppEvent>& events, const std::filesystem::path& to)
 {
-    return records::atomicReplace(to, jsonText(events), records::NewFileMode::standard);
+    return records::writeChosenFile(to, jsonText(events));
 }
 
 } // namespace exitwise::app::exporting

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace exitwise::app {
 namespace {
@@ -36,6 +37,30 @@ TEST(CsvExport, QuotesEveryFieldAndKeepsSpecialCharactersInside)
             std::string(exporting::kCsvHeader) + "\n" + c.firstField
             + ",\"2026-02-28T19:33:20.000Z\",\"Crashed: app bug\",\"Crash\",\"High\"";
         EXPECT_EQ(exporting::csvText({event}), expected) << c.appName;
+    }
+}
+
+TEST(CsvExport, FieldsASpreadsheetWouldRunAsFormulasGetAnApostrophe)
+{
+    // clang-format off
+    const std::pair<const char*, const char*> cases[] = {
+        {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
+        {"+1",                "\"'+1\""},
+        {"-2+3",              "\"'-2+3\""},
+        {"@SUM(A1)",          "\"'@SUM(A1)\""},
+        {"\t=1",              "\"'\t=1\""},
+        {"\r=1",              "\"'\r=1\""},
+        {"A=1",               "\"A=1\""},
+        {" =1",               "\" =1\""},
+        {"'=1",               "\"'=1\""},
+    };
+    // clang-format on
+    for (const auto& [appName, firstField] : cases) {
+        const std::string text = exporting::csvText({test::minimalEvent(appName, test::sampleTime())});
+        EXPECT_EQ(text.substr(text.find('\n') + 1),
+                  std::string(firstField)
+                      + ",\"2026-02-28T19:33:20.000Z\",\"Crashed: app bug\",\"Crash\",\"High\"")
+            << appName;
     }
 }
 

@@ -184,6 +184,88 @@ TEST_F(StoresBadInput, NumbersAndDatesBeyondRangeSetTheFileAsideInsteadOfEndingT
     }
 }
 
+// Nesting far beyond any record's is damage like any other: the file is moved aside instead of
+// exhausting the stack on every start, and a ledger line nested so is skipped.
+TEST_F(StoresBadInput, DeeplyNestedValuesSetTheFileAsideInsteadOfEndingTheApp)
+{
+    const std::string seed = regression("event_file/deep-nesting.json");
+    std::string deep = seed;
+    const std::string nesting = std::string(600, '[') + std::string(600, ']');
+    ASSERT_NE(deep.find(nesting), std::string::npos);
+    deep.replace(deep.find(nesting), nesting.size(), std::string(100000, '[') + std::string(100000, ']'));
+    const core::Date at = core::dateFromSecondsSince1970(1772374509.0);
+    const fs::path aside = directory() / "events.json.unreadable-20260301T141509Z";
+    for (const std::string& damaged : {seed, deep}) {
+        writeEventsFile(damaged);
+        const auto readers = EventStore::readStoredEvents(directory());
+        ASSERT_FALSE(readers.ok());
+        EXPECT_EQ(readers.error().reason, "invalid JSON: nested deeper than 512 levels at byte 864");
+
+        EventStore store(directory());
+        EXPECT_TRUE(store.load(at).empty());
+        EXPECT_EQ(records::readFile(aside).value(), damaged);
+        ASSERT_FALSE(store.save(sampleList(1), at));
+        fs::remove(aside);
+    }
+
+    const std::vector<AppEvent> events = sampleList(2);
+    TerminationEventLedger ledger(directory());
+    ledger.append(test::ledgerEntryFor(events[0], test::sampleTime()));
+    ASSERT_FALSE(records::plainAppend(ledger.fileURL(), "{\"id\":" + std::string(100000, '{') + "\n"));
+    ledger.append(test::ledgerEntryFor(events[1], test::sampleTime(1)));
+    EXPECT_EQ(ledger.readAll().size(), 2u);
+}
+
+// After a load failure that may pass (a FIFO or a link loop in the file's place) the file is
+// read again before each save: refused while it cannot be read, then saved without losing
+// what it held.
+TEST_F(StoresBadInput, PassingLoadFailureIsRetriedBeforeTheNextSave)
+{
+    struct Case
+    {
+        const char* what;
+        bool (*block)(const fs::path&);
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"fifo",      [](const fs::path& at) { return ::mkfifo(at.c_str(), 0600) == 0; }},
+        {"link loop", [](const fs::path& at) { return ::symlink(at.c_str(), at.c_str()) == 0; }},
+    };
+    // clang-format on
+    const auto names = [this] {
+        std::vector<std::string> result;
+        const auto stored = EventStore::readEventFile(eventsFile());
+        for (const AppEvent& event : stored.value()) {
+            result.push_back(event.appName);
+        }
+        return result;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeEventsFile(EventStore::encodeEventFile(sampleList(2, "Old")));
+        const fs::path held = directory() / "held.json";
+        fs::rename(eventsFile(), held);
+        ASSERT_TRUE(c.block(eventsFile()));
+
+        EventStore store(directory());
+        ASSERT_TRUE(store.load().empty());
+        std::vector<AppEvent> events{test::fullEvent("New", test::sampleTime(60))};
+        EXPECT_TRUE(store.save(events)) << "still unreadable";
+        EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(eventsFile())));
+
+        fs::remove(eventsFile());
+        fs::rename(held, eventsFile());
+        ASSERT_FALSE(store.save(events));
+        EXPECT_EQ(names(), (std::vector<std::string>{"New", "Old0", "Old1"}));
+        events.insert(events.begin(), test::fullEvent("Newer", test::sampleTime(120)));
+        ASSERT_FALSE(store.save(events));
+        EXPECT_EQ(names(), (std::vector<std::string>{"Newer", "New", "Old0", "Old1"}));
+        for (const auto& [name, content] : snapshot(directory())) {
+            EXPECT_EQ(name.find("unreadable"), std::string::npos) << "nothing was moved aside";
+        }
+    }
+}
+
 TEST_F(StoresBadInput, TelemetryWithANumberBeyondRangeIsSetAside)
 {
     const std::string damaged = R"([{"eventID":"5AF0E187-EB05-4A03-9D79-95DD3FCE50EB","recordedAt":1e400}])";
