@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: MIT
-#include "app/ClockTime.h"
 #include "app/DataDirectory.h"
-#include "app/PrintableText.h"
 #include "app/stores/EventStore.h"
 #include "cli/Commands.h"
+#include "cli/ListFilter.h"
+#include "cli/ListTable.h"
+#include "cli/TimeBound.h"
 #include "cli/WholeNumberOption.h"
-#include "core/Text.h"
 
-#include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <unistd.h>
 
 namespace exitwise::cli {
 
@@ -18,46 +19,65 @@ namespace {
 struct ListOptions
 {
     bool json = false;
+    bool noLegend = false;
     std::size_t limit = 0; // 0: all
+    ListFilter filter;
 };
 
-constexpr std::size_t kMaxNameCharacters = 32;
 constexpr std::size_t kMaxLimit = 100000;
 
-// Pads by user-perceived characters so accented names line up.
-std::string padded(const std::string& text, std::size_t width)
+void addTimeBoundOption(CLI::App& app,
+                        const std::string& name,
+                        std::optional<core::Date>& target,
+                        const std::string& description)
 {
-    const std::size_t length = core::text::characterCount(text);
-    return length >= width ? text : text + std::string(width - length, ' ');
+    app.add_option_function<std::string>(
+           name,
+           [&target, name](const std::string& text) {
+               target = parseTimeBound(text, core::now());
+               if (!target) {
+                   throw CLI::ValidationError(name + ": \"" + text + "\" is not a time; use "
+                                              + std::string(kTimeBoundForms));
+               }
+           },
+           description)
+        ->type_name("TIME");
 }
 
-void printTable(const std::vector<app::AppEvent>& events)
+int runList(const ListOptions& options)
 {
-    struct Row
-    {
-        std::string time, app, endState, cause, confidence, id;
-    };
-    std::vector<Row> rows;
-    rows.push_back({"TIME", "APP", "END STATE", "CAUSE", "CONFIDENCE", "ID"});
-    for (const app::AppEvent& event : events) {
-        rows.push_back({app::localDateTimeText(event.terminatedAt),
-                        core::text::shortened(app::printableLine(event.appName), kMaxNameCharacters),
-                        std::string(core::rawValue(event.diagnosis.endState)),
-                        std::string(core::rawValue(event.diagnosis.dominantCause)),
-                        std::string(core::rawValue(event.diagnosis.confidence)), event.id.toString()});
+    const auto directory = app::resolveAppSupportDirectory();
+    auto stored = app::EventStore::readStoredEvents(directory);
+    if (!stored) {
+        printError(stored.error().message());
+        return kExitFailure;
     }
-    std::size_t widths[5] = {};
-    for (const Row& row : rows) {
-        const std::string* cells[5] = {&row.time, &row.app, &row.endState, &row.cause, &row.confidence};
-        for (std::size_t i = 0; i < 5; ++i) {
-            widths[i] = std::max(widths[i], core::text::characterCount(*cells[i]));
+    const std::vector<app::AppEvent>& events = stored.value();
+    // Ids are shortened against every stored event, so `show` finds each one printed.
+    const std::vector<std::string> ids = shortIds(events);
+    std::vector<ListRow> rows;
+    for (std::size_t i = 0; i < events.size() && (options.limit == 0 || rows.size() < options.limit); ++i) {
+        if (matches(options.filter, events[i])) {
+            rows.push_back({&events[i], ids[i]});
         }
     }
-    for (const Row& row : rows) {
-        std::cout << padded(row.time, widths[0]) << "  " << padded(row.app, widths[1]) << "  "
-                  << padded(row.endState, widths[2]) << "  " << padded(row.cause, widths[3]) << "  "
-                  << padded(row.confidence, widths[4]) << "  " << row.id << '\n';
+
+    if (options.json) {
+        core::json::Json array = core::json::Json::array();
+        for (const ListRow& row : rows) {
+            array.push_back(app::encode(*row.event));
+        }
+        std::cout << core::json::dumpPretty(array) << '\n';
+    } else if (rows.empty()) {
+        if (!options.noLegend) {
+            std::cout << (events.empty() ? "No closures recorded yet.\n" : "No closures match.\n");
+        }
+    } else {
+        const TableStyle style{.legend = !options.noLegend,
+                               .colour = useColour(::isatty(STDOUT_FILENO) == 1, std::getenv("NO_COLOR"))};
+        std::cout << listTable(rows, style);
     }
+    return kExitOk;
 }
 
 } // namespace
@@ -66,33 +86,38 @@ Command addListCommand(CLI::App& cli)
 {
     auto options = std::make_shared<ListOptions>();
     auto* app = cli.add_subcommand("list", "List the recorded closures, newest first");
-    app->add_flag("--json", options->json, "Print the events as a JSON array");
+    app->add_flag("--json", options->json, "Print the events as a JSON array, in the record files' format");
     addWholeNumberOption(*app, "--limit", options->limit, 1, kMaxLimit, "Show at most N events");
+    addTimeBoundOption(*app, "--since", options->filter.since,
+                       "Only closures that ended at or after TIME: " + std::string(kTimeBoundForms)
+                           + ", in local time");
+    addTimeBoundOption(*app, "--until", options->filter.until,
+                       "Only closures that ended at or before TIME (same forms as --since)");
+    app->add_option_function<std::string>(
+           "--app", [options](const std::string& name) { options->filter.app = name; },
+           "Only closures of this application: its name or desktop id, any case, \".desktop\" optional")
+        ->type_name("NAME");
+    app->add_option_function<std::string>(
+           "--state",
+           [options](const std::string& name) {
+               options->filter.state = parseStateName(name);
+               if (!options->filter.state) {
+                   throw CLI::ValidationError("--state must be one of " + std::string(kStateNames));
+               }
+           },
+           "Only closures with this end state: crash, killed, clean (a clean exit) or blocked (a blocked "
+           "launch)")
+        ->type_name("crash|killed|clean|blocked");
+    app->add_flag("--no-legend", options->noLegend,
+                  "Print no header line, and nothing when no closure is listed");
+    app->parse_complete_callback([options] {
+        const ListFilter& filter = options->filter;
+        if (filter.since && filter.until && *filter.since > *filter.until) {
+            throw CLI::ValidationError("--since is later than --until");
+        }
+    });
 
-    return {app, [options] {
-                const auto directory = app::resolveAppSupportDirectory();
-                auto stored = app::EventStore::readStoredEvents(directory);
-                if (!stored) {
-                    printError(stored.error().message());
-                    return kExitFailure;
-                }
-                std::vector<app::AppEvent> events = std::move(stored).value();
-                if (options->limit > 0 && events.size() > options->limit) {
-                    events.resize(options->limit);
-                }
-                if (options->json) {
-                    core::json::Json array = core::json::Json::array();
-                    for (const app::AppEvent& event : events) {
-                        array.push_back(app::encode(event));
-                    }
-                    std::cout << core::json::dumpPretty(array) << '\n';
-                } else if (events.empty()) {
-                    std::cout << "No closures recorded yet.\n";
-                } else {
-                    printTable(events);
-                }
-                return kExitOk;
-            }};
+    return {app, [options] { return runList(*options); }};
 }
 
 } // namespace exitwise::cli

@@ -1,0 +1,148 @@
+// SPDX-License-Identifier: MIT
+#include "cli/ListTable.h"
+#include "cli/TimeBound.h"
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace exitwise::cli {
+namespace {
+
+// Every test here names the zone it reads local times in.
+void useZone(const char* zone)
+{
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+}
+
+// "2026-03-29T08:00:00Z", to state expectations in one zone whatever TZ says.
+std::string utcText(core::Date date)
+{
+    const auto seconds = static_cast<std::time_t>(std::floor(core::secondsSince1970(date)));
+    std::tm parts{};
+    ::gmtime_r(&seconds, &parts);
+    std::array<char, 32> buffer{};
+    return std::string(buffer.data(),
+                       std::strftime(buffer.data(), buffer.size(), "%Y-%m-%dT%H:%M:%SZ", &parts));
+}
+
+app::AppEvent event(const char* id,
+                    const char* name,
+                    double secondsSince1970,
+                    std::optional<std::int32_t> pid = std::nullopt,
+                    core::EndState state = core::EndState::cleanExit,
+                    core::DominantCause cause = core::DominantCause::unknown,
+                    core::Confidence confidence = core::Confidence::low)
+{
+    app::AppEvent e;
+    e.id = *app::Uuid::parse(id);
+    e.appName = name;
+    e.pid = pid;
+    e.terminatedAt = core::dateFromSecondsSince1970(secondsSince1970);
+    e.diagnosis.endState = state;
+    e.diagnosis.dominantCause = cause;
+    e.diagnosis.confidence = confidence;
+    return e;
+}
+
+TEST(TimeBound, AcceptsLocalDatesDayNamesAndRelativeTimes)
+{
+    // Berlin springs forward at 02:00 that day: its midnight lies 9 hours before 10:00, so
+    // "today" must come from the calendar, not from a fixed offset.
+    useZone("Europe/Berlin");
+    const core::Date now = core::dateFromSecondsSince1970(1774771200.0); // 2026-03-29 10:00 CEST
+    struct Case
+    {
+        const char* text;
+        const char* utc;
+    };
+    // clang-format off
+    const std::vector<Case> accepted = {
+        {"2026-03-01",          "2026-02-28T23:00:00Z"},
+        {"2026-03-01 14:05",    "2026-03-01T13:05:00Z"},
+        {"2026-03-01 14:05:09", "2026-03-01T13:05:09Z"},
+        {"2026-07-01 00:00",    "2026-06-30T22:00:00Z"},
+        {"2024-02-29",          "2024-02-28T23:00:00Z"},
+        {"today",               "2026-03-28T23:00:00Z"},
+        {"yesterday",           "2026-03-27T23:00:00Z"},
+        {"-45s",                "2026-03-29T07:59:15Z"},
+        {"-30m",                "2026-03-29T07:30:00Z"},
+        {"-2h",                 "2026-03-29T06:00:00Z"},
+        {"-3d",                 "2026-03-26T08:00:00Z"},
+        {"-1w",                 "2026-03-22T08:00:00Z"},
+        {"-0h",                 "2026-03-29T08:00:00Z"},
+    };
+    const std::vector<const char*> rejected = {
+        "2026-13-01", "2026-02-29", "2026-04-31", "2026-03-01 24:00", "2026-03-01 14:60", "2026-03-01 14:5",
+        "2026-3-1", "2026-03-01T14:05", "2026-03-01 14:05:09.5", " 2026-03-01", "1969-12-31", "Today",
+        "tomorrow", "now", "", "-2", "-h", "2h", "+2h", "-2y", "--2h", "-1.5h", "-2 h", "-9999999999h",
+    };
+    // clang-format on
+    for (const Case& c : accepted) {
+        const std::optional<core::Date> bound = parseTimeBound(c.text, now);
+        ASSERT_TRUE(bound) << c.text;
+        EXPECT_EQ(utcText(*bound), c.utc) << c.text;
+    }
+    for (const char* text : rejected) {
+        EXPECT_FALSE(parseTimeBound(text, now)) << text;
+    }
+}
+
+TEST(ListTable, ShortIdsGrowOnlyWhereTheyWouldBeAmbiguous)
+{
+    const std::vector<app::AppEvent> events = {
+        event("5AF0E187-EB05-4A03-9D79-95DD3FCE50EB", "a", 0),
+        event("5AF0E187-EB06-4000-8000-000000000001", "b", 0),
+        event("5AF0E180-0000-4000-8000-000000000000", "c", 0),
+        event("0E4CBD8A-1F5B-4C1E-8B7A-2D3C4E5F6A7B", "d", 0),
+        event("5AF0E187-EB05-4A03-9D79-95DD3FCE50EC", "e", 0),
+    };
+    const std::vector<std::string> expected = {
+        "5AF0E187-EB05-4A03-9D79-95DD3FCE50EB", "5AF0E187-EB06", "5AF0E180", "0E4CBD8A",
+        "5AF0E187-EB05-4A03-9D79-95DD3FCE50EC",
+    };
+    EXPECT_EQ(shortIds(events), expected);
+}
+
+TEST(ListTable, ColoursOnlyATerminalWithoutNoColorAndPadsByVisibleCharacters)
+{
+    EXPECT_TRUE(useColour(true, nullptr));
+    EXPECT_TRUE(useColour(true, ""));
+    EXPECT_FALSE(useColour(true, "1"));
+    EXPECT_FALSE(useColour(false, nullptr));
+
+    useZone("UTC");
+    using enum core::EndState;
+    using enum core::DominantCause;
+    using enum core::Confidence;
+    const std::vector<app::AppEvent> events = {
+        event("5AF0E187-EB05-4A03-9D79-95DD3FCE50EB", "Café Über Sketch Pad Professional", 1772307200.5, 812,
+              crash, crashBug, high),
+        event("0E4CBD8A-1F5B-4C1E-8B7A-2D3C4E5F6A7B", "Notes", 1772297200, {}, cleanExit, explicitQuit,
+              medium),
+        event("7C000000-0000-4000-8000-000000000000", "Mail", 1772297100, 4194304, killed, killedJetsamMemory,
+              low),
+        event("9D000000-0000-4000-8000-000000000000", "Tool", 1772297000, {}, launchBlocked, policyBlocked,
+              low),
+    };
+    std::vector<ListRow> rows;
+    for (const app::AppEvent& e : events) {
+        rows.push_back({&e, e.id.toString().substr(0, 8)});
+    }
+    // clang-format off
+    EXPECT_EQ(listTable(rows, {.legend = false, .colour = true}),
+              "2026-02-28 19:33:20  Café Über Sketch Pad Pro…      812  \033[31mCrash\033[0m           Crashed: app bug         \033[1mHigh\033[0m    5AF0E187\n"
+              "2026-02-28 16:46:40  Notes                            -  \033[32mClean exit\033[0m      Quit request             Medium  0E4CBD8A\n"
+              "2026-02-28 16:45:00  Mail                       4194304  \033[35mKilled\033[0m          Killed: memory pressure  \033[2mLow\033[0m     7C000000\n"
+              "2026-02-28 16:43:20  Tool                             -  \033[33mLaunch blocked\033[0m  OS policy restriction    \033[2mLow\033[0m     9D000000\n");
+    // clang-format on
+}
+
+} // namespace
+} // namespace exitwise::cli
