@@ -3,6 +3,7 @@
 
 #include "app/AppModel.h"
 #include "app/BroadcastCenter.h"
+#include "app/ClosureJournal.h"
 #include "app/LoginItems.h"
 #include "app/NotificationCenter.h"
 #include "app/NotificationManager.h"
@@ -92,6 +93,9 @@ int runDesktopApp(int& argc, char** argv, DesktopAppOptions startOptions)
     options.onChangeNotificationScope = [&notifications](app::NotificationScope scope) {
         notifications.setScope(scope);
     };
+    app::ClosureJournal& journal = composition.closureJournal();
+    options.journalEntriesEnabled = [&journal] { return journal.isEnabled(); };
+    options.onToggleJournalEntries = [&journal](bool enabled) { journal.setEnabled(enabled); };
     ui::AppDelegate delegate(*loginItems, broadcasts, std::move(options));
     // A click on "… closed — Click to see why." selects the closure; the desktop does not
     // activate the application by itself, so the window comes forward to show it.

@@ -2,6 +2,7 @@
 #include "cli/ModelComposition.h"
 
 #include "app/AppModel.h"
+#include "app/ClosureJournal.h"
 #include "app/DataDirectory.h"
 #include "app/NotificationCenter.h"
 #include "app/NotificationManager.h"
@@ -19,7 +20,7 @@
 
 namespace exitwise::cli {
 
-ModelComposition::ModelComposition(app::BroadcastCenter* broadcasts)
+ModelComposition::ModelComposition(app::BroadcastCenter* broadcasts, bool journalEntries)
     : m_dataDirectory(app::appSupportDirectory())
 {
     platform::EvidenceSettings settings = evidenceSettings(EvidenceOptions{}, m_dataDirectory);
@@ -43,6 +44,11 @@ ModelComposition::ModelComposition(app::BroadcastCenter* broadcasts)
     m_notifications = std::make_unique<app::NotificationManager>(*m_center, std::move(notificationOptions));
     m_notifications->ensureAuthorized([](bool) {});
 
+    m_journalWriter = platform::createJournalWriter();
+    m_closureJournal = std::make_unique<app::ClosureJournal>(
+        *m_journalWriter,
+        std::make_unique<QSettings>(QStringLiteral("exitwise"), QStringLiteral("Exitwise")));
+
     app::AppModel::Dependencies dependencies;
     dependencies.dataDirectory = m_dataDirectory;
     dependencies.workspace = m_workspace.get();
@@ -57,8 +63,14 @@ ModelComposition::ModelComposition(app::BroadcastCenter* broadcasts)
     dependencies.logDialect = core::LogDialect::linuxDesktop;
     dependencies.engine =
         core::DiagnosisEngine(platform::createEvidenceProviders(settings), platform::kWording);
-    dependencies.notify = [notifications = m_notifications.get()](const app::AppEvent& event) {
+    // Called once per closure as it is recorded; re-evaluated old closures never come here.
+    dependencies.notify = [notifications = m_notifications.get(),
+                           journal = journalEntries ? m_closureJournal.get()
+                                                    : nullptr](const app::AppEvent& event) {
         notifications->notify(event);
+        if (journal != nullptr) {
+            journal->publish(event);
+        }
     };
     dependencies.broadcasts = broadcasts;
     m_model = std::make_unique<app::AppModel>(std::move(dependencies));

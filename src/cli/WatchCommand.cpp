@@ -29,7 +29,7 @@ void printEvent(const app::AppEvent& event, bool json)
               << core::rawValue(event.diagnosis.confidence) << "  " << event.id.toString() << std::endl;
 }
 
-int runWatch(bool json)
+int runWatch(bool json, bool journalEntries)
 {
     int argc = 1;
     char name[] = "exitwise";
@@ -37,7 +37,7 @@ int runWatch(bool json)
     QCoreApplication application(argc, argv);
     const auto stopHandler = installStopHandler(application);
 
-    ModelComposition composition;
+    ModelComposition composition(nullptr, journalEntries);
     app::AppModel& model = composition.model();
     QObject::connect(&model, &app::AppModel::eventRecorded,
                      [json](const app::AppEvent& event) { printEvent(event, json); });
@@ -55,9 +55,12 @@ int runWatch(bool json)
 Command addWatchCommand(CLI::App& cli)
 {
     auto json = std::make_shared<bool>(false);
+    auto noJournalEntry = std::make_shared<bool>(false);
     auto* app = cli.add_subcommand("watch", "Record and diagnose application closures until interrupted");
     app->add_flag("--json", *json, "Print each recorded closure as one line of event JSON");
-    return {app, [json] { return runWatch(*json); }};
+    app->add_flag("--no-journal-entry", *noJournalEntry,
+                  "Do not write each closure to the system journal in this run");
+    return {app, [json, noJournalEntry] { return runWatch(*json, !*noJournalEntry); }};
 }
 
 } // namespace exitwise::cli

@@ -157,6 +157,8 @@ void AppDelegate::refreshPopoverContent()
     options.onQuit = [this] { quit(); };
     options.notificationScope = m_options.notificationScope;
     options.onChangeNotificationScope = m_options.onChangeNotificationScope;
+    options.journalEntriesEnabled = m_options.journalEntriesEnabled;
+    options.onToggleJournalEntries = m_options.onToggleJournalEntries;
     m_popover->setContent(new MenuBarPopoverContentView(*m_model, std::move(options)));
 }
 

@@ -45,6 +45,9 @@ struct AppDelegateOptions
     // The popover's "Notify about" choice; the choice is not offered when either is empty.
     std::function<app::NotificationScope()> notificationScope;
     std::function<void(app::NotificationScope)> onChangeNotificationScope;
+    // The popover's journal switch; not offered when either is empty.
+    std::function<bool()> journalEntriesEnabled;
+    std::function<void(bool)> onToggleJournalEntries;
 };
 
 // The tray side of the application for the whole process: the status item, its popover, launch

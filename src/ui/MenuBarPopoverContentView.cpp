@@ -256,6 +256,15 @@ MenuBarPopoverContentView::MenuBarPopoverContentView(app::AppModel& model, Optio
         });
     }
 
+    if (m_options.journalEntriesEnabled && m_options.onToggleJournalEntries) {
+        m_journalEntriesSwitch =
+            new SwitchControl(QStringLiteral("Log each closure to the system journal"), this);
+        m_journalEntriesSwitch->setChecked(m_options.journalEntriesEnabled());
+        indented()->addWidget(m_journalEntriesSwitch);
+        connect(m_journalEntriesSwitch, &QCheckBox::toggled, this,
+                [this](bool enabled) { m_options.onToggleJournalEntries(enabled); });
+    }
+
     indented()->addWidget(new Divider(this));
 
     auto* recent = new QVBoxLayout;

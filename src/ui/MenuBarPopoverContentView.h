@@ -47,6 +47,9 @@ public:
         // remembered choice, and where the user's new choice goes.
         std::function<app::NotificationScope()> notificationScope;
         std::function<void(app::NotificationScope)> onChangeNotificationScope;
+        // "Log each closure to the system journal", shown when both are set.
+        std::function<bool()> journalEntriesEnabled;
+        std::function<void(bool)> onToggleJournalEntries;
         // Brings the main window forward (and closes the popover).
         std::function<void()> onOpenWindow;
         std::function<void()> onQuit;
@@ -64,6 +67,8 @@ public:
     void setLaunchAtLoginEnabled(bool enabled);
     // Null unless the notification choice was given.
     [[nodiscard]] QComboBox* notifyAboutChoice() const { return m_notifyAbout; }
+    // Null unless the journal switch was given.
+    [[nodiscard]] QCheckBox* journalEntriesSwitch() const { return m_journalEntriesSwitch; }
     // One button per listed closure, newest first.
     [[nodiscard]] const std::vector<QAbstractButton*>& eventRows() const { return m_rows; }
     [[nodiscard]] const std::vector<app::Uuid>& listedEventIDs() const { return m_rowIDs; }
@@ -83,6 +88,7 @@ private:
     QCheckBox* m_pauseSwitch = nullptr;
     QCheckBox* m_launchAtLoginSwitch = nullptr;
     QComboBox* m_notifyAbout = nullptr;
+    QCheckBox* m_journalEntriesSwitch = nullptr;
     QWidget* m_recentRows = nullptr;
     QVBoxLayout* m_recentRowsLayout = nullptr;
     std::vector<QAbstractButton*> m_rows;

@@ -119,6 +119,20 @@ std::string run(const std::string& commandLine)
     return out;
 }
 
+// The entries Exitwise wrote to the journal, one per recorded closure, by event id.
+std::map<std::string, nlohmann::json> closureJournalEntries()
+{
+    std::map<std::string, nlohmann::json> entries;
+    const std::string out = run("journalctl -o json --no-pager MESSAGE_ID=ef40f9b1c23147b79ce4aea7f9de707b");
+    for (const std::string& line : nonEmptyLines(out)) {
+        const auto entry = nlohmann::json::parse(line, nullptr, false);
+        if (entry.is_object() && entry.contains("EXITWISE_EVENT_ID")) {
+            entries[entry["EXITWISE_EVENT_ID"].get<std::string>()] = entry;
+        }
+    }
+    return entries;
+}
+
 std::string servicesState()
 {
     return run(std::string(EXITWISE_CLOSURE_SERVICES) + " status 2>&1");
@@ -396,6 +410,17 @@ protected:
             },
             30s);
 
+        // Each recorded closure is also one structured entry in the system journal.
+        std::map<std::string, nlohmann::json> journalEntries;
+        waitFor(
+            [&] {
+                journalEntries = closureJournalEntries();
+                return std::all_of(recorded.begin(), recorded.end(), [&](const auto& event) {
+                    return journalEntries.count(event.second.value("id", "")) > 0;
+                });
+            },
+            5s);
+
         int right = 0;
         std::printf("%-20s %-12s %-34s %s\n", "kind", "style", "expected", "recorded");
         for (const Launched& closure : launched) {
@@ -416,6 +441,19 @@ protected:
                 EXPECT_EQ(it->second["bundleIdentifier"],
                           std::string(kind.mode).empty() ? closure.style->brokenId : closure.style->appId);
                 expectLinuxWords(it->second.value("id", ""), kind.name);
+                if (const auto entry = journalEntries.find(it->second.value("id", ""));
+                    entry == journalEntries.end()) {
+                    ADD_FAILURE() << kind.name << " (" << closure.style->appId
+                                  << "): no entry in the journal";
+                } else {
+                    EXPECT_EQ(entry->second.value("MESSAGE", ""),
+                              it->second.value("appName", "") + " ended: " + got + " · " + confidence)
+                        << kind.name;
+                    EXPECT_EQ(entry->second.value("EXITWISE_CAUSE", ""), diagnosis["dominantCause"])
+                        << kind.name;
+                    EXPECT_EQ(entry->second.value("EXITWISE_PID", ""), std::to_string(closure.pid))
+                        << kind.name;
+                }
             }
             const bool isRight = got == expected;
             right += isRight ? 1 : 0;

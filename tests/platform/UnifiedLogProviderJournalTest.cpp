@@ -234,5 +234,60 @@ TEST_F(UnifiedLogProviderJournal, LinuxSegfaultGivesExactlyOneCrashSignal)
                                                      std::nullopt}}));
 }
 
+// Exitwise's own entry about an earlier closure of Notes says "Crash"; read as evidence it could
+// turn the later quit of Notes into a crash. Neither the store nor exitwise-log hands it out,
+// whichever reading of the lines asks.
+TEST_F(UnifiedLogProviderJournal, OwnClosureEntriesAreNeverEvidence)
+{
+    const std::string message = "Notes ended: Crash · Crashed: app bug · High";
+    const std::string ours = "ef40f9b1c23147b79ce4aea7f9de707b";
+    const std::pair<std::string, std::string> pid{"_PID", "900"};
+    // clang-format off
+    const std::vector<std::vector<std::pair<std::string, std::string>>> entries{
+        {{"SYSLOG_IDENTIFIER", "exitwise"}, {"MESSAGE_ID", ours}, pid, {"MESSAGE", message}},
+        {{"SYSLOG_IDENTIFIER", "notes-crash-tracker"}, {"MESSAGE_ID", ours}, pid, {"MESSAGE", message}},
+        {{"SYSLOG_IDENTIFIER", "exitwise"}, {"MESSAGE_ID", "0123456789abcdef0123456789abcdef"}, pid, {"MESSAGE", message}},
+    };
+    // clang-format on
+    const core::LogQuery query{
+        kTerminatedAt - core::Seconds(60), kTerminatedAt,
+        core::LogPredicate::containsIgnoringCase(core::LogPredicate::Field::composedMessage, "Notes")};
+    for (const auto& fields : entries) {
+        SCOPED_TRACE(fields[0].second + " " + fields[1].second);
+        const JournalFixture journal;
+        // A line of Notes itself shows that the rest is read.
+        ASSERT_EQ(journal.writeFields({{kT - 20, fields},
+                                       {kT - 10,
+                                        {{"SYSLOG_IDENTIFIER", "org.example.Notes"},
+                                         {"_PID", "4711"},
+                                         {"MESSAGE", "Notes saved 3 files"}}}}),
+                  "");
+        const auto store = std::make_shared<JournalLogStore>(journal.directory());
+        std::vector<std::string> read;
+        ASSERT_FALSE(store->readEntries(query, [&read](const core::LogEntry& entry) {
+            read.push_back(entry.message);
+            return true;
+        }));
+        EXPECT_EQ(read, std::vector<std::string>{"Notes saved 3 files"});
+        const auto tool = std::make_shared<SubprocessLogTool>(EXITWISE_LOG_BIN, journal.directory());
+        const std::string shown =
+            tool->show(query.start, query.end, R"(eventMessage CONTAINS[c] "Notes")", 5s);
+        EXPECT_NE(shown.find("Notes saved 3 files"), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("ended:"), std::string::npos) << shown;
+
+        const auto unreadable = std::make_shared<JournalLogStore>(journal.directory() / "missing");
+        const auto linuxDesktop = core::UnifiedLogProviderOptions::forLinuxDesktop();
+        for (const auto& provider :
+             {std::make_shared<core::UnifiedLogProvider>(store, nullptr),
+              std::make_shared<core::UnifiedLogProvider>(store, nullptr, linuxDesktop),
+              std::make_shared<core::UnifiedLogProvider>(unreadable, tool, linuxDesktop)}) {
+            const auto diagnosis =
+                core::DiagnosisEngine({provider}).diagnose(notes(TerminationReason::quit), {}, true);
+            EXPECT_EQ(diagnosis.endState, core::EndState::cleanExit);
+            EXPECT_EQ(diagnosis.dominantCause, core::DominantCause::explicitQuit);
+        }
+    }
+}
+
 } // namespace
 } // namespace exitwise::platform

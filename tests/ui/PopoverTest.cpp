@@ -245,5 +245,25 @@ TEST(MenuBarPopoverContentViewTest, NotifyAboutShowsTheRememberedChoiceAndSendsT
                                                            app::NotificationScope::unexpectedOnly}));
 }
 
+TEST(MenuBarPopoverContentViewTest, JournalSwitchShowsTheSettingAndSendsTheUsersToggles)
+{
+    test::ModelFixture fixture;
+    app::AppModel& model = fixture.makeModel();
+    EXPECT_EQ(MenuBarPopoverContentView(model, {}).journalEntriesSwitch(), nullptr);
+
+    std::vector<bool> toggles;
+    MenuBarPopoverContentView::Options options;
+    options.journalEntriesEnabled = [] { return true; };
+    options.onToggleJournalEntries = [&](bool enabled) { toggles.push_back(enabled); };
+    MenuBarPopoverContentView view(model, options);
+    QCheckBox* journal = view.journalEntriesSwitch();
+    ASSERT_NE(journal, nullptr);
+    EXPECT_EQ(journal->text(), "Log each closure to the system journal");
+    EXPECT_TRUE(journal->isChecked());
+    EXPECT_TRUE(toggles.empty());
+    journal->click();
+    EXPECT_EQ(toggles, std::vector<bool>{false});
+}
+
 } // namespace
 } // namespace exitwise::ui

@@ -69,6 +69,9 @@ std::vector<core::CrashRecord> JournalCoredumpSource::records(const core::Timest
         if (usec > lastUsec) {
             break;
         }
+        if (sdjournal::isOwnEntry(journal.get())) {
+            continue;
+        }
         const core::Date loggedAt = core::dateFromSecondsSince1970(static_cast<double>(usec) / 1e6);
         auto record = records::coredumpRecord(lookup, loggedAt);
         if (record && records::crashTimeInWindow(record->timestamp, window)) {

@@ -100,6 +100,9 @@ std::optional<core::LogStoreError> JournalLogStore::readEntries(const core::LogQ
         if (entry.date > query.end) {
             return std::nullopt;
         }
+        if (sdjournal::isOwnEntry(journal.get())) {
+            continue;
+        }
         auto process = sdjournal::field(journal.get(), "SYSLOG_IDENTIFIER");
         if (!process) {
             process = sdjournal::field(journal.get(), "_COMM");

@@ -138,7 +138,7 @@ bool LauncherStreamFollower::State::report(sd_journal* j)
 {
     const auto identifier = sdjournal::field(j, "SYSLOG_IDENTIFIER");
     const auto pid = pidOf(sdjournal::field(j, "_PID"));
-    if (!identifier || !pid) {
+    if (!identifier || !pid || sdjournal::isOwnEntry(j)) {
         return false;
     }
     const std::string_view id = desktopId(*identifier);

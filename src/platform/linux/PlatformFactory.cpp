@@ -4,6 +4,7 @@
 #include "platform/linux/FreedesktopNotificationCenter.h"
 #include "platform/linux/LogindSessionEvents.h"
 #include "platform/linux/ProcessWatcher.h"
+#include "platform/linux/SdJournalWriter.h"
 #include "platform/linux/XdgAutostartLoginItems.h"
 
 #include <QDBusConnection>
@@ -32,6 +33,11 @@ std::unique_ptr<app::NotificationCenter> createNotificationCenter(QObject* paren
 std::unique_ptr<app::LoginItems> createLoginItems()
 {
     return std::make_unique<XdgAutostartLoginItems>();
+}
+
+std::unique_ptr<app::JournalWriter> createJournalWriter()
+{
+    return std::make_unique<SdJournalWriter>();
 }
 
 } // namespace exitwise::platform

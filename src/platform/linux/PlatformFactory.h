@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "app/ClosureJournal.h"
 #include "app/LoginItems.h"
 #include "app/NotificationCenter.h"
 #include "app/WorkspaceEvents.h"
@@ -22,5 +23,8 @@ namespace exitwise::platform {
 
 // Launch at login for the running program, through the user's XDG autostart directory.
 [[nodiscard]] std::unique_ptr<app::LoginItems> createLoginItems();
+
+// The local journal, where each closure is also written as one structured entry.
+[[nodiscard]] std::unique_ptr<app::JournalWriter> createJournalWriter();
 
 } // namespace exitwise::platform

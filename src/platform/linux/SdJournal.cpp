@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "platform/linux/SdJournal.h"
 
+#include "app/ClosureJournal.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +44,12 @@ std::optional<std::string_view> field(sd_journal* journal, const char* name)
         return std::string_view();
     }
     return value.substr(nameLength + 1);
+}
+
+bool isOwnEntry(sd_journal* journal)
+{
+    return field(journal, "SYSLOG_IDENTIFIER") == app::kJournalIdentifier
+           || field(journal, "MESSAGE_ID") == app::kClosureMessageId;
 }
 
 std::uint64_t microseconds(core::Date date)

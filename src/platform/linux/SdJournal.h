@@ -30,6 +30,10 @@ using Handle = std::unique_ptr<sd_journal, Closer>;
 // the next read or move. Nothing when the entry has no such field.
 [[nodiscard]] std::optional<std::string_view> field(sd_journal* journal, const char* name);
 
+// Whether the current entry is one of Exitwise's own (its identifier or its closure MESSAGE_ID).
+// Every reader of evidence skips them: a closure we wrote must never explain another.
+[[nodiscard]] bool isOwnEntry(sd_journal* journal);
+
 // A date as the journal's realtime stamps count it.
 [[nodiscard]] std::uint64_t microseconds(core::Date date);
 
