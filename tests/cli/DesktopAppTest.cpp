@@ -45,7 +45,8 @@ class DesktopAppStart : public ::testing::TestWithParam<const char*>
 
 TEST_P(DesktopAppStart, StartsWithStoredEventsAndQuitsCleanlyOnSigterm)
 {
-    const fs::path root = fs::path(::testing::TempDir()) / "desktop-app";
+    // ctest runs both starts at once: each needs its own directory.
+    const fs::path root = fs::path(::testing::TempDir()) / ("desktop-app-" + std::to_string(getpid()));
     useScratchEnvironment(root);
     fs::copy_file(fs::path(EXITWISE_TEST_DATA_DIR) / "events/events.json", root / "data/events.json");
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
