@@ -384,8 +384,16 @@ void AppModel::writePending()
             telemetryAt = m_pending.telemetryAt;
         }
         if (events) {
-            // Failures are swallowed: the list in memory stays as it is.
-            static_cast<void>(m_store.save(*events, eventsAt));
+            // The list in memory stays as it is; the first failure is said, to the main thread.
+            if (const std::optional<FileError> failure = m_store.save(*events, eventsAt);
+                failure && !m_saveFailureSaid.exchange(true)) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, message = QString::fromStdString(failure->message())] {
+                        emit saveFailed(message);
+                    },
+                    Qt::QueuedConnection);
+            }
         }
         m_telemetryStore.apply(telemetry, telemetryAt);
     }

@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -99,6 +100,9 @@ signals:
     void monitoringPausedChanged(bool paused);
     // A new closure was recorded (it is also the first of events()).
     void eventRecorded(const exitwise::app::AppEvent& event);
+    // The first save of this run that failed ("cannot write …: No space left on device"), said
+    // once however many fail after it: the closures stay in the list and in the ledger.
+    void saveFailed(const QString& message);
 
 private:
     // What the writer thread has still to write.
@@ -133,6 +137,7 @@ private:
     EventStore m_store;
     FeedbackStore m_feedbackStore;
     DiagnosisTelemetryStore m_telemetryStore;
+    std::atomic<bool> m_saveFailureSaid{false}; // set on the writer thread
     ProductAnalyticsStore m_productEvents;
     std::shared_ptr<TerminationEventLedger> m_ledger;
     std::unique_ptr<AppMonitor> m_monitor;

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <pwd.h>
 #include <string>
 #include <system_error>
@@ -115,6 +117,40 @@ std::filesystem::path appSupportDirectory()
     std::filesystem::path directory = resolveAppSupportDirectory();
     createPrivateDirectories(directory);
     return directory;
+}
+
+} // namespace exitwise::app
+
+namespace exitwise::app {
+
+std::optional<std::string> prepareRecorderDirectory(const std::filesystem::path& directory)
+{
+    createPrivateDirectories(directory);
+    const std::string fix =
+        std::string("; remove it or set ") + kOverrideVariable + " to a directory of your own";
+    // Checked and tightened through one descriptor, so the directory cannot be swapped between.
+    int fd = -1;
+    do {
+        fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (errno == ENOTDIR) {
+            return directory.string() + " is not a directory" + fix;
+        }
+        return "cannot use " + directory.string() + ": " + std::strerror(errno);
+    }
+    struct stat info = {};
+    std::optional<std::string> refusal;
+    if (::fstat(fd, &info) != 0) {
+        refusal = "cannot use " + directory.string() + ": " + std::strerror(errno);
+    } else if (info.st_uid != ::geteuid()) {
+        refusal = directory.string() + " is owned by uid " + std::to_string(info.st_uid) + ", not you" + fix;
+    } else if ((info.st_mode & 07077) != 0 && ::fchmod(fd, info.st_mode & 0700) != 0) {
+        // Looser than owner-only (0777, 1777): only the owner's own bits are kept.
+        refusal = "cannot make " + directory.string() + " private: " + std::strerror(errno);
+    }
+    ::close(fd);
+    return refusal;
 }
 
 } // namespace exitwise::app

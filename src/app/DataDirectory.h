@@ -2,6 +2,8 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
 namespace exitwise::app {
 
@@ -17,6 +19,13 @@ namespace exitwise::app {
 // it records which applications a person used and when. A directory that cannot be created
 // is still returned; writes into it then fail and their callers handle that.
 [[nodiscard]] std::filesystem::path appSupportDirectory();
+
+// Makes `directory` fit for recording (appSupportDirectory's result): created when missing,
+// then accepted only as a directory owned by this user (a symbolic link to one is followed),
+// with its mode tightened to 0700 when looser, since it records what a person used and when
+// and nobody else may plant or swap files in it. Otherwise the reason, naming the path and
+// the fix, as one line without a prefix.
+[[nodiscard]] std::optional<std::string> prepareRecorderDirectory(const std::filesystem::path& directory);
 
 // "~" and "~/…" become the home directory, "~name/…" that user's home; other paths are
 // returned unchanged.

@@ -363,14 +363,14 @@ bool syncDirectory(const std::filesystem::path& directory)
 
 // Opens for appending; `lastByte` receives the file's final byte, or '\n' when the file is
 // empty or cannot be read back.
-int openForAppend(const std::filesystem::path& path, int createFlag, char& lastByte)
+int openForAppend(const std::filesystem::path& path, int extraFlags, char& lastByte)
 {
     lastByte = '\n';
     // Non-blocking, so that a FIFO in the file's place fails (ENXIO) instead of waiting forever
     // for a reader.
-    int fd = openRetrying(path.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | createFlag, 0600);
+    int fd = openRetrying(path.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | extraFlags, 0600);
     if (fd < 0 && errno == EACCES) {
-        return openRetrying(path.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | createFlag, 0600);
+        return openRetrying(path.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | extraFlags, 0600);
     }
     if (fd >= 0) {
         struct stat info = {};
@@ -384,10 +384,12 @@ int openForAppend(const std::filesystem::path& path, int createFlag, char& lastB
     return fd;
 }
 
-std::optional<FileError> append(const std::filesystem::path& path, std::string_view bytes, bool durable)
+std::optional<FileError>
+append(const std::filesystem::path& path, std::string_view bytes, bool durable, Links links = Links::follow)
 {
     char lastByte = '\n';
-    Descriptor fd(openForAppend(path, durable ? O_CREAT : 0, lastByte));
+    Descriptor fd(
+        openForAppend(path, (durable ? O_CREAT : 0) | (links == Links::refuse ? O_NOFOLLOW : 0), lastByte));
     if (!fd.valid()) {
         if (!durable && errno == ENOENT) {
             return atomicReplace(path, bytes, NewFileMode::ownerOnly);
@@ -482,8 +484,14 @@ atomicReplace(const std::filesystem::path& target, std::string_view bytes, NewFi
 
 std::optional<FileError> atomicReplace(const std::filesystem::path& requestedTarget,
                                        const std::function<void(const ContentSink&)>& produce,
-                                       NewFileMode mode)
+                                       NewFileMode mode,
+                                       Links links)
 {
+    if (struct stat own = {};
+        links == Links::refuse && ::lstat(requestedTarget.c_str(), &own) == 0 && S_ISLNK(own.st_mode)) {
+        return FileError{"write", requestedTarget, ELOOP,
+                         "it is a symbolic link, which is not followed here"};
+    }
     FileResult<WriteTarget> resolved = resolveWriteTarget(requestedTarget);
     if (!resolved) {
         return resolved.error();
@@ -509,9 +517,9 @@ std::optional<FileError> writeChosenFile(const std::filesystem::path& target, st
         [bytes](const ContentSink& sink) { sink(bytes); }, NewFileMode::standard);
 }
 
-std::optional<FileError> durableAppend(const std::filesystem::path& path, std::string_view bytes)
+std::optional<FileError> durableAppend(const std::filesystem::path& path, std::string_view bytes, Links links)
 {
-    return append(path, bytes, true);
+    return append(path, bytes, true, links);
 }
 
 std::optional<FileError> plainAppend(const std::filesystem::path& path, std::string_view bytes)

@@ -23,6 +23,15 @@ enum class NewFileMode
     standard   // 0666 less the umask: files the user exports
 };
 
+// What a write does with a symbolic link in the file's place. Files only we write (the ledger,
+// the reconciliation report) refuse one with ELOOP: a link planted in the data directory
+// would otherwise lead a write to any file the user may write.
+enum class Links
+{
+    follow,
+    refuse
+};
+
 // The whole file. A missing file is an error with code ENOENT; anything but a regular file
 // (a FIFO, a device) is refused at once with EINVAL, so a reader never blocks or runs forever.
 [[nodiscard]] FileResult<std::string> readFile(const std::filesystem::path& path);
@@ -50,13 +59,14 @@ using ContentSink = std::function<bool(std::string_view)>;
 // atomicReplace for content too large to hold twice: `produce` hands its pieces to the sink.
 [[nodiscard]] std::optional<FileError> atomicReplace(const std::filesystem::path& target,
                                                      const std::function<void(const ContentSink&)>& produce,
-                                                     NewFileMode mode = NewFileMode::ownerOnly);
+                                                     NewFileMode mode = NewFileMode::ownerOnly,
+                                                     Links links = Links::follow);
 
 // Appends and fsyncs; creates the file owner-only. Interrupted and short writes are
 // continued. Meant for JSON-lines files: when the last line was left unfinished (a write cut
 // short by a crash) the bytes start on a fresh line, so one torn record never swallows the next.
-[[nodiscard]] std::optional<FileError> durableAppend(const std::filesystem::path& path,
-                                                     std::string_view bytes);
+[[nodiscard]] std::optional<FileError>
+durableAppend(const std::filesystem::path& path, std::string_view bytes, Links links = Links::follow);
 
 // As durableAppend, without the fsync; a missing file is created by atomicReplace.
 [[nodiscard]] std::optional<FileError> plainAppend(const std::filesystem::path& path, std::string_view bytes);

@@ -4,9 +4,11 @@
 #include "app/AppModel.h"
 #include "app/BroadcastCenter.h"
 #include "app/ClosureJournal.h"
+#include "app/DataDirectory.h"
 #include "app/LoginItems.h"
 #include "app/NotificationCenter.h"
 #include "app/NotificationManager.h"
+#include "app/RecorderLock.h"
 #include "cli/Commands.h"
 #include "cli/ModelComposition.h"
 #include "cli/StopSignalHandler.h"
@@ -27,6 +29,9 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <string>
+#include <unistd.h>
+#include <variant>
 
 namespace exitwise::cli {
 
@@ -66,6 +71,13 @@ int runDesktopApp(int& argc, char** argv, DesktopAppOptions startOptions)
     if (instance.claim() == platform::DbusSingleInstance::Claim::alreadyRunning) {
         std::cerr << "exitwise: Exitwise is already running; its window was brought forward" << std::endl;
         return kExitOk;
+    }
+    // Another recorder the single instance cannot see: `watch`, or an app without a session bus.
+    auto claim = app::claimDataDirectory(app::appSupportDirectory(),
+                                         "the Exitwise desktop app, pid " + std::to_string(::getpid()));
+    if (const auto* refusal = std::get_if<std::string>(&claim)) {
+        printError(*refusal);
+        return kExitFailure;
     }
 
     // Qt decides once whether its tray icons use D-Bus, so it is not asked before a tray is known:
@@ -119,6 +131,13 @@ int runDesktopApp(int& argc, char** argv, DesktopAppOptions startOptions)
         windowOptions.evidenceNote = QString::fromStdString(*note);
     }
     ui::MainWindow window(model, std::move(windowOptions));
+    // Said once, beside any other note: the closures are still shown, but no longer kept.
+    QObject::connect(&model, &app::AppModel::saveFailed, &window, [&window](const QString& message) {
+        std::cerr << "exitwise: closures cannot be saved (" << message.toStdString() << ")" << std::endl;
+        const QString note = QStringLiteral("Closures cannot be saved (%1).").arg(message);
+        const QString shown = window.persistentStatusMessage();
+        window.setPersistentStatusMessage(shown.isEmpty() ? note : shown + QStringLiteral("  ") + note);
+    });
     QObject::connect(&window, &ui::MainWindow::contentShown, &delegate, [&delegate, &model] {
         delegate.setModel(&model);
         delegate.installStatusItem();

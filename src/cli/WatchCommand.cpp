@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "app/AppModel.h"
 #include "app/ClockTime.h"
+#include "app/DataDirectory.h"
 #include "app/PrintableText.h"
+#include "app/RecorderLock.h"
 #include "cli/Commands.h"
 #include "cli/ModelComposition.h"
 #include "cli/StopSignalHandler.h"
@@ -12,6 +14,9 @@
 
 #include <iostream>
 #include <memory>
+#include <string>
+#include <unistd.h>
+#include <variant>
 
 namespace exitwise::cli {
 
@@ -37,10 +42,23 @@ int runWatch(bool json, bool journalEntries)
     QCoreApplication application(argc, argv);
     const auto stopHandler = installStopHandler(application);
 
+    // Held until the model is gone: its last saves are still ours.
+    auto claim = app::claimDataDirectory(app::appSupportDirectory(),
+                                         "exitwise watch, pid " + std::to_string(::getpid()));
+    if (const auto* refusal = std::get_if<std::string>(&claim)) {
+        printError(*refusal);
+        return kExitFailure;
+    }
+
     ModelComposition composition(nullptr, journalEntries);
     app::AppModel& model = composition.model();
     QObject::connect(&model, &app::AppModel::eventRecorded,
                      [json](const app::AppEvent& event) { printEvent(event, json); });
+    // Said once: closures go on being watched and printed, but are no longer kept.
+    QObject::connect(&model, &app::AppModel::saveFailed, [](const QString& message) {
+        std::cerr << "exitwise: closures cannot be saved (" << message.toStdString() << "); still watching"
+                  << std::endl;
+    });
 
     std::cerr << "exitwise: watching application closures; data in " << composition.dataDirectory().string()
               << " (Ctrl+C to stop)" << std::endl;

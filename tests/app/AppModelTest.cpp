@@ -391,5 +391,27 @@ TEST_F(AppModelTest, StartUpRefreshKeepsACardWrittenInNoKnownWording)
     EXPECT_EQ(model->events().at(0).diagnosis.explanation, stored.diagnosis.explanation);
 }
 
+// A data directory that stops taking saves is said once, however many closures follow.
+TEST_F(AppModelTest, FirstFailedSaveIsSaidOnce)
+{
+    makeModel();
+    std::vector<QString> said;
+    QObject::connect(model.get(), &AppModel::saveFailed,
+                     [&said](const QString& message) { said.push_back(message); });
+    std::filesystem::create_directory(directory / "events.json");
+
+    for (int i = 0; i < 3; ++i) {
+        terminate("Unsaved" + std::to_string(i), 300 + i);
+        ASSERT_TRUE(waitUntil([&] { return notified.size() == static_cast<std::size_t>(i + 1); }));
+        model->waitForWrites();
+        QCoreApplication::processEvents();
+    }
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].toStdString(),
+              "cannot write " + (directory / "events.json").string() + ": Is a directory");
+    EXPECT_EQ(model->events().size(), 3u) << "still shown";
+    EXPECT_EQ(lineCount(directory / "event_ledger.jsonl"), 3u);
+}
+
 } // namespace
 } // namespace exitwise::app

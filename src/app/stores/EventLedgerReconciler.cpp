@@ -176,7 +176,8 @@ EventLedgerReconciliationReport EventLedgerReconciler::reconcile(const std::vect
     EventLedgerReconciliationReport report = pass.finish();
     // The report is for inspection only; failing to write it changes nothing.
     static_cast<void>(records::atomicReplace(
-        m_reportURL, [&report](const records::ContentSink& sink) { writePrettyReportJson(report, sink); }));
+        m_reportURL, [&report](const records::ContentSink& sink) { writePrettyReportJson(report, sink); },
+        records::NewFileMode::ownerOnly, records::Links::refuse));
     return report;
 }
 

@@ -13,7 +13,7 @@ void TerminationEventLedger::append(const TerminationLedgerEntry& entry)
 {
     const std::string line = records::jsonLine(encode(entry));
     const std::lock_guard lock(m_lock);
-    static_cast<void>(records::durableAppend(m_fileURL, line));
+    static_cast<void>(records::durableAppend(m_fileURL, line, records::Links::refuse));
 }
 
 std::vector<TerminationLedgerEntry> TerminationEventLedger::readAll() const

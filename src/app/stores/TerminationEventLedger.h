@@ -18,8 +18,9 @@ class TerminationEventLedger
 public:
     explicit TerminationEventLedger(const std::filesystem::path& dataDirectory);
 
-    // Durably appends one line; failures (disk full, permission denied) are swallowed so the
-    // termination still goes on to diagnosis.
+    // Durably appends one line, never through a symbolic link in the file's place; failures
+    // (disk full, permission denied, a link) are swallowed so the termination still goes on to
+    // diagnosis.
     void append(const TerminationLedgerEntry& entry);
 
     // Every decodable line in file order. Lines that do not decode are skipped one by one;
