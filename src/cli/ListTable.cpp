@@ -59,7 +59,8 @@ Row rowOf(const ListRow& row)
     const core::Diagnosis& d = event.diagnosis;
     return {{
         {app::localDateTimeText(event.terminatedAt), {}},
-        {core::text::shortened(app::printableLine(event.appName), kMaxNameCharacters), {}},
+        // Shortened first: cutting after would drop the closing marks a direction override needs.
+        {app::printableLine(core::text::shortened(event.appName, kMaxNameCharacters)), {}},
         {event.pid ? std::to_string(*event.pid) : "-", {}},
         {std::string(core::rawValue(d.endState)), endStateColour(d.endState)},
         {std::string(core::rawValue(d.dominantCause)), {}},

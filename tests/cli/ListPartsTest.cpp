@@ -144,5 +144,25 @@ TEST(ListTable, ColoursOnlyATerminalWithoutNoColorAndPadsByVisibleCharacters)
     // clang-format on
 }
 
+TEST(ListTable, ClosesADirectionOverrideInAShortenedName)
+{
+    useZone("UTC");
+    // A right-to-left override left open would print the columns after it backwards.
+    const std::vector<app::AppEvent> events = {
+        event("5AF0E187-EB05-4A03-9D79-95DD3FCE50EB", "\u202Eabcdefghijklmnopqrstuvwxyz0123456789ABCD",
+              1772307200, 812),
+        event("0E4CBD8A-1F5B-4C1E-8B7A-2D3C4E5F6A7B", "\u2067abc", 1772307200, 9),
+    };
+    std::vector<ListRow> rows;
+    for (const app::AppEvent& e : events) {
+        rows.push_back({&e, e.id.toString().substr(0, 8)});
+    }
+    // clang-format off
+    EXPECT_EQ(listTable(rows, {.legend = false, .colour = false}),
+              "2026-02-28 19:33:20  \u202Eabcdefghijklmnopqrstuvw…\u202C  812  Clean exit  Unknown  Low  5AF0E187\n"
+              "2026-02-28 19:33:20  \u2067abc\u2069                         9  Clean exit  Unknown  Low  0E4CBD8A\n");
+    // clang-format on
+}
+
 } // namespace
 } // namespace exitwise::cli

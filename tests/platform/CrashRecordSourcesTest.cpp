@@ -314,6 +314,24 @@ TEST_F(ApportReportSourceTest, ReadsOnlyRegularCrashFiles)
     EXPECT_TRUE(ApportReportSource(m_temp.path() / "missing").records(window(0, 2e9)).empty());
 }
 
+// Another user can write a report claiming any program crashed; 65534 is "nobody".
+TEST_F(ApportReportSourceTest, IgnoresReportsOfAnotherUser)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a file to another user takes root";
+    }
+    report("_tmp_notes-bin.0.crash", "system.crash", 1796641221);
+    const fs::path planted = report("_tmp_notes-bin.0.crash", "planted.crash", 1796641221);
+    ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+
+    std::vector<std::string> sources;
+    for (const CrashRecord& record :
+         ApportReportSource(m_temp.path()).records(window(1796641000, 1796642000))) {
+        sources.push_back(fs::path(record.source).filename());
+    }
+    EXPECT_EQ(sources, (std::vector<std::string>{"system.crash"}));
+}
+
 TEST_F(ApportReportSourceTest, StopsReadingAtTheCoreDump)
 {
     // 50 MB, nearly all of it the core dump.
@@ -398,6 +416,27 @@ TEST_F(AbrtProblemSourceTest, NeverFollowsLinksNorOpensSpecialFiles)
     EXPECT_EQ(fs::path(records[1].source).filename(), "tricked");
     EXPECT_EQ(records[1].pid, std::nullopt);
     EXPECT_EQ(records[1].signal, "");
+}
+
+TEST_F(AbrtProblemSourceTest, IgnoresProblemsAndItemsOfAnotherUser)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a file to another user takes root";
+    }
+    const std::string bus = "ccpp-2026-12-07-11:13:35.693769-11793";
+    problem(bus, "system", 1796642016);
+    const fs::path planted = problem(bus, "planted", 1796642016);
+    ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+    // An item another user slipped into a problem of ours counts as missing.
+    const fs::path mixed = problem(bus, "mixed", 1796642016);
+    ASSERT_EQ(::chown((mixed / "pid").c_str(), 65534, 65534), 0);
+
+    const auto records = AbrtProblemSource(m_temp.path()).records(window(1796642000, 1796642100));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(fs::path(records[0].source).filename(), "mixed");
+    EXPECT_EQ(records[0].pid, std::nullopt);
+    EXPECT_EQ(fs::path(records[1].source).filename(), "system");
+    EXPECT_EQ(records[1].pid, 11793);
 }
 
 // --- KWin's markers -----------------------------------------------------------------------------

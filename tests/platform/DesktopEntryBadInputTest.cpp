@@ -42,23 +42,43 @@ TEST(DesktopEntryBadInput, BrokenExecKeepsTheEntryAndItsName)
     }
 }
 
-TEST(DesktopEntryBadInput, OddBytesInNamesAreKeptAsWritten)
+TEST(DesktopEntryBadInput, NamesLoseNulsAndControlsAndStayWithin1KiB)
 {
-    const std::string name = std::string("Ev\"il\\\u202E bad \xC3\x28 \x1B[31m nul") + '\0' + "end";
+    const std::string name = std::string("Ev\"il\\\u202E bad \xC3\x28 \x1B[31m nul") + '\0' + "end\\tx";
     const std::string text = "[Desktop Entry]\r\nType=Application\r\nName=" + name + "\r\nExec=odd\r\n";
     const auto entry = parseDesktopEntry(text, {});
     ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->name, name)
-        << "only string escapes are decoded; the rest is left to the places names go";
+    EXPECT_EQ(entry->name, "Ev\"il\\\u202E bad \xC3\x28  [31m nulend x")
+        << "a NUL would cut the name short where it goes; other bytes are left to those places";
     EXPECT_EQ(entry->exec, std::vector<std::string>{"odd"});
 
     // No line ends at all, or nothing but a group header.
     EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]", {}));
     EXPECT_FALSE(parseDesktopEntry(std::string(100000, '['), {}));
-    const auto huge =
-        parseDesktopEntry("[Desktop Entry]\nType=Application\nName=" + std::string(1 << 20, 'x'), {});
-    ASSERT_TRUE(huge);
-    EXPECT_EQ(huge->name.size(), std::size_t{1} << 20);
+
+    // A name fit for an argument list: 1 KiB, cut before a character that would straddle it.
+    struct Case
+    {
+        std::string written;
+        std::string kept;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {std::string(1 << 20, 'x'),                  std::string(1024, 'x')},
+        {std::string(1024, 'x'),                     std::string(1024, 'x')},
+        {std::string(1023, 'x') + "\u00E9",          std::string(1023, 'x')},
+        {std::string(1022, 'x') + "\u00E9",          std::string(1022, 'x') + "\u00E9"},
+        {std::string(2000, '\0') + "App",            "App"},
+        {std::string(2000, '\x80'),                  std::string(1021, '\x80')},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.written.size());
+        const auto parsed = parseDesktopEntry(
+            "[Desktop Entry]\nType=Application\nName[de]=" + c.written + "\nName=x", {"de"});
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(parsed->name, c.kept);
+    }
 }
 
 // Found by fuzzing a clang build: the wrapper tables held initializer_lists whose arrays did

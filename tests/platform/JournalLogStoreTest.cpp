@@ -64,6 +64,38 @@ TEST(JournalLogStore, MapsJournalFieldsToEntries)
                        }));
 }
 
+TEST(JournalLogStore, CutsLongFieldsAt64KiBOnACharacterBoundary)
+{
+    SKIP_WITHOUT_JOURNAL_TOOL();
+    JournalFixture journal;
+    // "é" is two bytes: 65,535 of "a" put one across the 64 KiB mark.
+    std::string accented(65535, 'a');
+    while (accented.size() < 300000) {
+        accented += "\u00E9";
+    }
+    ASSERT_EQ(journal.write({
+                  {kT + 1, "app", 9, "", "", std::string(300000, 'x')},
+                  {kT + 2, "app", 9, "", "", accented},
+                  {kT + 3, "app", 9, "", "", std::string(300000, '\xFF')},
+                  {kT + 4, "app", 9, "", "", std::string(300000, '\x80')},
+                  {kT + 5, "app", 9, "", "", "short"},
+              }),
+              "");
+    const auto entries =
+        readAll(JournalLogStore(journal.directory()), {at(0), at(10), predicate(R"(process == "app")")});
+    ASSERT_EQ(entries.size(), 5U);
+    EXPECT_EQ(entries[0].message, std::string(65536, 'x'));
+    EXPECT_EQ(entries[1].message, std::string(65535, 'a'));
+    // Each bad byte becomes U+FFFD (three bytes): 21,845 of them fit.
+    std::string replaced;
+    for (int i = 0; i < 21845; ++i) {
+        replaced += "\uFFFD";
+    }
+    EXPECT_EQ(entries[2].message, replaced);
+    EXPECT_EQ(entries[3].message, replaced) << "stray continuation bytes are cut, not searched back through";
+    EXPECT_EQ(entries[4].message, "short");
+}
+
 TEST(JournalLogStore, ReadsTheWindowInTimeOrderAcrossFiles)
 {
     SKIP_WITHOUT_JOURNAL_TOOL();

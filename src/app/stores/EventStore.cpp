@@ -46,6 +46,19 @@ double terminationTimeOf(const json::Json& event)
     return -std::numeric_limits<double>::infinity();
 }
 
+// The id of an event this version cannot decode, when it has a readable one.
+std::optional<Uuid> idOf(const json::Json& event)
+{
+    if (!event.is_object()) {
+        return std::nullopt;
+    }
+    const auto it = event.find("id");
+    if (it == event.end() || !it->is_string()) {
+        return std::nullopt;
+    }
+    return Uuid::parse(it->get<std::string>());
+}
+
 } // namespace
 
 EventStore::EventFile EventStore::decodeEventFile(std::string_view text)
@@ -56,14 +69,23 @@ EventStore::EventFile EventStore::decodeEventFile(std::string_view text)
     }
     EventFile file;
     file.events.reserve(array.size());
+    // An id names one closure: the first event holding it is kept and later twins are dropped,
+    // so nothing downstream (re-diagnosis, feedback, the ledger) meets the same id twice.
+    std::unordered_set<Uuid> seen;
     for (std::size_t i = 0; i < array.size(); ++i) {
         try {
-            file.events.push_back(decodeAppEvent(array[i]));
+            AppEvent event = decodeAppEvent(array[i]);
+            if (seen.insert(event.id).second) {
+                file.events.push_back(std::move(event));
+            }
         } catch (const json::DecodeError& error) {
             if (!error.isUnknownValue()) {
                 throw error.within("[" + std::to_string(i) + "]");
             }
-            file.newerEvents.push_back(array[i]);
+            const std::optional<Uuid> id = idOf(array[i]);
+            if (!id || seen.insert(*id).second) {
+                file.newerEvents.push_back(array[i]);
+            }
         }
     }
     return file;

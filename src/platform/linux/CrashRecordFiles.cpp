@@ -26,6 +26,13 @@ core::Date modificationTime(const struct stat& info)
                                           + static_cast<double>(info.st_mtim.tv_nsec) / 1e9);
 }
 
+// Any user can leave a file in /var/crash: only records written by the system (root) or by
+// our own user are evidence about our applications.
+bool trustedOwner(const struct stat& info)
+{
+    return info.st_uid == 0 || info.st_uid == ::geteuid();
+}
+
 } // namespace
 
 FileDescriptor::~FileDescriptor()
@@ -97,7 +104,7 @@ std::vector<DirectoryEntry> listDirectory(const FileDescriptor& directory,
         {
         };
         if (::fstatat(directory.get(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0
-            || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
+            || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) || !trustedOwner(info)) {
             continue;
         }
         entries.push_back({std::string(name), S_ISDIR(info.st_mode), modificationTime(info)});
@@ -115,7 +122,7 @@ bool readFileAt(const FileDescriptor& directory,
     struct stat info
     {
     };
-    if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || !trustedOwner(info)) {
         return false;
     }
     std::array<char, 64 * 1024> buffer{};

@@ -49,13 +49,14 @@ struct DirectoryEntry
 [[nodiscard]] FileDescriptor openDirectoryAt(const FileDescriptor& parent, const std::string& name);
 
 // The regular files and directories whose names pass `wanted`, with their modification times.
-// Hidden entries, symlinks and every other kind of file are left out; so is everything when the
-// directory cannot be listed.
+// Hidden entries, symlinks, every other kind of file and whatever belongs to a user other than
+// root or ours are left out; so is everything when the directory cannot be listed.
 [[nodiscard]] std::vector<DirectoryEntry>
 listDirectory(const FileDescriptor& directory, const std::function<bool(std::string_view name)>& wanted);
 
 // Streams at most `maxBytes` of the regular file `name` to `chunk` until it returns false.
-// False when the file could not be opened (or is no regular file) or a read failed.
+// False when the file could not be opened (or is no regular file, or belongs to a user other
+// than root or ours) or a read failed.
 [[nodiscard]] bool readFileAt(const FileDescriptor& directory,
                               const std::string& name,
                               std::size_t maxBytes,

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <map>
 #include <unistd.h>
@@ -89,6 +90,37 @@ std::string removeFieldCodes(std::string_view word)
 }
 
 constexpr off_t kMaxEntryFileSize = 1 << 20;
+
+// Names go into log predicates, command lines and notifications: a NUL would cut them short and
+// a name as long as the file would not fit an argument list.
+constexpr std::size_t kMaxNameBytes = 1024;
+
+// NULs dropped, other control characters (line breaks from \n among them) made spaces, and
+// at most kMaxNameBytes, never ending inside a UTF-8 sequence.
+std::string boundedName(std::string_view value)
+{
+    std::string name;
+    name.reserve(std::min(value.size(), kMaxNameBytes + 4));
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == 0) {
+            continue;
+        }
+        name += byte < 0x20 || byte == 0x7F ? ' ' : c;
+        if (name.size() > kMaxNameBytes) {
+            break;
+        }
+    }
+    if (name.size() > kMaxNameBytes) {
+        std::size_t end = kMaxNameBytes;
+        // At most three continuation bytes belong to one character.
+        while (end > 0 && kMaxNameBytes - end < 3 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) {
+            --end;
+        }
+        name.resize(end);
+    }
+    return name;
+}
 
 // Event records name the file, so it may be anything by now: never block on a FIFO or a
 // device, and leave oversized files alone.
@@ -204,9 +236,10 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, const std::
     }
 
     DesktopEntry entry;
-    entry.name = valueOf(keys, "Name");
+    entry.name = boundedName(valueOf(keys, "Name"));
     for (const std::string& locale : locales) {
-        if (std::string localized = valueOf(keys, "Name[" + locale + "]"); !trimmed(localized).empty()) {
+        if (std::string localized = boundedName(valueOf(keys, "Name[" + locale + "]"));
+            !trimmed(localized).empty()) {
             entry.name = std::move(localized);
             break;
         }

@@ -14,7 +14,9 @@ struct DesktopEntry
 {
     std::string id; // desktop-file ID without ".desktop" ("org.gnome.Evince")
     std::filesystem::path path;
-    std::string name;              // Name for the user's locale; may be blank
+    // Name for the user's locale; may be blank. No NULs, control characters as spaces, at most
+    // 1 KiB (cut on a character boundary).
+    std::string name;
     std::vector<std::string> exec; // Exec split into words, field codes removed; empty if unusable
     std::string tryExec;
     std::string flatpakId; // X-Flatpak

@@ -29,16 +29,33 @@ std::string errorText(int negativeErrno)
     return std::strerror(-negativeErrno);
 }
 
-// Journal values may hold any bytes; entries carry valid UTF-8.
+// At most `maxBytes`, never ending inside a UTF-8 sequence (a sequence has at most three
+// continuation bytes; a longer run is invalid anyway and may be cut anywhere).
+std::string_view cutAtCharacter(std::string_view text, std::size_t maxBytes)
+{
+    if (text.size() <= maxBytes) {
+        return text;
+    }
+    std::size_t end = maxBytes;
+    while (end > 0 && maxBytes - end < 3 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
+// Journal values may hold any bytes; entries carry valid UTF-8. The data threshold is only a
+// hint (uncompressed fields come back whole), so every value is cut here.
 void assignText(std::string& target, std::optional<std::string_view> value)
 {
-    const std::string_view text = value.value_or(std::string_view());
+    const std::string_view text = cutAtCharacter(value.value_or(std::string_view()), kMaxFieldBytes);
     const bool ascii =
         std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii || core::text::isValidUtf8(text)) {
         target.assign(text);
     } else {
+        // Each replaced byte grows to three.
         target = core::text::sanitizedUtf8(text);
+        target.resize(cutAtCharacter(target, kMaxFieldBytes).size());
     }
 }
 

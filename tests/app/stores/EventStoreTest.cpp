@@ -66,6 +66,42 @@ TEST_F(EventStoreTest, SavesACompactArrayAndLoadsItBack)
     EXPECT_EQ(records::readFile(store.fileURL()).value(), "[]");
 }
 
+TEST_F(EventStoreTest, LaterEventsWithAnIdAlreadySeenAreDroppedAtLoad)
+{
+    namespace json = core::json;
+    json::Json file = json::parse(EventStore::encodeEventFile(sampleList(3, "First")));
+    json::Json twin = file[0];
+    twin["appName"] = "Twin";
+    json::Json newerTwin = file[1];
+    newerTwin["appName"] = "NewerTwin";
+    newerTwin["diagnosis"]["endState"] = "Suspended";
+    json::Json newerTwinOfTwin = file[2];
+    newerTwinOfTwin["diagnosis"]["endState"] = "Suspended";
+    json::Json newer = newerTwinOfTwin;
+    newer["id"] = "0E4CBD8A-1F5B-4C1E-8B7A-2D3C4E5F6A7B";
+    file.push_back(twin);
+    file.push_back(newerTwin);
+    file.push_back(newer);
+    file.push_back(newerTwinOfTwin);
+    file.push_back(newer);
+    std::ofstream(directory() / "events.json") << json::dumpCompact(file);
+
+    EventStore store(directory());
+    const std::vector<AppEvent> events = store.load();
+    std::vector<std::string> names;
+    for (const AppEvent& event : events) {
+        names.push_back(event.appName);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"First0", "First1", "First2"}));
+    ASSERT_TRUE(EventStore::readStoredEvents(directory()).ok());
+    EXPECT_EQ(EventStore::readStoredEvents(directory()).value().size(), 3u);
+
+    ASSERT_FALSE(store.save(events));
+    const json::Json saved = json::parse(records::readFile(store.fileURL()).value());
+    ASSERT_EQ(saved.size(), 4u) << saved.dump();
+    EXPECT_EQ(saved[3], newer) << "one newer event kept, once";
+}
+
 TEST_F(EventStoreTest, UndecodableFileIsMovedAsideBeforeAnythingOverwritesIt)
 {
     const std::string damaged = R"([{"id":"0E4CBD8A-1F5B-4C1E-8B7A-2D3C4E5F6A7B","appName":"Notes"}])";
