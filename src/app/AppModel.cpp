@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 namespace exitwise::app {
 
@@ -54,6 +55,28 @@ std::string lowerRaw(core::Confidence confidence)
 
 } // namespace
 
+// Shared with the diagnoses: one may outlive the model, and then has nobody to hand its result to.
+struct AppModel::DiagnosisOutlet
+{
+    std::mutex lock;
+    AppModel* model = nullptr;
+
+    void handIn(AppEvent event, std::int64_t timeToDiagnosisMS)
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (model == nullptr) {
+            return;
+        }
+        // Queued to the model's thread; a model destroyed before it runs drops it.
+        QMetaObject::invokeMethod(
+            model,
+            [to = model, event = std::move(event), timeToDiagnosisMS]() mutable {
+                to->record(std::move(event), timeToDiagnosisMS);
+            },
+            Qt::QueuedConnection);
+    }
+};
+
 AppModel::AppModel(Dependencies dependencies, QObject* parent)
     : QObject(parent)
     , m_dataDirectory(std::move(dependencies.dataDirectory))
@@ -65,10 +88,13 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     , m_productEvents(m_dataDirectory)
     , m_ledger(std::make_shared<TerminationEventLedger>(m_dataDirectory))
     , m_engine(std::move(dependencies.engine))
+    , m_outlet(std::make_shared<DiagnosisOutlet>())
+    , m_diagnosisPool(std::make_unique<QThreadPool>())
 {
+    m_outlet->model = this;
     // Background diagnoses should not compete with the desktop.
-    m_diagnosisPool.setThreadPriority(QThread::LowPriority);
-    m_diagnosisPool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+    m_diagnosisPool->setThreadPriority(QThread::LowPriority);
+    m_diagnosisPool->setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
     m_writer.setMaxThreadCount(1);
 
     m_monitor =
@@ -80,8 +106,8 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     // Load and reconcile; an unreadable file leaves the list empty (the store keeps it aside).
     // The ledger is read on the writer thread, ahead of any write: after years it is long.
     std::vector<AppEvent> loaded = m_store.load(now());
-    m_writer.start([this, events = loaded, at = now()] {
-        static_cast<void>(m_store.reconciler().reconcile(events, at));
+    m_writer.start([this, events = loaded, newer = m_store.newerEvents(), at = now()] {
+        static_cast<void>(m_store.reconciler().reconcile(events, at, newer));
     });
     sortNewestFirst(loaded);
     m_events = std::move(loaded);
@@ -110,8 +136,9 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
                     if (!id) {
                         return;
                     }
-                    QMetaObject::invokeMethod(
-                        this, [this, id] { setSelectedEventID(id); }, Qt::QueuedConnection);
+                    // At once, so a window brought forward for the click already shows this
+                    // event rather than the one selected before.
+                    setSelectedEventID(id);
                 });
     }
 
@@ -139,7 +166,15 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
 AppModel::~AppModel()
 {
     m_monitor->stop();
-    m_diagnosisPool.waitForDone();
+    {
+        const std::lock_guard<std::mutex> guard(m_outlet->lock);
+        m_outlet->model = nullptr;
+    }
+    // A log tool can take seconds to time out; quitting does not wait for it. The pool goes with
+    // the diagnoses still running and is joined by a thread of its own.
+    if (!m_diagnosisPool->waitForDone(static_cast<int>(kQuitWait.count()))) {
+        std::thread([pool = std::move(m_diagnosisPool)] { pool->waitForDone(); }).detach();
+    }
     waitForWrites();
 }
 
@@ -174,10 +209,11 @@ void AppModel::setMonitoringPaused(bool paused)
 
 void AppModel::openEvent(const std::optional<Uuid>& id)
 {
-    setSelectedEventID(id);
+    // Recorded before the selection moves, so the list's own record for it is the duplicate.
     if (id) {
         recordDiagnosisViewed(*id, "open_event");
     }
+    setSelectedEventID(id);
 }
 
 void AppModel::recordDiagnosisViewed(const Uuid& eventID, const std::string& source)
@@ -258,9 +294,8 @@ void AppModel::handleTermination(const MonitoredTermination& t)
     const core::DiagnosisEngine engine = m_engine;
     const std::string version = currentDiagnosisVersion();
     const auto clock = m_clock;
-    QPointer<AppModel> self(this);
     ++m_inFlight;
-    m_diagnosisPool.start([self, engine, version, clock, t] {
+    m_diagnosisPool->start([outlet = m_outlet, engine, version, clock, t] {
         const auto started = std::chrono::steady_clock::now();
         core::EventContext context(t.appName, t.bundleIdentifier, t.pid, t.launchedAt, t.terminatedAt,
                                    t.terminationReason, t.terminationRawValue, t.terminationQuitAttribution,
@@ -289,16 +324,7 @@ void AppModel::handleTermination(const MonitoredTermination& t)
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
         const std::int64_t timeToDiagnosisMS = std::max<std::int64_t>(0, elapsed.count());
-        if (self) {
-            QMetaObject::invokeMethod(
-                self,
-                [self, event = std::move(event), timeToDiagnosisMS]() mutable {
-                    if (self) {
-                        self->record(std::move(event), timeToDiagnosisMS);
-                    }
-                },
-                Qt::QueuedConnection);
-        }
+        outlet->handIn(std::move(event), timeToDiagnosisMS);
     });
 }
 

@@ -16,6 +16,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -41,7 +42,7 @@ class AppModel : public QObject
 
 public:
     static constexpr double kCorrelationSeconds = 180.0;
-    static constexpr std::size_t kMaxEventsToKeep = 200;
+    static constexpr std::size_t kMaxEventsToKeep = EventStore::kMaxEvents;
     static constexpr int kDiagnosisDiffLimit = 50;
     static constexpr double kDiagnosisViewDedupSeconds = 2.0;
 
@@ -60,8 +61,10 @@ public:
     };
 
     explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
-    // Waits for diagnoses in flight (their results are dropped), then for the writes.
+    // Gives diagnoses in flight up to kQuitWait, then leaves them running unheard (their closures
+    // are in the ledger, so the next start reports them); then waits for the writes.
     ~AppModel() override;
+    static constexpr std::chrono::milliseconds kQuitWait{1000};
 
     [[nodiscard]] const std::vector<AppEvent>& events() const { return m_events; }
     [[nodiscard]] const std::optional<Uuid>& selectedEventID() const { return m_selectedEventID; }
@@ -144,7 +147,9 @@ private:
     core::DiagnosisEngine m_engine;
 
     std::optional<std::pair<Uuid, core::Date>> m_lastDiagnosisViewEvent;
-    QThreadPool m_diagnosisPool;
+    struct DiagnosisOutlet;
+    std::shared_ptr<DiagnosisOutlet> m_outlet; // where finished diagnoses are handed in
+    std::unique_ptr<QThreadPool> m_diagnosisPool;
     int m_inFlight = 0;
 
     bool m_listChanged = false; // a save is due at the next turn of the event loop

@@ -32,7 +32,8 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     return test::waitUntil(done, limit);
 }
 
-// Takes longer for applications whose name starts with "Slow".
+// Takes longer for applications whose name starts with "Slow", and hangs like a log tool waiting
+// for its time-out for those starting with "Stuck".
 class DelayingProvider : public core::SignalProvider
 {
 public:
@@ -40,6 +41,9 @@ public:
     {
         if (context.appName.rfind("Slow", 0) == 0) {
             std::this_thread::sleep_for(150ms);
+        }
+        if (context.appName.rfind("Stuck", 0) == 0) {
+            std::this_thread::sleep_for(5s);
         }
         return {};
     }
@@ -226,6 +230,28 @@ TEST_F(AppModelTest, SlowerDiagnosisLandsFirst)
     EXPECT_EQ(notified, (std::vector<std::string>{"Quick", "Slow"}));
     EXPECT_EQ(model->events().front().appName, "Slow");
     EXPECT_EQ(model->selectedEventID(), model->events().front().id);
+}
+
+TEST_F(AppModelTest, QuitLeavesAStuckDiagnosisToTheNextStartsReconciliation)
+{
+    makeModel();
+    terminate("Stuck", 7);
+    ASSERT_TRUE(waitUntil([&] { return model->diagnosesInFlight() == 1; }));
+    EXPECT_EQ(lineCount(directory / "event_ledger.jsonl"), 1u) << "the line precedes the diagnosis";
+
+    const auto quitStarted = std::chrono::steady_clock::now();
+    model.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - quitStarted, 2500ms) << "the diagnosis hangs for 5 s";
+
+    now = T0 + core::Seconds(60);
+    makeModel();
+    model->waitForWrites();
+    EXPECT_TRUE(model->events().empty());
+    const auto report = decodeEventLedgerReconciliationReport(
+        core::json::parse(records::readFile(directory / "reconciliation_report.json").value()));
+    ASSERT_EQ(report.mismatchCount, 1);
+    EXPECT_EQ(report.mismatches.front().appName, "Stuck");
+    EXPECT_EQ(report.mismatches.front().pid, 7);
 }
 
 TEST_F(AppModelTest, DiagnosisViewsAreCountedOncePerTwoSeconds)

@@ -40,6 +40,45 @@ EventLedgerMismatch mismatchFor(TerminationLedgerEntry&& entry, const std::strin
                                reason};
 }
 
+// What the reconciliation needs of an event a later version wrote, read field by field: a
+// field this version cannot read (a new reason) is left out and then matches any.
+std::optional<AppEvent> matchingFieldsOf(const core::json::Json& value)
+{
+    namespace json = core::json;
+    if (!value.is_object()) {
+        return std::nullopt;
+    }
+    const auto field = [&value](const char* key) -> const json::Json* {
+        const auto it = value.find(key);
+        return it == value.end() || it->is_null() ? nullptr : &*it;
+    };
+    const auto read = [](const json::Json* v, auto decode) -> std::optional<decltype(decode(*v))> {
+        if (v == nullptr) {
+            return std::nullopt;
+        }
+        try {
+            return decode(*v);
+        } catch (const json::DecodeError&) {
+            return std::nullopt;
+        }
+    };
+    const auto appName = read(field("appName"), json::decodeString);
+    const auto terminatedAt =
+        read(field("terminatedAt"), [](const json::Json& v) { return json::decodeDate(v, {}); });
+    if (!appName || !terminatedAt) {
+        return std::nullopt;
+    }
+    AppEvent event{};
+    event.appName = *appName;
+    event.terminatedAt = *terminatedAt;
+    event.bundleIdentifier = read(field("bundleIdentifier"), json::decodeString);
+    event.pid = read(field("pid"), json::decodeInt32);
+    event.terminationReason = read(field("terminationReason"), json::decodeEnum<core::TerminationReason>);
+    event.terminationQuitAttribution =
+        read(field("terminationQuitAttribution"), json::decodeEnum<core::QuitAttribution>);
+    return event;
+}
+
 } // namespace
 
 bool ledgerEntryMatches(const TerminationLedgerEntry& entry, const AppEvent& event, double windowSeconds)
@@ -81,16 +120,27 @@ EventLedgerReconciler::EventLedgerReconciler(const std::filesystem::path& dataDi
 class EventLedgerReconciler::Pass
 {
 public:
-    Pass(const EventLedgerReconciler& reconciler, const std::vector<AppEvent>& events, core::Date now)
+    Pass(const EventLedgerReconciler& reconciler,
+         const std::vector<AppEvent>& events,
+         const std::vector<core::json::Json>& newerEvents,
+         core::Date now)
         : m_reconciler(reconciler)
         , m_now(now)
-        , m_recordedEventCount(static_cast<std::int64_t>(events.size()))
+        , m_recordedEventCount(static_cast<std::int64_t>(events.size() + newerEvents.size()))
         , m_reason(mismatchReason(reconciler.m_matchingWindowSeconds))
     {
+        for (const core::json::Json& newer : newerEvents) {
+            if (std::optional<AppEvent> fields = matchingFieldsOf(newer)) {
+                m_newer.push_back(std::move(*fields));
+            }
+        }
         // A years-long ledger meets up to 200 events: look only at the events whose
         // termination time is near the entry's. The exact rules decide in the end.
-        m_byTime.reserve(events.size());
+        m_byTime.reserve(events.size() + m_newer.size());
         for (const AppEvent& event : events) {
+            m_byTime.push_back(&event);
+        }
+        for (const AppEvent& event : m_newer) {
             m_byTime.push_back(&event);
         }
         std::stable_sort(m_byTime.begin(), m_byTime.end(), [](const AppEvent* a, const AppEvent* b) {
@@ -153,25 +203,31 @@ private:
     std::int64_t m_evidenceCount = 0;
     std::int64_t m_recordedEventCount;
     std::string m_reason;
+    std::vector<AppEvent> m_newer; // the readable part of the later version's events
     std::vector<const AppEvent*> m_byTime;
     std::vector<EventLedgerMismatch> m_unmatched;
 };
 
-EventLedgerReconciliationReport EventLedgerReconciler::buildReport(
-    std::vector<TerminationLedgerEntry> entries, const std::vector<AppEvent>& events, core::Date now) const
+EventLedgerReconciliationReport
+EventLedgerReconciler::buildReport(std::vector<TerminationLedgerEntry> entries,
+                                   const std::vector<AppEvent>& events,
+                                   core::Date now,
+                                   const std::vector<core::json::Json>& newerEvents) const
 {
-    Pass pass(*this, events, now);
+    Pass pass(*this, events, newerEvents, now);
     for (TerminationLedgerEntry& entry : entries) {
         pass.add(std::move(entry));
     }
     return pass.finish();
 }
 
-EventLedgerReconciliationReport EventLedgerReconciler::reconcile(const std::vector<AppEvent>& events,
-                                                                 core::Date now) const
+EventLedgerReconciliationReport
+EventLedgerReconciler::reconcile(const std::vector<AppEvent>& events,
+                                 core::Date now,
+                                 const std::vector<core::json::Json>& newerEvents) const
 {
     // Streams the ledger instead of holding all of it: a long one is mostly mismatches.
-    Pass pass(*this, events, now);
+    Pass pass(*this, events, newerEvents, now);
     m_ledger.forEachEntry([&pass](TerminationLedgerEntry&& entry) { pass.add(std::move(entry)); });
     EventLedgerReconciliationReport report = pass.finish();
     // The report is for inspection only; failing to write it changes nothing.

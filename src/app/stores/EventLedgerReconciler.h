@@ -24,12 +24,18 @@ public:
     // Reads the whole ledger, matches it against `events` and replaces the report file.
     // Entries younger than the minimum age are counted but neither matched nor reported:
     // their diagnosis may still be running. A report that cannot be written is still returned.
-    EventLedgerReconciliationReport reconcile(const std::vector<AppEvent>& events, core::Date now) const;
+    // `newerEvents` are events a later version wrote (kept as written): they are recorded events
+    // too, matched by the fields this version can read.
+    EventLedgerReconciliationReport reconcile(const std::vector<AppEvent>& events,
+                                              core::Date now,
+                                              const std::vector<core::json::Json>& newerEvents = {}) const;
 
     // The matching alone, without reading or writing files.
-    [[nodiscard]] EventLedgerReconciliationReport buildReport(std::vector<TerminationLedgerEntry> entries,
-                                                              const std::vector<AppEvent>& events,
-                                                              core::Date now) const;
+    [[nodiscard]] EventLedgerReconciliationReport
+    buildReport(std::vector<TerminationLedgerEntry> entries,
+                const std::vector<AppEvent>& events,
+                core::Date now,
+                const std::vector<core::json::Json>& newerEvents = {}) const;
 
     [[nodiscard]] const std::filesystem::path& reportURL() const { return m_reportURL; }
     [[nodiscard]] double matchingWindowSeconds() const { return m_matchingWindowSeconds; }

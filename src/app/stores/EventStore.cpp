@@ -205,11 +205,42 @@ std::optional<FileError> EventStore::save(const std::vector<AppEvent>& events, c
 
 std::optional<FileError> EventStore::write(const std::vector<AppEvent>& events, core::Date now)
 {
+    // The file's order decides what goes: walk both lists as the file will hold them.
+    std::vector<const json::Json*> newer;
+    newer.reserve(m_newerEvents.size());
+    for (const json::Json& event : m_newerEvents) {
+        newer.push_back(&event);
+    }
+    std::stable_sort(newer.begin(), newer.end(), [](const json::Json* a, const json::Json* b) {
+        return terminationTimeOf(*a) > terminationTimeOf(*b);
+    });
+    std::vector<AppEvent> keptEvents;
+    std::vector<json::Json> keptNewer;
+    auto next = newer.begin();
+    for (const AppEvent& event : events) {
+        const json::Json endedAtValue = json::encodeDate(event.terminatedAt, {});
+        const double endedAt =
+            endedAtValue.is_number() ? endedAtValue.get<double>() : -std::numeric_limits<double>::infinity();
+        for (; next != newer.end() && terminationTimeOf(**next) > endedAt
+               && keptEvents.size() + keptNewer.size() < kMaxEvents;
+             ++next) {
+            keptNewer.push_back(**next);
+        }
+        if (keptEvents.size() + keptNewer.size() == kMaxEvents) {
+            break;
+        }
+        keptEvents.push_back(event);
+    }
+    for (; next != newer.end() && keptEvents.size() + keptNewer.size() < kMaxEvents; ++next) {
+        keptNewer.push_back(**next);
+    }
+
     if (std::optional<FileError> error =
-            records::atomicReplace(m_fileURL, encodeEventFile(events, m_newerEvents))) {
+            records::atomicReplace(m_fileURL, encodeEventFile(keptEvents, keptNewer))) {
         return error;
     }
-    static_cast<void>(m_reconciler.reconcile(events, now));
+    m_newerEvents = std::move(keptNewer);
+    static_cast<void>(m_reconciler.reconcile(keptEvents, now, m_newerEvents));
     return std::nullopt;
 }
 

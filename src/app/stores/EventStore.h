@@ -19,6 +19,9 @@ namespace exitwise::app {
 class EventStore
 {
 public:
+    // The most events a file keeps, those of later versions included: the newest.
+    static constexpr std::size_t kMaxEvents = 200;
+
     explicit EventStore(const std::filesystem::path& dataDirectory);
 
     // What an event file holds. An event that a later version wrote with a value this one does
@@ -39,6 +42,7 @@ public:
     [[nodiscard]] std::vector<AppEvent> load(core::Date now = core::now());
 
     // Writes the whole list (atomic replace, fsync'ed), then reconciles it with the ledger.
+    // With the events of later versions it keeps only the newest kMaxEvents.
     // After a load that failed for a passing reason the file is read again first: the events
     // found there that the list lacks are saved with it; while it still cannot be read (or set
     // aside) the save is refused and the file left alone.
@@ -67,6 +71,8 @@ public:
 
     [[nodiscard]] const std::filesystem::path& fileURL() const { return m_fileURL; }
     [[nodiscard]] const EventLedgerReconciler& reconciler() const { return m_reconciler; }
+    // The events of later versions kept since the last load or save.
+    [[nodiscard]] const std::vector<core::json::Json>& newerEvents() const { return m_newerEvents; }
 
 private:
     [[nodiscard]] bool mustStayAfter(const FileError& error, core::Date now) const;

@@ -69,6 +69,49 @@ TEST(LedgerMatching, IdentityTimeReasonAndAttributionRules)
     }
 }
 
+// An event as a later version writes it: a value this version does not know makes it undecodable.
+core::json::Json laterVersionEvent(const AppEvent& event, const char* key, const char* value)
+{
+    core::json::Json json = encode(event);
+    if (std::string(key) == "endState") {
+        json["diagnosis"]["endState"] = value;
+    } else {
+        json[key] = value;
+    }
+    return json;
+}
+
+TEST(LedgerMatching, EventsOfALaterVersionAccountForTheirEntries)
+{
+    const AppEvent known = test::fullEvent("Known", test::sampleTime(10));
+    const AppEvent laterVerdict = test::fullEvent("LaterVerdict", test::sampleTime(20));
+    const AppEvent laterReason = test::fullEvent("LaterReason", test::sampleTime(30));
+    const AppEvent unrecorded = test::fullEvent("Unrecorded", test::sampleTime(40));
+    const AppEvent otherApp = test::fullEvent("OtherApp", test::sampleTime(50));
+    AppEvent laterOtherApp = otherApp;
+    laterOtherApp.appName = "Elsewhere";
+    laterOtherApp.bundleIdentifier = "org.example.elsewhere";
+
+    const std::vector<core::json::Json> later = {
+        laterVersionEvent(laterVerdict, "endState", "Suspended"),
+        laterVersionEvent(laterReason, "terminationReason", "hibernated"),
+        laterVersionEvent(laterOtherApp, "endState", "Suspended"),
+    };
+    std::vector<TerminationLedgerEntry> entries;
+    for (const AppEvent& event : {known, laterVerdict, laterReason, unrecorded, otherApp}) {
+        entries.push_back(test::ledgerEntryFor(event, event.terminatedAt));
+    }
+
+    const auto report = EventLedgerReconciler(fs::temp_directory_path())
+                            .buildReport(entries, {known}, test::sampleTime(1000), later);
+    EXPECT_EQ(report.recordedEventCount, 4);
+    std::vector<std::string> unmatched;
+    for (const auto& mismatch : report.mismatches) {
+        unmatched.push_back(mismatch.appName);
+    }
+    EXPECT_EQ(unmatched, (std::vector<std::string>{"OtherApp", "Unrecorded"}));
+}
+
 class Reconciler : public ::testing::Test
 {
 protected:

@@ -2,12 +2,15 @@
 #include "app/stores/EventStore.h"
 
 #include "app/RecordFiles.h"
+#include "app/stores/EventLedgerReconciliationReport.h"
+#include "app/stores/TerminationLedgerEntry.h"
 #include "support/SampleEvents.h"
 
 #include <QTemporaryDir>
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -100,6 +103,78 @@ TEST_F(EventStoreTest, LaterEventsWithAnIdAlreadySeenAreDroppedAtLoad)
     const json::Json saved = json::parse(records::readFile(store.fileURL()).value());
     ASSERT_EQ(saved.size(), 4u) << saved.dump();
     EXPECT_EQ(saved[3], newer) << "one newer event kept, once";
+}
+
+TEST_F(EventStoreTest, EventsOfALaterVersionCountInTheTrimAndTheReconciliation)
+{
+    namespace json = core::json;
+    struct Case
+    {
+        const char* name;
+        int known;
+        int later;
+        double laterFirstOffset; // seconds; known events end at 0, -60, -120, …
+        double laterStep;
+        int laterKept;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"later ones newest",      200, 5,  600,  60, 5},
+        {"later ones oldest",      200, 5,  -1e6, 60, 0},
+        {"interleaved",            198, 10, 30,  -120, 10},
+        {"interleaved, overflows", 200, 10, 30,  -120, 10},
+        {"later ones alone",       0,   205, 0,  -60, 200},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir temp;
+        const fs::path dir = temp.path().toStdString();
+        const std::vector<AppEvent> known = sampleList(c.known, "Known");
+        json::Json file = json::parse(EventStore::encodeEventFile(known));
+        std::vector<std::pair<double, std::string>> byTime; // the oracle: newest 200 by time
+        for (const AppEvent& event : known) {
+            byTime.emplace_back(core::secondsSince1970(event.terminatedAt), event.appName);
+        }
+        std::ofstream ledger(dir / "event_ledger.jsonl"); // written directly: appends are synced
+        for (int i = 0; i < c.later; ++i) {
+            const core::Date at = test::sampleTime(c.laterFirstOffset + c.laterStep * i);
+            const AppEvent event = test::fullEvent("Later" + std::to_string(i), at);
+            json::Json later = encode(event);
+            later["diagnosis"]["endState"] = "Suspended";
+            file.push_back(later);
+            byTime.emplace_back(core::secondsSince1970(at), event.appName);
+            ledger << json::dumpCompact(encode(test::ledgerEntryFor(event, at))) << '\n';
+        }
+        ledger.close();
+        std::ofstream(dir / "events.json") << json::dumpCompact(file);
+        std::sort(byTime.rbegin(), byTime.rend());
+        byTime.resize(std::min<std::size_t>(byTime.size(), 200));
+
+        EventStore store(dir);
+        const std::vector<AppEvent> loaded = store.load();
+        ASSERT_FALSE(store.save(loaded, test::sampleTime(1e7)));
+        ASSERT_FALSE(store.save(loaded, test::sampleTime(1e7))) << "a second save keeps the trim";
+
+        const json::Json saved = json::parse(records::readFile(store.fileURL()).value());
+        std::vector<std::string> names;
+        int laterKept = 0;
+        for (const json::Json& event : saved) {
+            names.push_back(event["appName"].get<std::string>());
+            laterKept += names.back().rfind("Later", 0) == 0 ? 1 : 0;
+        }
+        std::vector<std::string> expected;
+        for (const auto& entry : byTime) {
+            expected.push_back(entry.second);
+        }
+        EXPECT_EQ(names, expected);
+        EXPECT_EQ(laterKept, c.laterKept);
+
+        const auto report = decodeEventLedgerReconciliationReport(
+            json::parse(records::readFile(store.reconciler().reportURL()).value()));
+        EXPECT_EQ(report.recordedEventCount, static_cast<std::int64_t>(saved.size()));
+        EXPECT_EQ(report.mismatchCount, c.later - c.laterKept) << "kept later events match their lines";
+    }
 }
 
 TEST_F(EventStoreTest, UndecodableFileIsMovedAsideBeforeAnythingOverwritesIt)
