@@ -60,8 +60,10 @@ EventDetailView* RootView::eventDetail() const
 void RootView::selectionChanged()
 {
     // Recorded before the detail appears, so its own view record for the same event is the
-    // duplicate the model drops.
-    if (const std::optional<app::Uuid> selected = m_model.selectedEventID()) {
+    // duplicate the model drops. Nobody sees a selection made while the window is hidden: the
+    // detail records its view when the window shows it.
+    const std::optional<app::Uuid> selected = m_model.selectedEventID();
+    if (selected && isVisible()) {
         m_model.recordDiagnosisViewed(*selected, "sidebar_selection");
     }
     showDetail();

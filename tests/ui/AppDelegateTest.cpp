@@ -8,9 +8,11 @@
 #include "support/ModelFixture.h"
 #include "support/QtPrinters.h"
 #include "support/SampleEvents.h"
+#include "ui/MainWindow.h"
 #include "ui/MenuBarPopoverContentView.h"
 #include "ui/PopoverWindow.h"
 #include "ui/Resources.h"
+#include "ui/RootView.h"
 #include "ui/StatusItem.h"
 
 #include <QAbstractButton>
@@ -22,6 +24,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSet>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUuid>
@@ -291,6 +294,36 @@ TEST_F(AppDelegateTest, NotificationClickPostsTheIdentifierAsAUuidAndTheModelSel
     ASSERT_EQ(userInfo.value("event_id").metaType(), QMetaType::fromType<QUuid>());
     EXPECT_EQ(userInfo.value("event_id").toUuid(), QUuid::fromString(text));
     EXPECT_TRUE(test::waitUntil([&] { return model.selectedEventID() == older.id; }));
+}
+
+TEST_F(AppDelegateTest, ANotificationClickIsAViewOfTheClickedEventOnly)
+{
+    const app::AppEvent older = test::fullEvent("Mail", test::sampleTime(-120), 77);
+    app::AppModel& model = fixture.makeModel({test::fullEvent("Sketch Pad", test::sampleTime()), older});
+    QSettings settings(QString::fromStdString((fixture.directory() / "settings.ini").string()),
+                       QSettings::IniFormat);
+    settings.setValue(RootView::kOnboardingCompletedKey, true);
+    MainWindowOptions windowOptions;
+    windowOptions.settings = &settings;
+    MainWindow window(model, windowOptions); // closed to the tray, the newest selected
+    AppDelegate delegate(loginItems, fixture.broadcasts(), options);
+    delegate.setModel(&model);
+    const std::size_t before = fixture.usageEvents().size();
+
+    const QString text = QString::fromStdString(older.id.toString());
+    ASSERT_TRUE(delegate.handleNotificationActivated(text, {{"event_id", text}}));
+    delegate.bringMainWindowForward(); // as the application does after a click
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(model.selectedEventID(), older.id);
+    const std::vector<app::ProductAnalyticsEvent> usage = fixture.usageEvents();
+    std::vector<std::string> viewed;
+    for (std::size_t i = before; i < usage.size(); ++i) {
+        if (usage[i].name == app::ProductAnalyticsEventName::diagnosisViewed) {
+            viewed.push_back(usage[i].attributes.at("event_id"));
+        }
+    }
+    EXPECT_EQ(viewed, std::vector<std::string>{older.id.toString()});
 }
 
 TEST_F(AppDelegateTest, TheItemWaitsForATrayAndAppearsWhenOneDoes)

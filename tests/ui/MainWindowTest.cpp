@@ -9,6 +9,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/EventDetailView.h"
 #include "ui/IdleDetailView.h"
+#include "ui/MenuBarPopoverContentView.h"
 #include "ui/OnboardingChecklistView.h"
 #include "ui/RootView.h"
 #include "ui/SidebarView.h"
@@ -45,6 +46,9 @@ std::string fileText(const std::filesystem::path& path)
     text << in.rdbuf();
     return text.str();
 }
+
+// Diagnosis views as (source, event id).
+using Views = std::vector<std::pair<std::string, std::string>>;
 
 struct SavePanelCall
 {
@@ -86,6 +90,19 @@ protected:
         QListView* list = window->rootView()->sidebar()->listView();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           list->visualRect(list->model()->index(row, 0)).center());
+    }
+
+    // The diagnosis views recorded from the `from`th usage record on.
+    [[nodiscard]] Views viewsSince(std::size_t from) const
+    {
+        const std::vector<app::ProductAnalyticsEvent> usage = fixture.usageEvents();
+        Views views;
+        for (std::size_t i = from; i < usage.size(); ++i) {
+            if (usage[i].name == ProductAnalyticsEventName::diagnosisViewed) {
+                views.emplace_back(usage[i].attributes.at("source"), usage[i].attributes.at("event_id"));
+            }
+        }
+        return views;
     }
 
     test::ModelFixture fixture;
@@ -245,6 +262,37 @@ TEST_F(MainWindowTest, ToolbarPausesAndResumesMonitoring)
     w.pauseButton()->click();
     EXPECT_FALSE(fixture.model().isMonitoringPaused());
     EXPECT_EQ(w.pauseAction()->text(), "Pause Monitoring");
+}
+
+TEST_F(MainWindowTest, APopoverRowClickIsOneViewFromThePopoverWhileTheWindowIsOpen)
+{
+    MainWindow& w = open(test::sampleHistory(3));
+    const std::string third = fixture.model().events()[2].id.toString();
+    MenuBarPopoverContentView::Options options;
+    options.onOpenWindow = [&w] { w.show(); };
+    MenuBarPopoverContentView popover(fixture.model(), options);
+    const std::size_t before = fixture.usageEvents().size();
+
+    popover.eventRows()[2]->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(viewsSince(before), (Views{{"open_event", third}}));
+}
+
+TEST_F(MainWindowTest, SelectionsWhileTheWindowIsHiddenAreNoViewsUntilItShowsOne)
+{
+    MainWindow& w = open(test::sampleHistory(3));
+    const std::vector<app::AppEvent>& events = fixture.model().events();
+    w.hide(); // closed to the tray
+    const std::size_t before = fixture.usageEvents().size();
+
+    fixture.model().setSelectedEventID(events[2].id);
+    fixture.model().setSelectedEventID(events[1].id);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(viewsSince(before), Views{});
+
+    w.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(viewsSince(before), (Views{{"detail_view", events[1].id.toString()}}));
 }
 
 TEST_F(MainWindowTest, SelectingARowTwiceRecordsOneViewAndClearingNone)
