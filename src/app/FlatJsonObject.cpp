@@ -3,6 +3,8 @@
 
 #include "core/Text.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 
@@ -105,7 +107,46 @@ public:
             }
         }
         out = m_text.substr(start, m_pos - start);
-        return true;
+        return !overflows(out);
+    }
+
+    // The general reader refuses a number too large for a double wherever it stands, even
+    // under a key nobody reads. Locale-free: the app runs under the user's locale.
+    static bool overflows(std::string_view number)
+    {
+        if (number.find_first_of("eE") == std::string_view::npos && number.size() < 300) {
+            return false;
+        }
+        double value = 0;
+        const char* end = number.data() + number.size();
+        const char* first = number.front() == '-' ? number.data() + 1 : number.data();
+        if (std::from_chars(first, end, value).ec != std::errc::result_out_of_range) {
+            return false;
+        }
+        // Out of range one way or the other: the decimal magnitude says which.
+        const std::size_t e = number.find_first_of("eE");
+        const std::string_view mantissa = number.substr(0, e);
+        long long magnitude = 0;
+        if (e != std::string_view::npos) {
+            long long exponent = 0;
+            const std::string_view digits = number.substr(e + 1);
+            const char* from = digits.data() + (digits.front() == '+' ? 1 : 0);
+            // An exponent beyond long long is far beyond either end.
+            if (std::from_chars(from, digits.data() + digits.size(), exponent).ec != std::errc{}) {
+                return digits.front() != '-';
+            }
+            magnitude = exponent;
+        }
+        const std::size_t dot = mantissa.find('.');
+        const std::string_view whole = mantissa.substr(0, dot);
+        const std::size_t significant = whole.find_first_not_of("-0");
+        if (significant != std::string_view::npos) {
+            magnitude += static_cast<long long>(whole.size() - significant);
+        } else if (dot != std::string_view::npos) {
+            const std::string_view fraction = mantissa.substr(dot + 1);
+            magnitude -= static_cast<long long>(std::min(fraction.find_first_not_of('0'), fraction.size()));
+        }
+        return magnitude > 0;
     }
 
     bool word(std::string_view w)
