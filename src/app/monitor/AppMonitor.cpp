@@ -6,6 +6,7 @@
 #include "core/Text.h"
 
 #include <cmath>
+#include <mutex>
 #include <thread>
 
 namespace exitwise::app {
@@ -22,6 +23,28 @@ std::optional<std::string> nonBlank(const std::optional<std::string>& value)
 
 } // namespace
 
+struct AppMonitor::Outlet
+{
+    std::mutex lock;
+    AppMonitor* monitor = nullptr;
+
+    // Queued to the monitor's thread; a monitor gone by then hears nothing.
+    void handIn(std::shared_ptr<Pending> pending, const QuitEvidence::Classification& classification)
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (monitor == nullptr) {
+            return;
+        }
+        QMetaObject::invokeMethod(
+            monitor,
+            [to = monitor, pending = std::move(pending), classification] {
+                to->apply(*pending, classification);
+                to->flush();
+            },
+            Qt::QueuedConnection);
+    }
+};
+
 AppMonitor::AppMonitor(WorkspaceEvents& workspace,
                        std::shared_ptr<TerminationEventLedger> ledger,
                        LogQuery logQuery,
@@ -33,16 +56,34 @@ AppMonitor::AppMonitor(WorkspaceEvents& workspace,
     , m_logQuery(std::move(logQuery))
     , m_ownBundleIdentifier(std::move(ownBundleIdentifier))
     , m_clock(&core::now)
+    , m_outlet(std::make_shared<Outlet>())
+    , m_worker(std::make_unique<QThreadPool>())
 {
+    m_outlet->monitor = this;
     // One thread, so queries run one at a time in notice order.
-    m_worker.setMaxThreadCount(1);
+    m_worker->setMaxThreadCount(1);
     // One thread, so ledger lines are written in the order they leave.
     m_ledgerWriter.setMaxThreadCount(1);
 }
 
 AppMonitor::~AppMonitor()
 {
-    m_worker.waitForDone();
+    {
+        const std::lock_guard<std::mutex> guard(m_outlet->lock);
+        m_outlet->monitor = nullptr;
+    }
+    for (const std::shared_ptr<Pending>& pending : m_pending) {
+        if (!pending->resolved) {
+            apply(*pending, pending->withoutLog);
+        }
+    }
+    flush();
+    // A log tool can take seconds to time out; quitting does not wait for it. The queries go on
+    // unheard, joined by a thread of their own.
+    m_worker->clear();
+    if (!m_worker->waitForDone(0)) {
+        std::thread([pool = std::move(m_worker)] { pool->waitForDone(); }).detach();
+    }
     m_ledgerWriter.waitForDone();
 }
 
@@ -137,6 +178,8 @@ void AppMonitor::handleTermination(const RunningApplication& application)
                                                       ? ExitEvidence::unknownClassification()
                                                       : QuitEvidence::defaultClassification(m_logDialect);
 
+    pending->withoutLog = fromExit ? ExitEvidence::combine(fromExit, std::nullopt) : fallback;
+
     const std::optional<std::string> name = nonBlank(application.localizedName);
     const QuitEvidence::Target target{name, application.bundleIdentifier, pid, facts};
     const std::optional<std::string> predicate = QuitEvidence::predicate(target, m_logDialect);
@@ -150,8 +193,8 @@ void AppMonitor::handleTermination(const RunningApplication& application)
     const core::Date end = now + core::Seconds(QuitEvidence::kSecondsAfter);
     const auto readAfter =
         std::chrono::steady_clock::now() + (facts.exit ? kLogSettleTime : std::chrono::milliseconds(0));
-    m_worker.start([this, pending, query = m_logQuery, start, end, predicate = *predicate, target,
-                    dialect = m_logDialect, fromExit, fallback, readAfter] {
+    m_worker->start([outlet = m_outlet, pending, query = m_logQuery, start, end, predicate = *predicate,
+                     target, dialect = m_logDialect, fromExit, fallback, readAfter] {
         std::this_thread::sleep_until(readAfter);
         std::optional<QuitEvidence::Classification> fromLog;
         try {
@@ -162,15 +205,7 @@ void AppMonitor::handleTermination(const RunningApplication& application)
         } catch (...) {
             // A failing log tool only means no evidence.
         }
-        const QuitEvidence::Classification classification =
-            fromExit || fromLog ? ExitEvidence::combine(fromExit, fromLog) : fallback;
-        QMetaObject::invokeMethod(
-            this,
-            [this, pending, classification] {
-                apply(*pending, classification);
-                flush();
-            },
-            Qt::QueuedConnection);
+        outlet->handIn(pending, fromExit || fromLog ? ExitEvidence::combine(fromExit, fromLog) : fallback);
     });
 }
 

@@ -46,8 +46,9 @@ public:
                LogQuery logQuery,
                std::optional<std::string> ownBundleIdentifier,
                QObject* parent = nullptr);
-    // Waits for a running log query and for the ledger lines already made; records still
-    // waiting for their query are dropped, and so are callbacks not yet delivered.
+    // Does not wait for log queries: a termination still waiting for one gets its ledger line
+    // from what is known without the log, so the next start's reconciliation reports it. Waits
+    // for the ledger lines; callbacks not yet delivered are dropped.
     ~AppMonitor() override;
 
     void setOnTermination(Callback callback) { m_onTermination = std::move(callback); }
@@ -80,8 +81,10 @@ private:
     struct Pending
     {
         MonitoredTermination record;
+        QuitEvidence::Classification withoutLog; // what the ledger says if the log is never read
         bool resolved = false;
     };
+    struct Outlet; // where log queries hand in their answers; outlives the monitor
 
     void handleLaunch(const RunningApplication& application);
     void handleTermination(const RunningApplication& application);
@@ -103,7 +106,8 @@ private:
     bool m_isRunning = false;
 
     std::deque<std::shared_ptr<Pending>> m_pending; // notice order
-    QThreadPool m_worker;
+    std::shared_ptr<Outlet> m_outlet;
+    std::unique_ptr<QThreadPool> m_worker;
     QThreadPool m_ledgerWriter;
 };
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -204,6 +205,67 @@ TEST_F(AppMonitorTest, ALineMadeIsWrittenEvenIfTheMonitorGoesAway)
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].appName, "Preview");
     EXPECT_EQ(entries[0].terminationQuitAttribution, QuitAttribution::shutdown);
+}
+
+// Quitting does not wait for a log tool that hangs: the closures still waiting for it are on
+// record with what is known without the log, for the next start to reconcile.
+TEST_F(AppMonitorTest, GoingAwayDoesNotWaitForALogQuery)
+{
+    struct Gate
+    {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool open = false;
+        int asked = 0;
+        bool answered = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    monitor.reset();
+    monitor = std::make_unique<AppMonitor>(
+        workspace, ledger,
+        [gate](core::Date, core::Date, const std::string&,
+               std::chrono::seconds) -> std::optional<std::string> {
+            std::unique_lock lock(gate->mutex);
+            ++gate->asked;
+            gate->changed.notify_all();
+            // A monitor that waits for it sees it answer after 3 s, and the test fails.
+            gate->changed.wait_for(lock, 3s, [&] { return gate->open; });
+            gate->answered = true;
+            gate->changed.notify_all();
+            return "2026-12-07 10:00:01 kernel[0]: Stuck[7] killed by SIGKILL\n";
+        },
+        "exitwise");
+    monitor->setClock([this] { return now; });
+    monitor->start();
+
+    RunningApplication killed = app("Stuck", 7);
+    killed.process.exit = core::ProcessExit::signaled("SIGKILL", false);
+    terminate(killed);
+    terminate(app("Queued", 8)); // waits behind it, its query not yet started
+    {
+        std::unique_lock lock(gate->mutex);
+        ASSERT_TRUE(gate->changed.wait_for(lock, 5s, [&] { return gate->asked == 1; }));
+    }
+    monitor.reset();
+    {
+        const std::lock_guard lock(gate->mutex);
+        EXPECT_FALSE(gate->answered);
+        gate->open = true;
+        gate->changed.notify_all();
+    }
+    const auto entries = ledger->readAll();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].appName, "Stuck");
+    EXPECT_EQ(entries[0].terminationReason, TerminationReason::killed);
+    EXPECT_EQ(entries[0].terminationRawValue, "terminated by SIGKILL");
+    EXPECT_EQ(entries[1].appName, "Queued");
+    EXPECT_EQ(entries[1].terminationReason, TerminationReason::quit);
+    {
+        std::unique_lock lock(gate->mutex);
+        ASSERT_TRUE(gate->changed.wait_for(lock, 5s, [&] { return gate->answered; }));
+    }
+    EXPECT_EQ(gate->asked, 1);
+    EXPECT_TRUE(recorded.empty());
 }
 
 TEST_F(AppMonitorTest, NamingOwnApplicationAndLaunchTimes)
