@@ -527,16 +527,28 @@ std::optional<FileError> plainAppend(const std::filesystem::path& path, std::str
     return append(path, bytes, false);
 }
 
-std::optional<FileError> forEachLineInFile(const std::filesystem::path& path,
-                                           const std::function<void(std::string_view)>& visit)
+std::optional<FileError> forEachLineInFileFrom(const std::filesystem::path& path,
+                                               std::uint64_t from,
+                                               FileIdentity& identity,
+                                               const std::function<void(const LineInFile&)>& visit)
 {
     Descriptor fd(openRecordForReading(path));
-    if (!fd.valid()) {
+    struct stat info = {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
+        return FileError::fromErrno("read", path, errno);
+    }
+    identity = FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                            static_cast<std::uint64_t>(info.st_size)};
+    if (identity.size < from) {
+        return std::nullopt;
+    }
+    if (from > 0 && ::lseek(fd.get(), static_cast<off_t>(from), SEEK_SET) < 0) {
         return FileError::fromErrno("read", path, errno);
     }
     // A modest buffer reused for the whole file: a long ledger is never held at once.
     std::vector<char> buffer(std::size_t{1} << 20);
-    std::string partial; // a line that continues into the next piece
+    std::string partial;         // a line that continues into the next piece
+    std::uint64_t offset = from; // of the buffer's first byte
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
         if (n < 0) {
@@ -548,29 +560,37 @@ std::optional<FileError> forEachLineInFile(const std::filesystem::path& path,
         if (n == 0) {
             break;
         }
-        std::string_view piece(buffer.data(), static_cast<std::size_t>(n));
-        if (!partial.empty()) {
-            const std::size_t end = piece.find('\n');
-            partial.append(piece.substr(0, end));
-            if (end == std::string_view::npos) {
-                continue;
+        const std::string_view piece(buffer.data(), static_cast<std::size_t>(n));
+        std::size_t start = 0;
+        while (start < piece.size()) {
+            const std::size_t feed = piece.find('\n', start);
+            if (feed == std::string_view::npos) {
+                break;
             }
-            visit(partial);
-            partial.clear();
-            piece.remove_prefix(end + 1);
+            const std::uint64_t end = offset + feed + 1;
+            if (!partial.empty()) {
+                partial.append(piece.substr(start, feed - start));
+                visit(LineInFile{partial, end, true});
+                partial.clear();
+            } else if (feed > start) {
+                visit(LineInFile{piece.substr(start, feed - start), end, true});
+            }
+            start = feed + 1;
         }
-        const std::size_t last = piece.rfind('\n');
-        if (last == std::string_view::npos) {
-            partial.assign(piece);
-            continue;
-        }
-        detail::forEachLine(piece.substr(0, last), visit);
-        partial.assign(piece.substr(last + 1));
+        partial.append(piece.substr(start));
+        offset += static_cast<std::uint64_t>(n);
     }
     if (!partial.empty()) {
-        visit(partial);
+        visit(LineInFile{partial, offset, false});
     }
     return std::nullopt;
+}
+
+std::optional<FileError> forEachLineInFile(const std::filesystem::path& path,
+                                           const std::function<void(std::string_view)>& visit)
+{
+    FileIdentity identity;
+    return forEachLineInFileFrom(path, 0, identity, [&visit](const LineInFile& line) { visit(line.text); });
 }
 
 FileResult<std::filesystem::path> setAside(const std::filesystem::path& path, core::Date now)

@@ -5,6 +5,7 @@
 #include "core/Date.h"
 #include "core/Json.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -78,6 +79,35 @@ durableAppend(const std::filesystem::path& path, std::string_view bytes, Links l
 [[nodiscard]] std::optional<FileError> forEachLineInFile(const std::filesystem::path& path,
                                                          const std::function<void(std::string_view)>& visit);
 
+// Which file a path led to when it was read, and how long it was then.
+struct FileIdentity
+{
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// One line as forEachLineInFileFrom hands it over: `end` is the file offset just past its line
+// feed, or the file's end for a last line without one (`complete` false: it may be a line
+// still being written).
+struct LineInFile
+{
+    std::string_view text;
+    std::uint64_t end = 0;
+    bool complete = true;
+};
+
+// forEachLineInFile from byte `from` on (the start of a line), for readers that remember how
+// far they got. `identity` receives the opened file's identity; when its size is below `from`
+// nothing is visited.
+[[nodiscard]] std::optional<FileError>
+forEachLineInFileFrom(const std::filesystem::path& path,
+                      std::uint64_t from,
+                      FileIdentity& identity,
+                      const std::function<void(const LineInFile&)>& visit);
+
 // Renames a file that cannot be decoded to "<name>.unreadable-<yyyyMMdd'T'HHmmss'Z'>" so that
 // the next write cannot destroy it. An existing name of that form is never overwritten (a
 // counter is appended). Returns the new path.
@@ -96,24 +126,6 @@ durableAppend(const std::filesystem::path& path, std::string_view bytes, Links l
 template <class F>
 [[nodiscard]] auto readJsonLines(const std::filesystem::path& path, F&& decode)
     -> std::vector<std::invoke_result_t<F, const core::json::Json&>>;
-
-namespace detail {
-// Calls `visit` with each non-empty line of `text`.
-template <class F> void forEachLine(std::string_view text, F&& visit)
-{
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        if (end > start) {
-            visit(text.substr(start, end - start));
-        }
-        start = end + 1;
-    }
-}
-} // namespace detail
 
 template <class F>
 auto readJsonLines(const std::filesystem::path& path, F&& decode)

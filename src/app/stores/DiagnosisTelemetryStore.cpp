@@ -71,6 +71,9 @@ void DiagnosisTelemetryStore::write(std::vector<DiagnosisTelemetryRecord> record
         return;
     }
     std::stable_sort(records.begin(), records.end(), newerFirst);
+    if (records.size() > kMaxRecords) {
+        records.resize(kMaxRecords);
+    }
     json::Json array = json::Json::array();
     for (const DiagnosisTelemetryRecord& r : records) {
         array.push_back(encode(r));

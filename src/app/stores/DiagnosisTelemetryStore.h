@@ -4,6 +4,7 @@
 #include "app/AppEvent.h"
 #include "app/stores/DiagnosisTelemetryRecord.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <variant>
@@ -13,9 +14,12 @@ namespace exitwise::app {
 
 // "telemetry.json": one record per diagnosed event, newest `recordedAt` first, replaced
 // atomically on every change. Not locked; used from one thread. Failures are swallowed.
+// Holds the newest kMaxRecords records: it is rewritten whole for every closure.
 class DiagnosisTelemetryStore
 {
 public:
+    static constexpr std::size_t kMaxRecords = 5000;
+
     // A user's rating of a diagnosed event, as updateFeedback() stores it.
     struct Rating
     {

@@ -79,6 +79,75 @@ std::optional<AppEvent> matchingFieldsOf(const core::json::Json& value)
     return event;
 }
 
+// The newest mismatches by terminatedAt (ledger order among equal times), at most `limit`
+// of them, and how many there were in all.
+class NewestMismatches
+{
+public:
+    explicit NewestMismatches(std::size_t limit)
+        : m_limit(limit)
+    {}
+
+    // `position` orders the ledger: later lines have larger positions.
+    void add(std::uint64_t position, EventLedgerMismatch&& mismatch)
+    {
+        ++m_count;
+        m_kept.push_back(Kept{position, std::move(mismatch)});
+        trimWhenFull();
+    }
+
+    void add(const NewestMismatches& other)
+    {
+        m_count += other.m_count;
+        m_kept.insert(m_kept.end(), other.m_kept.begin(), other.m_kept.end());
+        trimWhenFull();
+    }
+
+    [[nodiscard]] std::int64_t count() const { return m_count; }
+
+    [[nodiscard]] std::vector<EventLedgerMismatch> newestFirst() &&
+    {
+        trim();
+        std::vector<EventLedgerMismatch> mismatches;
+        mismatches.reserve(m_kept.size());
+        for (Kept& kept : m_kept) {
+            mismatches.push_back(std::move(kept.mismatch));
+        }
+        return mismatches;
+    }
+
+private:
+    struct Kept
+    {
+        std::uint64_t position;
+        EventLedgerMismatch mismatch;
+    };
+
+    // Trimming at twice the limit keeps adding cheap.
+    void trimWhenFull()
+    {
+        if (m_kept.size() > 2 * m_limit) {
+            trim();
+        }
+    }
+
+    void trim()
+    {
+        std::sort(m_kept.begin(), m_kept.end(), [](const Kept& a, const Kept& b) {
+            const double ta = seconds(a.mismatch.terminatedAt);
+            const double tb = seconds(b.mismatch.terminatedAt);
+            return ta != tb ? ta > tb : a.position < b.position;
+        });
+        if (m_kept.size() > m_limit) {
+            m_kept.erase(m_kept.begin() + static_cast<std::ptrdiff_t>(m_limit), m_kept.end());
+        }
+    }
+
+    std::size_t m_limit;
+    std::int64_t m_count = 0;
+    std::vector<Kept> m_kept;
+};
+
 } // namespace
 
 bool ledgerEntryMatches(const TerminationLedgerEntry& entry, const AppEvent& event, double windowSeconds)
@@ -114,7 +183,19 @@ EventLedgerReconciler::EventLedgerReconciler(const std::filesystem::path& dataDi
     , m_reportURL(dataDirectory / "reconciliation_report.json")
     , m_matchingWindowSeconds(matchingWindowSeconds)
     , m_minimumAgeBeforeMismatchSeconds(minimumAgeBeforeMismatchSeconds)
+    , m_settled(std::make_unique<Settled>())
 {}
+
+EventLedgerReconciler::~EventLedgerReconciler() = default;
+
+// The run of ledger lines from the start that no event can match any more: all mismatches.
+struct EventLedgerReconciler::Settled
+{
+    records::FileIdentity file; // device and inode of the ledger it was read from
+    std::uint64_t end = 0;      // where the run ends: the start of the first unsettled line
+    std::int64_t entries = 0;   // decodable entries in it, each a mismatch
+    NewestMismatches mismatches{kMaxListedMismatches};
+};
 
 // One pass over the ledger: counts every entry and keeps the unmatched eligible ones.
 class EventLedgerReconciler::Pass
@@ -148,7 +229,7 @@ public:
         });
     }
 
-    void add(TerminationLedgerEntry&& entry)
+    void add(std::uint64_t position, TerminationLedgerEntry&& entry)
     {
         ++m_evidenceCount;
         const double age = seconds(m_now) - seconds(entry.capturedAt);
@@ -156,28 +237,40 @@ public:
         if (age + kTimeToleranceSeconds < m_reconciler.m_minimumAgeBeforeMismatchSeconds || hasMatch(entry)) {
             return;
         }
-        m_unmatched.push_back(mismatchFor(std::move(entry), m_reason));
+        m_unmatched.add(position, mismatchFor(std::move(entry), m_reason));
     }
 
-    EventLedgerReconciliationReport finish()
+    // Whether no event can match `entry`, now or later: it ended well before the oldest event
+    // (events only ever come newer) and was written long enough ago that its own event, if it
+    // gets one, has arrived. Without events nothing is settled: a list that could not be read
+    // this time may be back the next.
+    [[nodiscard]] bool settles(const TerminationLedgerEntry& entry) const
     {
-        // Newest first; equal times keep ledger order. Sorting indices moves each record once.
-        std::vector<std::size_t> order(m_unmatched.size());
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            order[i] = i;
+        if (m_byTime.empty()) {
+            return false;
         }
-        std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
-            return seconds(m_unmatched[a].terminatedAt) > seconds(m_unmatched[b].terminatedAt);
-        });
+        const double reach = m_reconciler.m_matchingWindowSeconds + 1.0;
+        return seconds(entry.terminatedAt) < seconds(m_byTime.front()->terminatedAt) - reach
+               && seconds(entry.capturedAt) < seconds(m_now) - kSettledAfterSeconds;
+    }
+
+    [[nodiscard]] const std::string& reason() const { return m_reason; }
+
+    // The report of this pass after the settled run (none for a pass over a list of entries).
+    EventLedgerReconciliationReport finish(const Settled* settled, const Settled* newlySettled) &&
+    {
         EventLedgerReconciliationReport report;
         report.generatedAt = m_now;
         report.evidenceCount = m_evidenceCount;
         report.recordedEventCount = m_recordedEventCount;
-        report.mismatchCount = static_cast<std::int64_t>(order.size());
-        report.mismatches.reserve(order.size());
-        for (const std::size_t i : order) {
-            report.mismatches.push_back(std::move(m_unmatched[i]));
+        for (const Settled* run : {settled, newlySettled}) {
+            if (run != nullptr) {
+                report.evidenceCount += run->entries;
+                m_unmatched.add(run->mismatches);
+            }
         }
+        report.mismatchCount = m_unmatched.count();
+        report.mismatches = std::move(m_unmatched).newestFirst();
         return report;
     }
 
@@ -205,7 +298,7 @@ private:
     std::string m_reason;
     std::vector<AppEvent> m_newer; // the readable part of the later version's events
     std::vector<const AppEvent*> m_byTime;
-    std::vector<EventLedgerMismatch> m_unmatched;
+    NewestMismatches m_unmatched{kMaxListedMismatches};
 };
 
 EventLedgerReconciliationReport
@@ -215,10 +308,53 @@ EventLedgerReconciler::buildReport(std::vector<TerminationLedgerEntry> entries,
                                    const std::vector<core::json::Json>& newerEvents) const
 {
     Pass pass(*this, events, newerEvents, now);
-    for (TerminationLedgerEntry& entry : entries) {
-        pass.add(std::move(entry));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        pass.add(i, std::move(entries[i]));
     }
-    return pass.finish();
+    return std::move(pass).finish(nullptr, nullptr);
+}
+
+std::optional<EventLedgerReconciliationReport>
+EventLedgerReconciler::reconcileFrom(Settled& settled,
+                                     const std::vector<AppEvent>& events,
+                                     core::Date now,
+                                     const std::vector<core::json::Json>& newerEvents) const
+{
+    Pass pass(*this, events, newerEvents, now);
+    // Lines that settle right after the settled run extend it, once the file proves the same.
+    Settled grown;
+    grown.end = settled.end;
+    bool extending = true;
+    records::FileIdentity file;
+    const bool read = m_ledger.forEachLineFrom(
+        settled.end, file,
+        [&](std::optional<TerminationLedgerEntry>&& entry, const records::LineInFile& line) {
+            extending = extending && line.complete && (!entry || pass.settles(*entry));
+            if (!extending) {
+                if (entry) {
+                    pass.add(line.end, std::move(*entry));
+                }
+                return;
+            }
+            if (entry) {
+                ++grown.entries;
+                grown.mismatches.add(line.end, mismatchFor(std::move(*entry), pass.reason()));
+            }
+            grown.end = line.end;
+        });
+    if (settled.end > 0
+        && (!read || file.device != settled.file.device || file.inode != settled.file.inode
+            || file.size < settled.end)) {
+        return std::nullopt; // not the ledger the run was read from
+    }
+    EventLedgerReconciliationReport report = std::move(pass).finish(&settled, &grown);
+    if (read) {
+        settled.file = file;
+        settled.end = grown.end;
+        settled.entries += grown.entries;
+        settled.mismatches.add(grown.mismatches);
+    }
+    return report;
 }
 
 EventLedgerReconciliationReport
@@ -226,15 +362,18 @@ EventLedgerReconciler::reconcile(const std::vector<AppEvent>& events,
                                  core::Date now,
                                  const std::vector<core::json::Json>& newerEvents) const
 {
-    // Streams the ledger instead of holding all of it: a long one is mostly mismatches.
-    Pass pass(*this, events, newerEvents, now);
-    m_ledger.forEachEntry([&pass](TerminationLedgerEntry&& entry) { pass.add(std::move(entry)); });
-    EventLedgerReconciliationReport report = pass.finish();
+    const std::lock_guard lock(m_settledLock);
+    std::optional<EventLedgerReconciliationReport> report =
+        reconcileFrom(*m_settled, events, now, newerEvents);
+    if (!report) {
+        *m_settled = Settled{};
+        report = reconcileFrom(*m_settled, events, now, newerEvents);
+    }
     // The report is for inspection only; failing to write it changes nothing.
     static_cast<void>(records::atomicReplace(
-        m_reportURL, [&report](const records::ContentSink& sink) { writePrettyReportJson(report, sink); },
+        m_reportURL, [&report](const records::ContentSink& sink) { writePrettyReportJson(*report, sink); },
         records::NewFileMode::ownerOnly, records::Links::refuse));
-    return report;
+    return std::move(*report);
 }
 
 } // namespace exitwise::app

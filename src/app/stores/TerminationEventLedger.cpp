@@ -35,4 +35,16 @@ void TerminationEventLedger::forEachEntry(const std::function<void(TerminationLe
     }));
 }
 
+bool TerminationEventLedger::forEachLineFrom(
+    std::uint64_t from,
+    records::FileIdentity& identity,
+    const std::function<void(std::optional<TerminationLedgerEntry>&&, const records::LineInFile&)>& visit)
+    const
+{
+    const std::lock_guard lock(m_lock);
+    return !records::forEachLineInFileFrom(
+        m_fileURL, from, identity,
+        [&visit](const records::LineInFile& line) { visit(decodeTerminationLedgerLine(line.text), line); });
+}
+
 } // namespace exitwise::app

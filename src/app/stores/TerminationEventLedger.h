@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "app/RecordFiles.h"
 #include "app/stores/TerminationLedgerEntry.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -29,6 +31,14 @@ public:
 
     // readAll one entry at a time, for readers that keep few of them.
     void forEachEntry(const std::function<void(TerminationLedgerEntry&&)>& visit) const;
+
+    // The lines from byte `from` on (the start of a line), each with its entry — none for a
+    // line that does not decode — for a reader that remembers how far it got. False when the
+    // file could not be read; `identity` says which file was read and how long it was.
+    bool forEachLineFrom(std::uint64_t from,
+                         records::FileIdentity& identity,
+                         const std::function<void(std::optional<TerminationLedgerEntry>&&,
+                                                  const records::LineInFile&)>& visit) const;
 
     [[nodiscard]] const std::filesystem::path& fileURL() const { return m_fileURL; }
 

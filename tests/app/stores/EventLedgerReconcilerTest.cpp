@@ -6,7 +6,9 @@
 
 #include <QTemporaryDir>
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <random>
 
 namespace exitwise::app {
@@ -196,6 +198,155 @@ TEST_F(Reconciler, MissingLedgerGivesAnEmptyReportThatIsStillWritten)
     EXPECT_EQ(report.recordedEventCount, 1);
     EXPECT_TRUE(report.mismatches.empty());
     EXPECT_TRUE(fs::exists(m_reconciler.reportURL()));
+}
+
+TEST(ReconcilerBound, ListsTheNewestThousandAndCountsThemAll)
+{
+    // Pairs of equal times, so the cut falls between two entries that tie.
+    std::vector<TerminationLedgerEntry> entries;
+    for (int i = 0; i < 1203; ++i) {
+        entries.push_back(test::ledgerEntryFor(test::fullEvent("A", test::sampleTime(((i * 7) % 1203) / 2)),
+                                               test::sampleTime(1000)));
+    }
+    std::vector<std::size_t> order(entries.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return core::secondsSince1970(entries[a].terminatedAt)
+               > core::secondsSince1970(entries[b].terminatedAt);
+    });
+    const auto report =
+        EventLedgerReconciler("/nonexistent").buildReport(entries, {}, test::sampleTime(2000));
+    EXPECT_EQ(report.evidenceCount, 1203);
+    EXPECT_EQ(report.mismatchCount, 1203);
+    ASSERT_EQ(report.mismatches.size(), 1000u);
+    for (std::size_t i = 0; i < 1000; ++i) {
+        ASSERT_EQ(report.mismatches[i].ledgerEntryID, entries[order[i]].id) << i;
+    }
+}
+
+// The ledger's lines, each with its line feed.
+std::vector<std::string> ledgerLines(const fs::path& file)
+{
+    std::vector<std::string> lines;
+    static_cast<void>(records::forEachLineInFile(
+        file, [&lines](std::string_view line) { lines.push_back(std::string(line) + "\n"); }));
+    return lines;
+}
+
+// A reconciler that remembers the settled start of the ledger reports exactly what one reading
+// the whole ledger reports: through trims, late and missing events, an event list unreadable
+// once and one lost, a torn last line, and a ledger cut short in place or replaced.
+TEST_F(Reconciler, RememberingTheSettledRunChangesNoReport)
+{
+    constexpr double kApart = 900; // eight kept events span two hours
+    std::mt19937 random(11);
+    TerminationEventLedger ledger(directory());
+    std::vector<AppEvent> events; // newest first, at most 8
+    std::vector<AppEvent> late;   // diagnosed a step after they ended
+    std::optional<AppEvent> stray;
+    const auto keep = [&events](AppEvent event) {
+        events.push_back(std::move(event));
+        std::stable_sort(events.begin(), events.end(), [](const AppEvent& a, const AppEvent& b) {
+            return core::secondsSince1970(a.terminatedAt) > core::secondsSince1970(b.terminatedAt);
+        });
+        events.resize(std::min<std::size_t>(events.size(), 8));
+    };
+    for (int step = 0; step < 90; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        const core::Date ended = test::sampleTime(kApart * step);
+        if (step == 40) {
+            events.clear(); // the event file lost: the list starts again
+        }
+        for (AppEvent& event : late) {
+            keep(std::move(event));
+        }
+        late.clear();
+        if (step == 41) {
+            keep(std::move(*stray)); // older than every event now kept
+        }
+        AppEvent event = test::fullEvent(step % 3 == 0 ? "A" : "B", ended, 100 + step);
+        ledger.append(test::ledgerEntryFor(event, ended + core::Seconds(1)));
+        const unsigned fate = random() % 10;
+        if (step == 39) {
+            stray = std::move(event); // diagnosed two steps later
+        } else if (fate < 7 || step == 40) {
+            keep(std::move(event));
+        } else if (fate < 9) {
+            late.push_back(std::move(event));
+        }
+        if (step == 30) {
+            ASSERT_FALSE(records::plainAppend(ledger.fileURL(), "{\"id\":\"torn").has_value());
+        }
+        if (step == 50 || step == 65) {
+            const std::vector<std::string> lines = ledgerLines(ledger.fileURL());
+            std::string kept;
+            for (std::size_t i = lines.size() - 20; i < lines.size(); ++i) {
+                kept += lines[i];
+            }
+            if (step == 50) {
+                std::ofstream(ledger.fileURL(), std::ios::binary | std::ios::trunc) << kept; // same file
+            } else {
+                // A new file, no shorter, with other content where the old one was settled.
+                kept = lines[0];
+                kept.replace(kept.find("\"appName\":\"") + 11, 1, "C");
+                for (std::size_t i = 1; i < lines.size(); ++i) {
+                    kept += lines[i];
+                }
+                ASSERT_FALSE(records::atomicReplace(ledger.fileURL(), kept).has_value());
+            }
+        }
+        const std::vector<AppEvent> shown = step == 20 ? std::vector<AppEvent>{} : events;
+        const core::Date now = ended + core::Seconds(10);
+        const auto remembered = m_reconciler.reconcile(shown, now);
+        const auto whole = m_reconciler.buildReport(ledger.readAll(), shown, now);
+        ASSERT_EQ(remembered, whole);
+    }
+}
+
+// A line still being written is not part of the settled run, however old its entry.
+TEST_F(Reconciler, ALineWithoutItsLineFeedIsReadAgain)
+{
+    TerminationEventLedger ledger(directory());
+    for (int i = 0; i < 10; ++i) {
+        ledger.append(
+            test::ledgerEntryFor(test::fullEvent("Old", test::sampleTime(i)), test::sampleTime(i + 1)));
+    }
+    const std::string line = records::jsonLine(
+        encode(test::ledgerEntryFor(test::fullEvent("Old", test::sampleTime(20)), test::sampleTime(21))));
+    const AppEvent recent = test::fullEvent("Recent", test::sampleTime(7200));
+    const core::Date now = test::sampleTime(7300);
+    std::ofstream writer(ledger.fileURL(), std::ios::binary | std::ios::app);
+    writer << line.substr(0, 40) << std::flush;
+    EXPECT_EQ(m_reconciler.reconcile({recent}, now).mismatchCount, 10);
+    writer << line.substr(40) << std::flush;
+    EXPECT_EQ(m_reconciler.reconcile({recent}, now).mismatchCount, 11);
+}
+
+TEST_F(Reconciler, ReadsOnlyTheLedgerThatCanStillMatch)
+{
+    TerminationEventLedger ledger(directory());
+    for (int i = 0; i < 50; ++i) {
+        ledger.append(
+            test::ledgerEntryFor(test::fullEvent("Old", test::sampleTime(i)), test::sampleTime(i + 1)));
+    }
+    const AppEvent recent = test::fullEvent("Recent", test::sampleTime(7200));
+    ledger.append(test::ledgerEntryFor(recent, test::sampleTime(7201)));
+    const core::Date now = test::sampleTime(7300);
+    EXPECT_EQ(m_reconciler.reconcile({recent}, now).mismatchCount, 50);
+
+    // The settled lines change in place: only a reader of the whole file sees it.
+    std::string text = records::readFile(ledger.fileURL()).value();
+    for (std::size_t at = text.find("\"Old\""); at != std::string::npos; at = text.find("\"Old\"", at)) {
+        text.replace(at, 5, "\"Odd\"");
+    }
+    {
+        std::fstream file(ledger.fileURL(), std::ios::in | std::ios::out | std::ios::binary);
+        file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    }
+    const auto remembered = m_reconciler.reconcile({recent}, now + core::Seconds(1));
+    EXPECT_EQ(remembered.mismatchCount, 50);
+    EXPECT_EQ(remembered.mismatches.front().appName, "Old");
+    EXPECT_EQ(EventLedgerReconciler(directory()).reconcile({recent}, now).mismatches.front().appName, "Odd");
 }
 
 // The time-indexed search must agree with trying every event for every entry.

@@ -128,6 +128,33 @@ TEST_F(RecordStores, ABatchOfChangesEndsLikeTheSameCallsOneByOne)
     EXPECT_FALSE(fs::exists(ratingsOnly.fileURL())) << "nothing to rate, nothing written";
 }
 
+TEST_F(RecordStores, TelemetryKeepsTheNewestFiveThousandRecords)
+{
+    DiagnosisTelemetryStore store(directory() / "telemetry.json");
+    std::vector<DiagnosisTelemetryStore::Change> changes;
+    std::vector<Uuid> ids;
+    for (int i = 0; i < 5001; ++i) {
+        // Recorded out of order: the newest are kept, not the last written.
+        const double at = (i * 7919) % 5001;
+        const AppEvent event = test::fullEvent("App", test::sampleTime(at));
+        changes.push_back(DiagnosisTelemetryStore::makeRecord(event, 1, test::sampleTime(at)));
+        ids.push_back(event.id);
+    }
+    store.apply(changes, test::sampleTime(6000));
+    auto records = store.load();
+    ASSERT_EQ(records.size(), 5000u);
+    EXPECT_EQ(records.front().recordedAt, test::sampleTime(5000));
+    EXPECT_EQ(records.back().recordedAt, test::sampleTime(1));
+
+    // One more: the oldest kept goes.
+    const AppEvent newest = test::fullEvent("App", test::sampleTime(7000));
+    store.record(newest, 1, test::sampleTime(7000));
+    records = store.load();
+    ASSERT_EQ(records.size(), 5000u);
+    EXPECT_EQ(records.front().eventID, newest.id);
+    EXPECT_EQ(records.back().recordedAt, test::sampleTime(2));
+}
+
 TEST_F(RecordStores, CorruptTelemetryIsKeptAsideAndReplaced)
 {
     const fs::path file = directory() / "telemetry.json";
