@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/Json.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -224,6 +225,53 @@ Json parse(std::string_view text)
         throw DecodeError({}, "invalid JSON: number out of range");
     } catch (const Json::exception& error) {
         throw DecodeError({}, std::string("invalid JSON: ") + error.what());
+    }
+}
+
+void appendNumber(std::string& out, double value)
+{
+    // The shortest digits that read back as `value`, as d.ddde±x, laid out as the serializer does.
+    char scientific[64];
+    const char* end =
+        std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific).ptr;
+    std::string_view text(scientific, static_cast<std::size_t>(end - scientific));
+    if (text.front() == '-') {
+        out += '-';
+        text.remove_prefix(1);
+    }
+    const std::size_t e = text.find('e');
+    std::string digits(text.substr(0, e));
+    std::erase(digits, '.');
+    int exponent = 0;
+    const std::string_view power = text.substr(e + 1);
+    std::from_chars(power.data() + (power.front() == '+' ? 1 : 0), power.data() + power.size(), exponent);
+    const int k = static_cast<int>(digits.size());
+    const int n = exponent + 1; // value = 0.digits × 10^n
+    if (k <= n && n <= 15) {
+        out += digits;
+        out.append(static_cast<std::size_t>(n - k), '0');
+        out += ".0";
+    } else if (0 < n && n <= 15) {
+        out.append(digits, 0, static_cast<std::size_t>(n));
+        out += '.';
+        out.append(digits, static_cast<std::size_t>(n));
+    } else if (-4 < n && n <= 0) {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-n), '0');
+        out += digits;
+    } else {
+        out += digits[0];
+        if (k > 1) {
+            out += '.';
+            out.append(digits, 1);
+        }
+        const int shown = n - 1;
+        out += shown < 0 ? "e-" : "e+";
+        const int magnitude = shown < 0 ? -shown : shown;
+        if (magnitude < 10) {
+            out += '0';
+        }
+        out += std::to_string(magnitude);
     }
 }
 

@@ -152,6 +152,9 @@ inline constexpr std::size_t kMaxNestingDepth = 512;
 
 // Serialises without throwing on invalid UTF-8 in strings (it is replaced by U+FFFD).
 [[nodiscard]] std::string dumpCompact(const Json& value);
+// The text dumpCompact gives a finite double (shortest round trip, ".0" on whole numbers,
+// an exponent outside 1e-5 … 1e15), written without building a value.
+void appendNumber(std::string& out, double value);
 // Indented by two spaces; nlohmann objects keep their keys sorted.
 [[nodiscard]] std::string dumpPretty(const Json& value);
 

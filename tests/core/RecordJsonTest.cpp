@@ -240,5 +240,26 @@ TEST(JsonDump, InvalidUtf8IsReplacedNotThrown)
     EXPECT_NE(text.find("\xEF\xBF\xBD"), std::string::npos);
 }
 
+// Numbers written without building a value read exactly as the serializer writes them.
+TEST(JsonDump, NumbersAsTheSerializerWritesThem)
+{
+    // clang-format off
+    const std::pair<double, const char*> cases[] = {
+        {794000000.5, "794000000.5"}, {794000000.0, "794000000.0"}, {-0.25, "-0.25"}, {0.0, "0.0"},
+        {-0.0, "-0.0"}, {0.1, "0.1"}, {1e14, "100000000000000.0"}, {1e15, "1e+15"}, {1e16, "1e+16"},
+        {1.5e16, "1.5e+16"}, {123456789012345.6, "123456789012345.6"}, {0.0001, "0.0001"},
+        {0.00012, "0.00012"}, {1e-5, "1e-05"}, {-1.25e-7, "-1.25e-07"}, {5e-324, "5e-324"},
+        {1.7976931348623157e308, "1.7976931348623157e+308"}, {-1234.000001, "-1234.000001"},
+        {1e100, "1e+100"},
+    };
+    // clang-format on
+    for (const auto& [value, text] : cases) {
+        std::string written;
+        appendNumber(written, value);
+        EXPECT_EQ(written, text) << value;
+        EXPECT_EQ(dumpCompact(Json(value)), text) << value;
+    }
+}
+
 } // namespace
 } // namespace exitwise::core::json

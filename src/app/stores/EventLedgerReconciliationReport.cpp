@@ -171,10 +171,7 @@ public:
             m_out += json::dumpCompact(Json(seconds));
             return;
         }
-        // The serializer's own shortest round-trip formatting, without building a value.
-        char buffer[64];
-        const char* end = nlohmann::detail::to_chars(buffer, buffer + sizeof buffer, seconds);
-        m_out.append(buffer, static_cast<std::size_t>(end - buffer));
+        json::appendNumber(m_out, seconds);
     }
     void close()
     {
