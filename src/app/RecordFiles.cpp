@@ -527,6 +527,26 @@ std::optional<FileError> plainAppend(const std::filesystem::path& path, std::str
     return append(path, bytes, false);
 }
 
+namespace {
+
+FileIdentity identityOf(const struct stat& info)
+{
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                        static_cast<std::uint64_t>(info.st_size),
+                        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+std::optional<FileIdentity> identify(const std::filesystem::path& path)
+{
+    struct stat info = {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return identityOf(info);
+}
+
 std::optional<FileError> forEachLineInFileFrom(const std::filesystem::path& path,
                                                std::uint64_t from,
                                                FileIdentity& identity,
@@ -537,8 +557,7 @@ std::optional<FileError> forEachLineInFileFrom(const std::filesystem::path& path
     if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
         return FileError::fromErrno("read", path, errno);
     }
-    identity = FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                            static_cast<std::uint64_t>(info.st_size)};
+    identity = identityOf(info);
     if (identity.size < from) {
         return std::nullopt;
     }

@@ -85,9 +85,14 @@ struct FileIdentity
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::uint64_t size = 0;
+    std::int64_t modifiedNs = 0; // last modification, nanoseconds since 1970
 
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
+
+// The identity of the file at `path` itself (a symbolic link is not followed); none when there
+// is nothing there or it cannot be examined.
+[[nodiscard]] std::optional<FileIdentity> identify(const std::filesystem::path& path);
 
 // One line as forEachLineInFileFrom hands it over: `end` is the file offset just past its line
 // feed, or the file's end for a last line without one (`complete` false: it may be a line

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <numeric>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -65,20 +66,39 @@ std::vector<DiagnosisTelemetryRecord> DiagnosisTelemetryStore::load(core::Date n
     return loaded;
 }
 
-void DiagnosisTelemetryStore::write(std::vector<DiagnosisTelemetryRecord> records)
+void DiagnosisTelemetryStore::write(std::vector<DiagnosisTelemetryRecord> records,
+                                    std::vector<std::string> texts)
 {
     if (m_keepExistingFile) {
         return;
     }
-    std::stable_sort(records.begin(), records.end(), newerFirst);
-    if (records.size() > kMaxRecords) {
-        records.resize(kMaxRecords);
+    std::vector<std::size_t> order(records.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&records](std::size_t a, std::size_t b) { return newerFirst(records[a], records[b]); });
+    if (order.size() > kMaxRecords) {
+        order.resize(kMaxRecords);
     }
-    json::Json array = json::Json::array();
-    for (const DiagnosisTelemetryRecord& r : records) {
-        array.push_back(encode(r));
+    // The bytes dumpCompact gives the whole array, joined from the records' own texts.
+    Written written;
+    std::string content = "[";
+    for (const std::size_t i : order) {
+        std::string text = texts[i].empty() ? json::dumpCompact(encode(records[i])) : std::move(texts[i]);
+        if (content.size() > 1) {
+            content += ',';
+        }
+        content += text;
+        written.records.push_back(std::move(records[i]));
+        written.texts.push_back(std::move(text));
     }
-    static_cast<void>(records::atomicReplace(m_fileURL, json::dumpCompact(array)));
+    content += ']';
+    if (records::atomicReplace(m_fileURL, content)) {
+        return;
+    }
+    if (const std::optional<records::FileIdentity> file = records::identify(m_fileURL)) {
+        written.file = *file;
+        m_written = std::move(written);
+    }
 }
 
 DiagnosisTelemetryRecord
@@ -112,7 +132,18 @@ void DiagnosisTelemetryStore::apply(const std::vector<Change>& changes, core::Da
     if (changes.empty()) {
         return;
     }
-    std::vector<DiagnosisTelemetryRecord> records = load(now);
+    std::vector<DiagnosisTelemetryRecord> records;
+    std::vector<std::string> texts;
+    std::optional<Written> unchanged = std::move(m_written);
+    m_written.reset();
+    if (unchanged && records::identify(m_fileURL) == unchanged->file) {
+        records = std::move(unchanged->records);
+        texts = std::move(unchanged->texts);
+    } else {
+        unchanged.reset();
+        records = load(now);
+        texts.resize(records.size());
+    }
     std::unordered_map<Uuid, std::size_t> byEvent;
     for (std::size_t i = 0; i < records.size(); ++i) {
         byEvent.emplace(records[i].eventID, i);
@@ -125,6 +156,7 @@ void DiagnosisTelemetryStore::apply(const std::vector<Change>& changes, core::Da
             if (existing == byEvent.end()) {
                 byEvent.emplace(fresh->eventID, records.size());
                 records.push_back(*fresh);
+                texts.emplace_back();
                 continue;
             }
             DiagnosisTelemetryRecord& stored = records[existing->second];
@@ -132,6 +164,7 @@ void DiagnosisTelemetryStore::apply(const std::vector<Change>& changes, core::Da
             updated.helpful = stored.helpful;
             updated.feedbackAt = stored.feedbackAt;
             stored = std::move(updated);
+            texts[existing->second].clear();
             continue;
         }
         const Rating& rating = std::get<Rating>(change);
@@ -141,10 +174,13 @@ void DiagnosisTelemetryStore::apply(const std::vector<Change>& changes, core::Da
         }
         records[existing->second].helpful = rating.helpful;
         records[existing->second].feedbackAt = rating.at;
+        texts[existing->second].clear();
         changed = true;
     }
     if (changed) {
-        write(std::move(records));
+        write(std::move(records), std::move(texts));
+    } else if (unchanged) {
+        m_written = Written{unchanged->file, std::move(records), std::move(texts)};
     }
 }
 

@@ -2,11 +2,14 @@
 #pragma once
 
 #include "app/AppEvent.h"
+#include "app/RecordFiles.h"
 #include "app/stores/DiagnosisTelemetryRecord.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <variant>
 #include <vector>
 
@@ -54,10 +57,21 @@ public:
     [[nodiscard]] const std::filesystem::path& fileURL() const { return m_fileURL; }
 
 private:
-    void write(std::vector<DiagnosisTelemetryRecord> records);
+    // The records as the last write left them, each with its compact text: while the file is
+    // still that one, the next change neither reads nor re-encodes it.
+    struct Written
+    {
+        records::FileIdentity file;
+        std::vector<DiagnosisTelemetryRecord> records; // newest first
+        std::vector<std::string> texts;
+    };
+
+    // `texts[i]` is the encoded records[i], or empty when it must be encoded.
+    void write(std::vector<DiagnosisTelemetryRecord> records, std::vector<std::string> texts);
 
     std::filesystem::path m_fileURL;
     bool m_keepExistingFile = false;
+    std::optional<Written> m_written;
 };
 
 } // namespace exitwise::app

@@ -155,6 +155,29 @@ TEST_F(RecordStores, TelemetryKeepsTheNewestFiveThousandRecords)
     EXPECT_EQ(records.back().recordedAt, test::sampleTime(2));
 }
 
+// The store keeps what it wrote between changes; a file changed by anyone else is read again.
+TEST_F(RecordStores, TelemetryWrittenByAnotherIsReadAgain)
+{
+    const AppEvent a = test::fullEvent("A", test::sampleTime(1));
+    const AppEvent b = test::fullEvent("B", test::sampleTime(2));
+    const AppEvent c = test::fullEvent("C", test::sampleTime(3));
+    DiagnosisTelemetryStore store(directory() / "telemetry.json");
+    store.record(a, 10, test::sampleTime(1));
+    store.updateFeedback(a.id, true, test::sampleTime(1.5));
+    DiagnosisTelemetryStore(store.fileURL()).record(b, 20, test::sampleTime(2));
+    store.record(c, 30, test::sampleTime(3));
+
+    const auto records = store.load();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1].eventID, b.id);
+    EXPECT_EQ(records[2].helpful, true);
+    Json array = Json::array();
+    for (const auto& record : records) {
+        array.push_back(encode(record));
+    }
+    EXPECT_EQ(records::readFile(store.fileURL()).value(), core::json::dumpCompact(array));
+}
+
 TEST_F(RecordStores, CorruptTelemetryIsKeptAsideAndReplaced)
 {
     const fs::path file = directory() / "telemetry.json";
