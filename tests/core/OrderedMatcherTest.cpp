@@ -42,9 +42,13 @@ CrashReportSignal report(std::optional<std::string> exceptionType, double offset
         false};
 }
 
-CrashReportSignal flagged(bool dyld, bool jetsam, bool watchdog, double offset = 0)
+CrashReportSignal flagged(bool dyld,
+                          bool jetsam,
+                          bool watchdog,
+                          double offset = 0,
+                          std::optional<std::string> exceptionType = std::nullopt)
 {
-    CrashReportSignal r = report(std::nullopt, offset);
+    CrashReportSignal r = report(std::move(exceptionType), offset);
     r.suspectedDyldFailure = dyld;
     r.suspectedJetsamMemory = jetsam;
     r.suspectedWatchdogHang = watchdog;
@@ -318,6 +322,55 @@ TEST_P(Rules, DecideAndCap)
 INSTANTIATE_TEST_SUITE_P(OrderedMatcher, Rules, ::testing::ValuesIn(ruleCases()), [](const auto& info) {
     return std::string(info.param.name);
 });
+
+// Each row has evidence for two neighbouring rules; the earlier rule must decide, which shows in
+// the cause or in the signal the verdict leads with.
+TEST(OrderedMatcher, EarlierRuleWinsOverItsNeighbour)
+{
+    using D = DominantCause;
+    struct Row
+    {
+        const char* rules;
+        R reason;
+        std::vector<Signal> signals; // the context's own termination is appended
+        D cause;
+        Signal first;
+    };
+    const CrashReportSignal loaderReport = flagged(true, false, false);
+    const CrashReportSignal crashingLoaderReport = flagged(true, false, false, 0, "EXC_CRASH (SIGABRT)");
+    const CrashReportSignal abortReport = report("EXC_CRASH (SIGABRT)");
+    const CrashReportSignal hangReport = flagged(false, false, true);
+    const CrashReportSignal memoryReport = flagged(false, true, false);
+    const EventContext crashed = context(R::crashed, "SIGSEGV");
+    const EventContext quit = context(R::quit);
+    // clang-format off
+    const Row rows[] = {
+        {"1 over 2", R::unknown, {dyld(), policy()}, D::policyBlocked, policy()},
+        {"2 over 3", R::unknown, {loaderReport, dyld()}, D::dyldFailure, dyld()},
+        {"3 over 4", R::unknown, {crashingLoaderReport}, D::dyldFailure, DyldSignal{at(0), DyldFailureKind::other, "Dynamic loader failure"}},
+        {"4 over 5", R::crashed, {abortReport}, D::crashAbort, abortReport},
+        {"5 over 6", R::crashed, {watchdog()}, D::crashBug, own(crashed)},
+        {"6 over 7", R::unknown, {hangReport, watchdog()}, D::killedWatchdogHang, watchdog()},
+        {"6 over 8", R::unknown, {memory(direct), watchdog()}, D::killedWatchdogHang, watchdog()},
+        {"7 over 8", R::unknown, {memory(direct), hangReport}, D::killedWatchdogHang, WatchdogSignal{at(0), "App became unresponsive (watchdog)"}},
+        {"8 over 9", R::unknown, {memoryReport, memory(correlated)}, D::killedJetsamMemory, memory(correlated)},
+        {"8 over 10", R::quit, {memory(direct)}, D::killedJetsamMemory, memory(direct)},
+        {"9 over 10", R::quit, {memoryReport}, D::killedJetsamMemory, JetsamSignal{at(0), "System memory pressure (jetsam)", direct}},
+        {"6 over 10", R::quit, {watchdog()}, D::killedWatchdogHang, watchdog()},
+        {"10 over 11", R::quit, {helper("helperd", 3)}, D::explicitQuit, own(quit)},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        const EventContext ctx =
+            context(row.reason, row.reason == R::crashed ? "SIGSEGV" : std::optional<std::string>());
+        std::vector<Signal> signals = row.signals;
+        signals.push_back(own(ctx));
+        const MatchResult match = OrderedMatcher::match(ctx, signals);
+        EXPECT_EQ(match.dominantCause, row.cause) << row.rules;
+        ASSERT_FALSE(match.signalsUsed.empty()) << row.rules;
+        EXPECT_EQ(match.signalsUsed.front(), row.first) << row.rules;
+    }
+}
 
 TEST(OrderedMatcher, SignalsUsedFollowTheRule)
 {

@@ -123,6 +123,9 @@ TEST(CrashReportParser, DynamicLoaderMessageForms)
         // Empty key line with an empty next line: keep looking further down.
         {"Dyld Error Message:\n\n   Reason: Library not loaded: /a.so\n",
          "Reason: Library not loaded: /a.so"},
+        {"Dyld Error Message:\n  Symbol not found: _png_init\n", "Symbol not found: _png_init"},
+        // Only the line right below the key is looked at.
+        {"Dyld Error Message:\n\n  Symbol not found: _png_init\n", std::nullopt},
         {"Dyld Error Message:", std::nullopt},
         {"DYLD: something\n", std::nullopt},
         {"Exception Type: EXC_CRASH\n", std::nullopt},

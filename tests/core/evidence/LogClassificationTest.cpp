@@ -140,6 +140,24 @@ TEST(LogClassification, PolicyKindTakesTheFirstHitInItsOrder)
     EXPECT_FALSE(isPolicyBlock("access denied"));
 }
 
+TEST(LogClassification, QuitAttributionTakesTheFirstListInItsOrder)
+{
+    using A = QuitAttribution;
+    // clang-format off
+    const std::vector<std::tuple<const char*, const char*, A>> rows = {
+        {"kernel", "shutdown after session logout", A::logout},
+        {"kernel", "software update, then restart", A::shutdown},
+        {"kernel", "mdm installed an update: software update", A::update},
+        {"kernel", "configuration profile removed", A::mdm},
+        {"kernel", "SIGTERM", A::userRequest},
+        {"launchd", "SIGTERM", A::unknown},
+    };
+    // clang-format on
+    for (const auto& [process, message, expected] : rows) {
+        EXPECT_EQ(attributeQuit(process, message), expected) << message;
+    }
+}
+
 TEST(LogClassification, LoaderKindNeedsAGateTermAndNeverSaysOther)
 {
     const std::vector<std::pair<const char*, std::optional<DyldFailureKind>>> rows = {

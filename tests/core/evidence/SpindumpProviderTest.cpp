@@ -87,7 +87,9 @@ TEST(SpindumpProvider, ScoresByNameThenByTheHeadOfTheFile)
     };
     const Case cases[] = {
         {"other extensions are ignored", {{"sketchpad.hang", "Sketch Pad [812]"}}, ""},
-        {"name and pid in the head", {{"system.spindump", "Process: sketch pad 812 \n"}}, "system.spindump"},
+        {"name and \" pid \" in the head beat a name",
+         {{"sketchpad.spin", ""}, {"system.spindump", "Process: sketch pad 812 \n"}},
+         "system.spindump"},
         {"head with both beats a name",
          {{"sketchpad.spin", ""}, {"system.spindump", "Sketch Pad [812]"}},
          "system.spindump"},
