@@ -24,24 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-pid_t spawn(const std::vector<std::string>& args, const fs::path& out)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (const auto& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
 // The whole pipeline, for real: a desktop entry, a program started from it and ended three
 // ways, and `exitwise watch --json` recording each closure.
 TEST(WatchCommand, RecordsEachClosureEndToEnd)
@@ -60,13 +42,13 @@ TEST(WatchCommand, RecordsEachClosureEndToEnd)
     setenv("XDG_DATA_DIRS", (root / "xdg").c_str(), 1);
     setenv("EXITWISE_JOURNAL_DIR", (root / "no-journal").c_str(), 1);
 
-    const pid_t watcher = spawn({EXITWISE_BIN, "watch", "--json"}, root / "out.jsonl");
+    const pid_t watcher = spawnWithOutput({EXITWISE_BIN, "watch", "--json"}, root / "out.jsonl");
     ASSERT_GT(watcher, 0);
     ASSERT_TRUE(waitFor([&] { return fs::exists(root / "data/product_events.jsonl"); }, 10s));
     std::this_thread::sleep_for(700ms); // the first scan of running processes
 
     for (int endSignal : {SIGUSR2 /* crash */, SIGKILL, SIGUSR1 /* normal exit */}) {
-        const pid_t app = spawn({program.string(), "sleep"}, "/dev/null");
+        const pid_t app = spawnWithOutput({program.string(), "sleep"}, "/dev/null");
         std::this_thread::sleep_for(1200ms); // seen by a scan
         kill(app, endSignal);
         waitpid(app, nullptr, 0);

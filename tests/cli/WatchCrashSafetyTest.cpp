@@ -36,25 +36,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Standard output to `out`, standard error discarded.
-pid_t spawnQuiet(const std::vector<std::string>& args, const fs::path& out)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (const auto& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
 // Decodes every line of a JSON-lines file with `decode`; the lines that fail, as text.
 template <class Decode> std::vector<std::string> undecodableLines(const fs::path& file, Decode decode)
 {
@@ -106,7 +87,7 @@ protected:
 
     pid_t start(const std::vector<std::string>& args, const fs::path& out = "/dev/null")
     {
-        const pid_t pid = spawnQuiet(args, out);
+        const pid_t pid = spawnWithOutput(args, out);
         if (pid > 0) {
             m_started.push_back(pid);
         }

@@ -261,23 +261,9 @@ protected:
         if (!pidfdExitInformation) {
             environment.emplace_back("EXITWISE_NO_PIDFD_EXIT=1");
         }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string out = (m_root / "watch.jsonl").string();
-        const std::string err = (m_root / "watch.err").string();
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        std::vector<char*> argv{const_cast<char*>(EXITWISE_BIN), const_cast<char*>("watch"),
-                                const_cast<char*>("--json"), nullptr};
-        std::vector<char*> envp;
-        for (std::string& variable : environment) {
-            envp.push_back(variable.data());
-        }
-        envp.push_back(nullptr);
-        ASSERT_EQ(posix_spawn(&m_watcher, EXITWISE_BIN, &actions, nullptr, argv.data(), envp.data()), 0);
-        posix_spawn_file_actions_destroy(&actions);
+        m_watcher = spawnWithOutput({EXITWISE_BIN, "watch", "--json"}, m_root / "watch.jsonl",
+                                    m_root / "watch.err", &environment);
+        ASSERT_GT(m_watcher, 0);
         ASSERT_TRUE(waitFor([&] { return fs::exists(m_root / "data/product_events.jsonl"); }, 20s))
             << readFile(m_root / "watch.err");
         std::this_thread::sleep_for(700ms); // its first look at the running processes
