@@ -2,6 +2,7 @@
 #include "app/DataDirectory.h"
 
 #include "core/Text.h"
+#include "sys/FileIo.h"
 
 #include <sys/stat.h>
 
@@ -24,8 +25,7 @@ constexpr const char* kProductDirectory = "Exitwise";
 
 std::string environment(const char* name)
 {
-    const char* value = std::getenv(name);
-    return value == nullptr ? std::string() : std::string(value);
+    return sys::environment(name).value_or(std::string());
 }
 
 std::filesystem::path homeOf(const passwd* entry)
@@ -129,10 +129,8 @@ std::optional<std::string> prepareRecorderDirectory(const std::filesystem::path&
     const std::string fix =
         std::string("; remove it or set ") + kOverrideVariable + " to a directory of your own";
     // Checked and tightened through one descriptor, so the directory cannot be swapped between.
-    int fd = -1;
-    do {
-        fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const sys::Fd descriptor(sys::openRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY));
+    const int fd = descriptor.get();
     if (fd < 0) {
         if (errno == ENOTDIR) {
             return directory.string() + " is not a directory" + fix;
@@ -149,7 +147,6 @@ std::optional<std::string> prepareRecorderDirectory(const std::filesystem::path&
         // Looser than owner-only (0777, 1777): only the owner's own bits are kept.
         refusal = "cannot make " + directory.string() + " private: " + std::strerror(errno);
     }
-    ::close(fd);
     return refusal;
 }
 

@@ -2,6 +2,7 @@
 #include "app/RecordFiles.h"
 
 #include "app/DateFormats.h"
+#include "sys/FileIo.h"
 
 #include <sys/stat.h>
 
@@ -21,98 +22,10 @@ namespace exitwise::app::records {
 
 namespace {
 
-// Closes on scope exit.
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd = -1)
-        : m_fd(fd)
-    {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    ~Descriptor() { reset(); }
-
-    [[nodiscard]] int get() const { return m_fd; }
-    [[nodiscard]] bool valid() const { return m_fd >= 0; }
-
-    // Closes now and reports close's own failure (an NFS write error can surface here).
-    int close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd >= 0 ? ::close(fd) : 0;
-    }
-    void reset()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-
-private:
-    int m_fd;
-};
-
-int openRetrying(const char* path, int flags, mode_t mode = 0)
-{
-    int fd = -1;
-    do {
-        fd = ::open(path, flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-// Opens a record file for reading. Only regular files are records: a FIFO or a device put in
-// its place would block the reader or never end (/dev/zero), so they fail with EINVAL.
-int openRecordForReading(const std::filesystem::path& path)
-{
-    const int fd = openRetrying(path.c_str(), O_RDONLY | O_NONBLOCK);
-    if (fd < 0) {
-        return -1;
-    }
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int code = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        errno = code;
-        return -1;
-    }
-    return fd;
-}
-
-// Writes every byte: interrupted writes are retried and short writes continued.
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-bool syncRetrying(int fd)
-{
-    int result = 0;
-    do {
-        result = ::fsync(fd);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
-}
+using sys::Fd;
+using sys::openRetrying;
+using sys::syncRetrying;
+using sys::writeAll;
 
 // What a symbolic link leads to, one hop at a time: the first path that is not a link (it may
 // not exist). Nothing when the chain is too long to be anything but a loop.
@@ -219,7 +132,7 @@ FileResult<WriteTarget> resolveWriteTarget(const std::filesystem::path& requeste
 std::optional<FileError> writeInPlace(const std::filesystem::path& path, std::string_view bytes)
 {
     // Non-blocking, so that a FIFO swapped in since the check fails instead of waiting.
-    Descriptor fd(openRetrying(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK));
+    Fd fd(openRetrying(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK));
     if (!fd.valid()) {
         return FileError::fromErrno("write", path, errno);
     }
@@ -264,16 +177,14 @@ struct Replacement
     // name until it is complete, so a process killed mid-write leaves nothing behind.
     [[nodiscard]] int run(bool unnamed) const
     {
-        Descriptor fd;
+        Fd fd;
         std::filesystem::path name;
-#ifdef O_TMPFILE
         if (unnamed) {
-            fd = Descriptor(openRetrying(directory.c_str(), O_TMPFILE | O_WRONLY, newMode));
-            if (!fd.valid() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            fd = sys::openUnnamedFile(directory, newMode);
+            if (!fd.valid() && errno != EOPNOTSUPP) {
                 return errno;
             }
         }
-#endif
         if (!fd.valid() && !createNamed(fd, name)) {
             return errno;
         }
@@ -313,16 +224,13 @@ struct Replacement
     }
 
 private:
-    [[nodiscard]] std::filesystem::path candidateName() const
-    {
-        return directory / temporaryName(target);
-    }
+    [[nodiscard]] std::filesystem::path candidateName() const { return directory / temporaryName(target); }
 
-    bool createNamed(Descriptor& fd, std::filesystem::path& name) const
+    bool createNamed(Fd& fd, std::filesystem::path& name) const
     {
         for (int attempt = 0; attempt < 16; ++attempt) {
             std::filesystem::path candidate = candidateName();
-            fd = Descriptor(openRetrying(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL, newMode));
+            fd = Fd(openRetrying(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL, newMode));
             if (fd.valid()) {
                 name = std::move(candidate);
                 return true;
@@ -334,12 +242,11 @@ private:
         return false;
     }
 
-    bool linkUnnamed(const Descriptor& fd, std::filesystem::path& name) const
+    bool linkUnnamed(const Fd& fd, std::filesystem::path& name) const
     {
-        const std::string procPath = "/proc/self/fd/" + std::to_string(fd.get());
         for (int attempt = 0; attempt < 16; ++attempt) {
             std::filesystem::path candidate = candidateName();
-            if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            if (sys::linkUnnamedFile(fd, candidate)) {
                 name = std::move(candidate);
                 return true;
             }
@@ -353,7 +260,7 @@ private:
 
 bool syncDirectory(const std::filesystem::path& directory)
 {
-    Descriptor fd(openRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY));
+    Fd fd(openRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY));
     if (!fd.valid()) {
         return false;
     }
@@ -376,7 +283,7 @@ int openForAppend(const std::filesystem::path& path, int extraFlags, char& lastB
         struct stat info = {};
         if (::fstat(fd, &info) == 0 && info.st_size > 0) {
             char byte = '\n';
-            if (::pread(fd, &byte, 1, info.st_size - 1) == 1) {
+            if (sys::preadRetrying(fd, &byte, 1, info.st_size - 1) == 1) {
                 lastByte = byte;
             }
         }
@@ -388,8 +295,7 @@ std::optional<FileError>
 append(const std::filesystem::path& path, std::string_view bytes, bool durable, Links links = Links::follow)
 {
     char lastByte = '\n';
-    Descriptor fd(
-        openForAppend(path, (durable ? O_CREAT : 0) | (links == Links::refuse ? O_NOFOLLOW : 0), lastByte));
+    Fd fd(openForAppend(path, (durable ? O_CREAT : 0) | (links == Links::refuse ? O_NOFOLLOW : 0), lastByte));
     if (!fd.valid()) {
         if (!durable && errno == ENOENT) {
             return atomicReplace(path, bytes, NewFileMode::ownerOnly);
@@ -449,7 +355,7 @@ std::optional<FileError> replaceResolved(const std::filesystem::path& requestedT
 
 FileResult<std::string> readFile(const std::filesystem::path& path)
 {
-    Descriptor fd(openRecordForReading(path));
+    const Fd fd = sys::openRegularFile(path);
     if (!fd.valid()) {
         return FileError::fromErrno("read", path, errno);
     }
@@ -460,11 +366,8 @@ FileResult<std::string> readFile(const std::filesystem::path& path)
     }
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        const ssize_t n = sys::readRetrying(fd.get(), buffer, sizeof buffer);
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return FileError::fromErrno("read", path, errno);
         }
         if (n == 0) {
@@ -552,7 +455,7 @@ std::optional<FileError> forEachLineInFileFrom(const std::filesystem::path& path
                                                FileIdentity& identity,
                                                const std::function<void(const LineInFile&)>& visit)
 {
-    Descriptor fd(openRecordForReading(path));
+    const Fd fd = sys::openRegularFile(path);
     struct stat info = {};
     if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
         return FileError::fromErrno("read", path, errno);
@@ -569,11 +472,8 @@ std::optional<FileError> forEachLineInFileFrom(const std::filesystem::path& path
     std::string partial;         // a line that continues into the next piece
     std::uint64_t offset = from; // of the buffer's first byte
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        const ssize_t n = sys::readRetrying(fd.get(), buffer.data(), buffer.size());
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return FileError::fromErrno("read", path, errno);
         }
         if (n == 0) {

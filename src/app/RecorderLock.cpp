@@ -2,6 +2,7 @@
 #include "app/RecorderLock.h"
 
 #include "app/DataDirectory.h"
+#include "sys/FileIo.h"
 
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,10 +24,7 @@ constexpr std::size_t kHolderLimit = 256;
 std::string readHolder(int fd)
 {
     char buffer[kHolderLimit];
-    ssize_t n = -1;
-    do {
-        n = ::pread(fd, buffer, sizeof buffer, 0);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = sys::preadRetrying(fd, buffer, sizeof buffer, 0);
     std::string holder;
     for (ssize_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(buffer[i]);
@@ -62,14 +60,12 @@ RecorderLock::acquire(const std::filesystem::path& directory, const std::string&
         return refusal;
     };
     // Never through a link: a planted one would let the lock file be any file of the user's.
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-    } while (fd < 0 && errno == EINTR);
+    RecorderLock lock(
+        sys::Fd(sys::openRetrying(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0600)));
+    const int fd = lock.m_fd.get();
     if (fd < 0) {
         return error(errno);
     }
-    RecorderLock lock(fd);
     struct stat info = {};
     if (::fstat(fd, &info) != 0) {
         return error(errno);
@@ -94,28 +90,6 @@ RecorderLock::acquire(const std::filesystem::path& directory, const std::string&
     // not to record.
     static_cast<void>(writeHolder(fd, holder));
     return lock;
-}
-
-RecorderLock::RecorderLock(RecorderLock&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
-{}
-
-RecorderLock& RecorderLock::operator=(RecorderLock&& other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-RecorderLock::~RecorderLock()
-{
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
 }
 
 std::variant<RecorderLock, std::string> claimDataDirectory(const std::filesystem::path& directory,

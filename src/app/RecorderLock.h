@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "sys/FileIo.h"
+
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <variant>
 
 namespace exitwise::app {
@@ -28,17 +31,11 @@ public:
     [[nodiscard]] static std::variant<RecorderLock, Refusal> acquire(const std::filesystem::path& directory,
                                                                      const std::string& holder);
 
-    RecorderLock(RecorderLock&& other) noexcept;
-    RecorderLock& operator=(RecorderLock&& other) noexcept;
-    RecorderLock(const RecorderLock&) = delete;
-    RecorderLock& operator=(const RecorderLock&) = delete;
-    ~RecorderLock();
-
 private:
-    explicit RecorderLock(int fd)
-        : m_fd(fd)
+    explicit RecorderLock(sys::Fd fd)
+        : m_fd(std::move(fd))
     {}
-    int m_fd = -1;
+    sys::Fd m_fd; // closing it releases the lock
 };
 
 // Makes `directory` ready for a recorder and takes its lock: the directory is checked as by

@@ -17,6 +17,7 @@
 #include "platform/linux/DesktopEntry.h"
 #include "platform/linux/PlatformFactory.h"
 #include "platform/linux/XcbTrayProbe.h"
+#include "sys/FileIo.h"
 #include "ui/AppDelegate.h"
 #include "ui/MainWindow.h"
 #include "ui/Resources.h"
@@ -39,8 +40,7 @@ namespace {
 
 bool isSet(const char* name)
 {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
+    return sys::environment(name).has_value();
 }
 
 // Qt aborts when it cannot reach a display; say what is wrong instead.

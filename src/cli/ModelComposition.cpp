@@ -12,6 +12,7 @@
 #include "platform/linux/EvidenceFactory.h"
 #include "platform/linux/JournalAccess.h"
 #include "platform/linux/PlatformFactory.h"
+#include "sys/FileIo.h"
 
 #include <QSettings>
 
@@ -24,8 +25,8 @@ ModelComposition::ModelComposition(app::BroadcastCenter* broadcasts, bool journa
     : m_dataDirectory(app::appSupportDirectory())
 {
     platform::EvidenceSettings settings = evidenceSettings(EvidenceOptions{}, m_dataDirectory);
-    if (const char* journal = std::getenv("EXITWISE_JOURNAL_DIR"); journal != nullptr && *journal != '\0') {
-        settings.journalDirectory = std::filesystem::path(journal);
+    if (const std::optional<std::string> journal = sys::environment("EXITWISE_JOURNAL_DIR")) {
+        settings.journalDirectory = std::filesystem::path(*journal);
     }
     const auto logTool = platform::createLogTool(settings);
     if (!settings.journalDirectory) {

@@ -2,6 +2,7 @@
 #include "core/evidence/ReportCandidates.h"
 
 #include "core/Text.h"
+#include "sys/FileIo.h"
 
 #include <sys/stat.h>
 
@@ -64,27 +65,6 @@ Date toDate(fs::file_time_type time)
 {
     return std::chrono::time_point_cast<Seconds>(std::chrono::file_clock::to_sys(time));
 }
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd)
-    {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    [[nodiscard]] int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 } // namespace
 
@@ -204,25 +184,18 @@ void rankReportCandidates(std::vector<ReportCandidate>& candidates, Date termina
 
 std::optional<ReportFileHead> readReportHead(const fs::path& path, std::size_t maxBytes)
 {
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (fd.get() < 0) {
-        return std::nullopt;
-    }
+    const sys::Fd fd = sys::openRegularFile(path, O_NOFOLLOW);
     struct stat info
     {
     };
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
         return std::nullopt;
     }
     ReportFileHead head;
     head.fileSize = static_cast<std::uintmax_t>(info.st_size);
     head.bytes.resize(std::min<std::uintmax_t>(maxBytes, head.fileSize));
     const auto readSome = [&](char* into, std::size_t count) {
-        ssize_t n = 0;
-        do {
-            n = ::read(fd.get(), into, count);
-        } while (n < 0 && errno == EINTR);
-        return n;
+        return sys::readRetrying(fd.get(), into, count);
     };
     std::size_t filled = 0;
     while (filled < maxBytes) {

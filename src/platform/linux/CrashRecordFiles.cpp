@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "platform/linux/CrashRecordFiles.h"
 
+#include "sys/FileIo.h"
+
 #include <sys/stat.h>
 
 #include <array>
@@ -35,40 +37,18 @@ bool trustedOwner(const struct stat& info)
 
 } // namespace
 
-FileDescriptor::~FileDescriptor()
-{
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-}
-
-FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
-{}
-
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
 FileDescriptor openDirectory(const std::filesystem::path& path)
 {
     if (path.empty()) {
         return {};
     }
-    return FileDescriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return FileDescriptor(sys::openRetrying(path.c_str(), O_RDONLY | O_DIRECTORY));
 }
 
 FileDescriptor openDirectoryAt(const FileDescriptor& parent, const std::string& name)
 {
     return FileDescriptor(
-        ::openat(parent.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        sys::openAtRetrying(parent.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
 }
 
 std::vector<DirectoryEntry> listDirectory(const FileDescriptor& directory,
@@ -118,7 +98,7 @@ bool readFileAt(const FileDescriptor& directory,
                 const std::function<bool(std::string_view chunk)>& chunk)
 {
     const FileDescriptor file(
-        ::openat(directory.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        sys::openAtRetrying(directory.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     struct stat info
     {
     };
@@ -128,10 +108,8 @@ bool readFileAt(const FileDescriptor& directory,
     std::array<char, 64 * 1024> buffer{};
     std::size_t total = 0;
     while (total < maxBytes) {
-        const ssize_t n = ::read(file.get(), buffer.data(), std::min(buffer.size(), maxBytes - total));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t n =
+            sys::readRetrying(file.get(), buffer.data(), std::min(buffer.size(), maxBytes - total));
         if (n < 0) {
             return false;
         }

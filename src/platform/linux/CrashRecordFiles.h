@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/Date.h"
+#include "sys/FileIo.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -15,25 +16,7 @@
 // so nothing here follows a symlink or opens a FIFO or device, and nothing blocks.
 namespace exitwise::platform::detail {
 
-class FileDescriptor
-{
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd)
-        : m_fd(fd)
-    {}
-    ~FileDescriptor();
-    FileDescriptor(FileDescriptor&& other) noexcept;
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    [[nodiscard]] int get() const { return m_fd; }
-    [[nodiscard]] bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
+using FileDescriptor = sys::Fd;
 
 struct DirectoryEntry
 {

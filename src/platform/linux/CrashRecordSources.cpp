@@ -6,6 +6,7 @@
 #include "platform/linux/ApportReportSource.h"
 #include "platform/linux/JournalCoredumpSource.h"
 #include "platform/linux/UnresponsiveMarkerSource.h"
+#include "sys/FileIo.h"
 
 #include <cstdlib>
 
@@ -15,11 +16,11 @@ namespace {
 
 std::optional<std::filesystem::path> absoluteFromEnvironment(const char* name)
 {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value != '/') {
+    const std::optional<std::string> value = sys::environment(name);
+    if (!value || value->front() != '/') {
         return std::nullopt;
     }
-    return std::filesystem::path(value);
+    return std::filesystem::path(*value);
 }
 
 } // namespace

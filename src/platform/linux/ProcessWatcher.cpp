@@ -9,6 +9,7 @@
 #include "platform/linux/ProcfsReader.h"
 #include "platform/linux/SdJournal.h"
 #include "platform/linux/SystemdScope.h"
+#include "sys/FileIo.h"
 
 #include <QLoggingCategory>
 #include <QPointer>
@@ -124,8 +125,7 @@ double secondsSince1970()
 
 std::string environmentValue(const char* name)
 {
-    const char* value = std::getenv(name);
-    return value == nullptr ? std::string() : std::string(value);
+    return sys::environment(name).value_or(std::string());
 }
 
 // "org.gnome.Evince.desktop" as GNOME Shell names the stream, or the ID without the suffix.

@@ -2,6 +2,7 @@
 #include "platform/linux/SdJournal.h"
 
 #include "app/ClosureJournal.h"
+#include "sys/FileIo.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -60,11 +61,7 @@ std::uint64_t microseconds(core::Date date)
 
 std::optional<std::filesystem::path> directoryFromEnvironment()
 {
-    const char* value = std::getenv("EXITWISE_JOURNAL_DIR");
-    if (value == nullptr || *value == '\0') {
-        return std::nullopt;
-    }
-    return std::filesystem::path(value);
+    return sys::environment("EXITWISE_JOURNAL_DIR");
 }
 
 } // namespace exitwise::platform::sdjournal

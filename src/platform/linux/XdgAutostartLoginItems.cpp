@@ -3,6 +3,7 @@
 
 #include "app/DataDirectory.h"
 #include "app/RecordFiles.h"
+#include "sys/FileIo.h"
 
 #include <QCoreApplication>
 
@@ -155,10 +156,10 @@ XdgAutostartLoginItems::XdgAutostartLoginItems(std::filesystem::path executable,
 
 std::filesystem::path XdgAutostartLoginItems::defaultAutostartDirectory()
 {
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
     // Relative values are invalid and ignored.
-    if (configHome != nullptr && configHome[0] == '/') {
-        return std::filesystem::path(configHome) / "autostart";
+    if (const std::optional<std::string> configHome = sys::environment("XDG_CONFIG_HOME");
+        configHome && configHome->front() == '/') {
+        return std::filesystem::path(*configHome) / "autostart";
     }
     return app::homeDirectory() / ".config" / "autostart";
 }
