@@ -242,6 +242,19 @@ void AppModel::recordActionCopied(const Uuid& eventID, const std::string& action
                            {{"event_id", eventID.toString()}, {"action", action}}, now());
 }
 
+void AppModel::recordConfidenceNoteExpanded(const Uuid& eventID)
+{
+    m_productEvents.record(ProductAnalyticsEventName::confidenceNoteExpanded,
+                           {{"event_id", eventID.toString()}}, now());
+}
+
+void AppModel::recordOnboarding(bool completed)
+{
+    m_productEvents.record(completed ? ProductAnalyticsEventName::onboardingCompleted
+                                     : ProductAnalyticsEventName::onboardingViewed,
+                           {}, now());
+}
+
 void AppModel::submitFeedback(FeedbackRating rating, const Uuid& eventID)
 {
     AppEvent* rated = find(eventID);

@@ -77,6 +77,9 @@ public:
     void openEvent(const std::optional<Uuid>& id);
     void recordDiagnosisViewed(const Uuid& eventID, const std::string& source);
     void recordActionCopied(const Uuid& eventID, const std::string& action);
+    void recordConfidenceNoteExpanded(const Uuid& eventID);
+    // The first-run checklist shown, or finished.
+    void recordOnboarding(bool completed);
     void submitFeedback(FeedbackRating rating, const Uuid& eventID);
     [[nodiscard]] const AppEvent* event(const Uuid& id) const;
     [[nodiscard]] std::optional<FileError> exportCSV(const std::filesystem::path& to) const;
@@ -90,7 +93,6 @@ public:
     // Handles one termination: diagnosis in the background, then the event is recorded.
     void handleTermination(const MonitoredTermination& termination);
 
-    [[nodiscard]] ProductAnalyticsStore& productEvents() { return m_productEvents; }
     [[nodiscard]] AppMonitor& monitor() { return *m_monitor; }
     // Diagnoses started but not yet recorded.
     [[nodiscard]] int diagnosesInFlight() const { return m_inFlight; }

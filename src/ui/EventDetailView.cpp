@@ -399,8 +399,7 @@ QWidget* EventDetailView::buildExplanation(const app::AppEvent& event, QWidget* 
     group->onToggle([this](bool open) {
         m_showConfidenceDetails = open;
         if (open) {
-            m_model.productEvents().record(app::ProductAnalyticsEventName::confidenceNoteExpanded,
-                                           {{"event_id", m_eventID.toString()}}, core::now());
+            m_model.recordConfidenceNoteExpanded(m_eventID);
         }
     });
     m_confidenceToggle = group->toggle();

@@ -149,7 +149,7 @@ void RootView::presentOnboarding()
     QDialog* sheet = m_onboardingSheet;
     connect(m_checklist, &OnboardingChecklistView::skipped, sheet, &QDialog::reject);
     connect(m_checklist, &OnboardingChecklistView::completed, sheet, [this, sheet] {
-        m_model.productEvents().record(app::ProductAnalyticsEventName::onboardingCompleted, {}, core::now());
+        m_model.recordOnboarding(true);
         m_settings.setValue(QLatin1String(kOnboardingCompletedKey), true);
         m_settings.sync();
         sheet->accept();
@@ -162,7 +162,7 @@ void RootView::presentOnboarding()
         sheet->deleteLater();
     });
 
-    m_model.productEvents().record(app::ProductAnalyticsEventName::onboardingViewed, {}, core::now());
+    m_model.recordOnboarding(false);
     sheet->open();
 }
 
