@@ -2,6 +2,7 @@
 // What `export` may write to and what the readers make of a hostile event file, through the
 // real binary.
 #include "support/CommandRunner.h"
+#include "support/Files.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -16,18 +17,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using exitwise::test::readFile;
 using exitwise::test::runCommand;
 using exitwise::test::shellQuoted;
 
 const fs::path kData = EXITWISE_TEST_DATA_DIR;
-
-std::string readAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 bool isCharacterDevice(const fs::path& path)
 {
@@ -118,7 +112,7 @@ TEST_F(ExportTargets, WritesACharacterDeviceInPlace)
 TEST_F(ExportTargets, DeeplyNestedEventFileIsReportedWithoutACrash)
 {
     // An event of a later version (kept as written) with a key nested 100,000 levels deep.
-    std::string deep = readAll(kData / "regressions/event_file/deep-nesting.json");
+    std::string deep = readFile(kData / "regressions/event_file/deep-nesting.json");
     const std::string nesting = std::string(600, '[') + std::string(600, ']');
     ASSERT_NE(deep.find(nesting), std::string::npos);
     deep.replace(deep.find(nesting), nesting.size(), std::string(100000, '[') + std::string(100000, ']'));
@@ -131,7 +125,7 @@ TEST_F(ExportTargets, DeeplyNestedEventFileIsReportedWithoutACrash)
         EXPECT_EQ(outcome.status, 1) << args;
         EXPECT_EQ(outcome.out, expected) << args;
     }
-    EXPECT_EQ(readAll(m_data / "events.json"), deep) << "readers never move or rewrite it";
+    EXPECT_EQ(readFile(m_data / "events.json"), deep) << "readers never move or rewrite it";
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "support/CommandRunner.h"
+#include "support/Files.h"
 
 #include <sys/stat.h>
 
@@ -16,19 +17,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+using exitwise::test::readFile;
 using exitwise::test::runCommand;
 using exitwise::test::shellQuoted;
 
 const fs::path kFixture = fs::path(__FILE__).parent_path().parent_path() / "data" / "events" / "events.json";
 constexpr const char* kSketchId = "5AF0E187-EB05-4A03-9D79-95DD3FCE50EB";
-
-std::string readAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 // Every entry of a directory with its bytes and modification time, to prove nothing changed.
 std::map<std::string, std::string> snapshot(const fs::path& directory)
@@ -37,7 +31,7 @@ std::map<std::string, std::string> snapshot(const fs::path& directory)
     for (const auto& entry : fs::directory_iterator(directory)) {
         struct stat info = {};
         ::stat(entry.path().c_str(), &info);
-        entries[entry.path().filename().string()] = readAll(entry.path()) + "@"
+        entries[entry.path().filename().string()] = readFile(entry.path()) + "@"
                                                     + std::to_string(info.st_mtim.tv_sec) + "."
                                                     + std::to_string(info.st_mtim.tv_nsec);
     }
@@ -170,18 +164,18 @@ TEST_F(StoresCli, ExportWritesTheAppsCsvAndJson)
     const fs::path csv = m_root / "Exitwise-export.csv";
     ASSERT_EQ(exitwise("export --format csv --output " + shellQuoted(csv.string())).status, 0);
     EXPECT_EQ(
-        readAll(csv),
+        readFile(csv),
         "appName,terminatedAt,dominantCause,endState,confidence\n"
         "\"Sketch \"\"Pad\"\", Pro\",\"2026-02-28T19:33:20.123Z\",\"Crashed: app bug\",\"Crash\",\"High\"\n"
         "\"Notes\",\"2026-02-28T16:46:40.000Z\",\"Quit request\",\"Clean exit\",\"Medium\"");
 
     const fs::path json = m_root / "Exitwise-export.json";
     ASSERT_EQ(exitwise("export --format json --output " + shellQuoted(json.string())).status, 0);
-    const std::string text = readAll(json);
-    EXPECT_TRUE(sameRecords(nlohmann::json::parse(text), nlohmann::json::parse(readAll(kFixture))));
+    const std::string text = readFile(json);
+    EXPECT_TRUE(sameRecords(nlohmann::json::parse(text), nlohmann::json::parse(readFile(kFixture))));
     EXPECT_EQ(text.rfind("[\n  {\n    \"appName\":", 0), 0u) << "pretty-printed with sorted keys";
 
-    EXPECT_EQ(exitwise("export --format csv --output -").out, readAll(csv));
+    EXPECT_EQ(exitwise("export --format csv --output -").out, readFile(csv));
 }
 
 TEST_F(StoresCli, FailuresExitWithOneAndTheReason)

@@ -6,6 +6,7 @@
 #include "platform/linux/ApportReportSource.h"
 #include "platform/linux/JournalCoredumpSource.h"
 #include "platform/linux/UnresponsiveMarkerSource.h"
+#include "support/Files.h"
 #include "support/JournalFixture.h"
 
 #include <sys/stat.h>
@@ -26,6 +27,7 @@ namespace fs = std::filesystem;
 using core::CrashRecord;
 using test::JournalFields;
 using test::JournalFixture;
+using test::readFile;
 
 const fs::path kData = fs::path(EXITWISE_TEST_DATA_DIR) / "crash-records";
 
@@ -63,14 +65,6 @@ public:
 private:
     fs::path m_path;
 };
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 void writeFile(const fs::path& path, const std::string& text)
 {

@@ -15,6 +15,7 @@
 #include "platform/linux/EvidenceFactory.h"
 #include "platform/linux/FreedesktopNotificationCenter.h"
 #include "platform/linux/ProcessWatcher.h"
+#include "support/Files.h"
 #include "support/PrivateBus.h"
 
 #include <QCoreApplication>
@@ -248,14 +249,6 @@ private:
     double m_lastWaited = 0;
     std::map<std::string, Longest> m_longest;
 };
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
 
 std::vector<core::json::Json> jsonLines(const fs::path& path)
 {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/linux/LogindSessionEvents.h"
 
+#include "support/EventLoop.h"
 #include "support/PrivateBus.h"
 
 #include <QCoreApplication>
@@ -53,17 +54,7 @@ using namespace std::chrono_literals;
 
 const QString kSessionInterface = QStringLiteral("org.freedesktop.login1.Session");
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using test::waitUntil;
 
 class LogindSessionEventsTest : public ::testing::Test
 {

@@ -5,6 +5,7 @@
 #include "platform/linux/PidfdExit.h"
 #include "platform/linux/PlatformFactory.h"
 #include "support/ChildProcess.h"
+#include "support/EventLoop.h"
 #include "support/JournalFixture.h"
 
 #include <QCoreApplication>
@@ -53,17 +54,7 @@ using Clock = std::chrono::steady_clock;
 const std::string kTestApp = EXITWISE_TEST_APP;
 const std::string kAppId = "org.exitwise.TestApp";
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3s)
-{
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using test::waitUntil;
 
 void runEventsFor(std::chrono::milliseconds duration)
 {

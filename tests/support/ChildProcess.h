@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "support/Files.h"
+
 // Helpers for tests that run the real executables as child processes.
 
 #include <sys/types.h>
@@ -54,15 +56,6 @@ inline pid_t spawnWithOutput(const std::vector<std::string>& args,
                                    environment != nullptr ? envp.data() : environ);
     posix_spawn_file_actions_destroy(&actions);
     return failed == 0 ? pid : -1;
-}
-
-// The whole file, or "" when it cannot be read (yet).
-inline std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
 }
 
 // The lines of a text that are not empty.
