@@ -62,6 +62,20 @@ inline app::AppEvent fullEvent(std::string appName, core::Date terminatedAt, std
     return event;
 }
 
+// A full event of `appName` with this verdict.
+inline app::AppEvent eventWithVerdict(std::string appName,
+                                      core::Date terminatedAt,
+                                      core::EndState state,
+                                      core::DominantCause cause,
+                                      core::Confidence confidence)
+{
+    app::AppEvent event = fullEvent(std::move(appName), terminatedAt);
+    event.diagnosis.endState = state;
+    event.diagnosis.dominantCause = cause;
+    event.diagnosis.confidence = confidence;
+    return event;
+}
+
 // The ledger line the monitor would have written for `event`, captured at `capturedAt`.
 inline app::TerminationLedgerEntry ledgerEntryFor(const app::AppEvent& event, core::Date capturedAt)
 {

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "support/EventLoop.h"
+#include "support/ModelFixture.h"
 #include "support/QtPrinters.h"
 #include "ui/ConfidenceBadgeView.h"
 #include "ui/FailureTimelineView.h"
 #include "ui/IdleDetailView.h"
+#include "ui/MenuBarPopoverContentView.h"
 #include "ui/OnboardingChecklistView.h"
+#include "ui/PopoverWindow.h"
 #include "ui/Style.h"
 
 #include <QCheckBox>
@@ -13,11 +16,14 @@
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace exitwise::ui {
 namespace {
 
 using core::Confidence;
+using core::DominantCause;
+using core::EndState;
 
 core::Date utc(double secondsSince1970)
 {
@@ -133,6 +139,96 @@ TEST(IdleDetailViewTest, ShowsTheFirstDiagnosisPromise)
     EXPECT_TRUE(texts.contains("Leave Exitwise running. The next time an app closes unexpectedly, "
                                "you\u2019ll see the reason here."));
     EXPECT_TRUE(texts.contains("\u2022 A concrete next action you can copy/share"));
+}
+
+app::AppEvent closure(const std::string& name, EndState state, DominantCause cause, Confidence confidence)
+{
+    return test::eventWithVerdict(name, core::now(), state, cause, confidence);
+}
+
+std::unique_ptr<QWidget> popover(app::AppModel& model)
+{
+    MenuBarPopoverContentView::Options options;
+    options.supportsLaunchAtLogin = true;
+    options.notificationScope = [] { return app::NotificationScope::unexpectedOnly; };
+    options.onChangeNotificationScope = [](app::NotificationScope) {};
+    auto window = std::make_unique<PopoverWindow>();
+    window->setContent(new MenuBarPopoverContentView(model, std::move(options)));
+    return window;
+}
+
+// Five rows (the newest of six) with every end state's mark and a name too long for its row.
+std::unique_ptr<QWidget> popoverWithClosures(test::ModelFixture& fixture)
+{
+    // clang-format off
+    return popover(fixture.makeModel({
+        closure("Firefox", EndState::killed, DominantCause::killedJetsamMemory, Confidence::high),
+        closure("Visual Studio Code", EndState::killed, DominantCause::killedWatchdogHang, Confidence::medium),
+        closure("Thunderbird Mail with a very long window name indeed", EndState::crash, DominantCause::dependencyHelperFailure, Confidence::low),
+        closure("LibreOffice Writer", EndState::cleanExit, DominantCause::explicitQuit, Confidence::high),
+        closure("Inkscape", EndState::launchBlocked, DominantCause::dyldFailure, Confidence::medium),
+        closure("GIMP", EndState::crash, DominantCause::crashBug, Confidence::high),
+    }));
+    // clang-format on
+}
+
+std::unique_ptr<QWidget> emptyPopover(test::ModelFixture& fixture)
+{
+    return popover(fixture.makeModel());
+}
+
+std::unique_ptr<QWidget> onboardingHalfDone(test::ModelFixture&)
+{
+    auto view = std::make_unique<OnboardingChecklistView>();
+    view->checkBoxes()[0]->setChecked(true);
+    view->checkBoxes()[1]->setChecked(true);
+    view->adjustSize();
+    return view;
+}
+
+std::unique_ptr<QWidget> idle(test::ModelFixture&)
+{
+    auto view = std::make_unique<IdleDetailView>();
+    view->resize(620, 360);
+    return view;
+}
+
+struct FitCase
+{
+    const char* view;
+    std::unique_ptr<QWidget> (*make)(test::ModelFixture&);
+};
+
+// Every child lies inside its parent and every text has the height it needs: nothing is cut off.
+TEST(ViewFitTest, EveryViewFitsItsContent)
+{
+    // clang-format off
+    const FitCase cases[] = {
+        {"popover with closures", popoverWithClosures},
+        {"popover without closures", emptyPopover},
+        {"onboarding checklist, half done", onboardingHalfDone},
+        {"idle view", idle},
+    };
+    // clang-format on
+    for (const FitCase& c : cases) {
+        SCOPED_TRACE(c.view);
+        test::ModelFixture fixture;
+        const std::unique_ptr<QWidget> root = c.make(fixture);
+        root->show();
+        QCoreApplication::processEvents();
+        for (const QWidget* child : root->findChildren<QWidget*>()) {
+            if (!child->isVisible()) {
+                continue;
+            }
+            EXPECT_TRUE(child->parentWidget()->rect().contains(child->geometry()))
+                << child->metaObject()->className() << " " << child->objectName().toStdString();
+            if (const auto* label = qobject_cast<const QLabel*>(child)) {
+                const int needed =
+                    label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+                EXPECT_GE(label->height(), needed) << label->text().toStdString();
+            }
+        }
+    }
 }
 
 } // namespace

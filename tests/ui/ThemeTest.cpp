@@ -80,11 +80,7 @@ double required(const QFont& font)
 
 app::AppEvent closure(const std::string& name, EndState state, DominantCause cause, Confidence confidence)
 {
-    app::AppEvent event = test::fullEvent(name, test::sampleTime());
-    event.diagnosis.endState = state;
-    event.diagnosis.dominantCause = cause;
-    event.diagnosis.confidence = confidence;
-    return event;
+    return test::eventWithVerdict(name, test::sampleTime(), state, cause, confidence);
 }
 
 std::vector<app::AppEvent> everyKindOfEnding()
