@@ -34,14 +34,10 @@ class ExportTargets : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/exitwise-export-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
         m_data = m_root / "data";
         fs::create_directories(m_data);
         fs::copy_file(kData / "events/events.json", m_data / "events.json");
     }
-    void TearDown() override { fs::remove_all(m_root); }
 
     exitwise::test::CommandOutcome exitwise(const std::string& args) const
     {
@@ -53,7 +49,8 @@ protected:
         return exitwise("export --format csv --output " + shellQuoted(target.string()));
     }
 
-    fs::path m_root;
+    exitwise::test::TempDir m_temp{"exitwise-export"};
+    fs::path m_root = m_temp.path();
     fs::path m_data;
 };
 

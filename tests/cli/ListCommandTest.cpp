@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "support/CommandRunner.h"
+#include "support/Files.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -27,9 +28,6 @@ class ListCommand : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/exitwise-list-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_data = pattern;
         const nlohmann::json fixture = nlohmann::json::parse(std::ifstream(kFixture));
         m_notes = fixture[1];
         const auto like = [this](const char* id, const char* name, double seconds1970, const char* state,
@@ -50,7 +48,6 @@ protected:
         std::ofstream(m_data / "events.json")
             << nlohmann::json::array({killed, fixture[0], blocked, m_notes}).dump();
     }
-    void TearDown() override { fs::remove_all(m_data); }
 
     std::string commandLine(const std::string& args, const std::string& environment = "") const
     {
@@ -75,7 +72,8 @@ protected:
         return ids;
     }
 
-    fs::path m_data;
+    exitwise::test::TempDir m_temp{"exitwise-list"};
+    fs::path m_data = m_temp.path();
     nlohmann::json m_notes;
 };
 

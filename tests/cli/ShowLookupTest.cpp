@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "support/CommandRunner.h"
+#include "support/Files.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -26,9 +27,6 @@ class ShowLookup : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/exitwise-show-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_data = pattern;
         nlohmann::json events = nlohmann::json::parse(std::ifstream(kFixture));
         nlohmann::json twin = events[1];
         twin["id"] = kTwinId;
@@ -37,7 +35,6 @@ protected:
         events.push_back(twin);
         std::ofstream(m_data / "events.json") << events.dump();
     }
-    void TearDown() override { fs::remove_all(m_data); }
 
     exitwise::test::CommandOutcome exitwise(const std::string& args) const
     {
@@ -47,7 +44,8 @@ protected:
 
     std::string eventFile() const { return (m_data / "events.json").string(); }
 
-    fs::path m_data;
+    exitwise::test::TempDir m_temp{"exitwise-show"};
+    fs::path m_data = m_temp.path();
 };
 
 TEST_F(ShowLookup, FindsAnEventByIdPrefixOrLatest)

@@ -79,14 +79,10 @@ class StoresCli : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/exitwise-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
         m_data = m_root / "data dir";
         fs::create_directories(m_data);
         fs::copy_file(kFixture, m_data / "events.json");
     }
-    void TearDown() override { fs::remove_all(m_root); }
 
     exitwise::test::CommandOutcome exitwise(const std::string& args) const
     {
@@ -94,7 +90,8 @@ protected:
                           + " " + args);
     }
 
-    fs::path m_root;
+    exitwise::test::TempDir m_temp{"exitwise-cli"};
+    fs::path m_root = m_temp.path();
     fs::path m_data;
 };
 
