@@ -11,8 +11,12 @@ const Date T0 = dateFromReferenceSeconds(786300000.0);
 
 EventContext context()
 {
-    return EventContext("Sketch Pad", "org.example.SketchPad", 812, std::nullopt, T0,
-                        TerminationReason::unknown, std::nullopt, std::nullopt, 180.0);
+    return contextAround({.appName = "Sketch Pad",
+                          .bundleIdentifier = "org.example.SketchPad",
+                          .pid = 812,
+                          .terminatedAt = T0,
+                          .terminationReason = TerminationReason::unknown},
+                         180.0);
 }
 
 // A busy closure: mostly log lines, some helpers and memory notes, one crash report; the

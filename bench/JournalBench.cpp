@@ -81,10 +81,13 @@ void storePath(benchmark::State& state, bool withEntriesAfter)
     }
     const exitwise::core::UnifiedLogProvider provider(
         std::make_shared<exitwise::platform::JournalLogStore>(journal->directory()), nullptr);
-    const exitwise::core::EventContext context("Sketch Pad", "org.example.SketchPad", 812, std::nullopt,
-                                               exitwise::core::dateFromSecondsSince1970(kT),
-                                               exitwise::core::TerminationReason::killed, std::nullopt,
-                                               std::nullopt, kWindow);
+    const exitwise::core::EventContext context =
+        exitwise::core::contextAround({.appName = "Sketch Pad",
+                                       .bundleIdentifier = "org.example.SketchPad",
+                                       .pid = 812,
+                                       .terminatedAt = exitwise::core::dateFromSecondsSince1970(kT),
+                                       .terminationReason = exitwise::core::TerminationReason::killed},
+                                      kWindow);
     for (auto _ : state) {
         benchmark::DoNotOptimize(provider.collectSignals(context));
     }

@@ -27,8 +27,12 @@ constexpr std::uintmax_t kLargeBytes = 8u * 1024u * 1024u;
 
 EventContext sketchPad()
 {
-    return EventContext("Sketch Pad", "org.example.SketchPad", 812, std::nullopt, kTerminatedAt,
-                        TerminationReason::crashed, std::nullopt, std::nullopt, 180.0);
+    return contextAround({.appName = "Sketch Pad",
+                          .bundleIdentifier = "org.example.SketchPad",
+                          .pid = 812,
+                          .terminatedAt = kTerminatedAt,
+                          .terminationReason = TerminationReason::crashed},
+                         180.0);
 }
 
 // "Tool" and letters only, so no name contains the pid being searched for.

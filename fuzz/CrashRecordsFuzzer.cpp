@@ -28,8 +28,11 @@ void checkRecord(const std::optional<core::CrashRecord>& record)
         }
     }
     // What the diagnosis makes of it must hold too.
-    core::EventContext context("Notes", std::nullopt, record->pid, std::nullopt, record->timestamp,
-                               core::TerminationReason::unknown, std::nullopt, std::nullopt, 180.0);
+    core::EventContext context = core::contextAround({.appName = "Notes",
+                                                      .pid = record->pid,
+                                                      .terminatedAt = record->timestamp,
+                                                      .terminationReason = core::TerminationReason::unknown},
+                                                     180.0);
     const auto findings = core::crashrecords::examine(context, {*record});
     if (const auto report = core::crashrecords::report(findings)) {
         static_cast<void>(core::Signal(*report).summary());

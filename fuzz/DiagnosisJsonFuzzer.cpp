@@ -22,8 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             [](const core::Diagnosis& d) { return json::encode(d); });
 
         const core::Date at = diagnosis.window.start + (diagnosis.window.end - diagnosis.window.start) / 2;
-        const core::EventContext context("Sketch Pad", "org.example.SketchPad", 812, std::nullopt, at,
-                                         core::TerminationReason::unknown, std::nullopt, std::nullopt, 180.0);
+        const core::EventContext context =
+            core::contextAround({.appName = "Sketch Pad",
+                                 .bundleIdentifier = "org.example.SketchPad",
+                                 .pid = 812,
+                                 .terminatedAt = at,
+                                 .terminationReason = core::TerminationReason::unknown},
+                                180.0);
         const core::Diagnosis fresh = core::DiagnosisEngine().diagnose(context, diagnosis.signalsUsed, false);
         fuzz::expectStableEncoding(
             json::encode(fresh), [](const json::Json& v) { return json::decodeDiagnosis(v); },

@@ -45,10 +45,7 @@ void checkNotification(const app::AppEvent& event)
 
 void checkRediagnosis(const app::AppEvent& event)
 {
-    const core::EventContext context(
-        event.appName, event.bundleIdentifier, event.pid, event.launchedAt, event.terminatedAt,
-        event.terminationReason.value_or(core::TerminationReason::unknown), event.terminationRawValue,
-        event.terminationQuitAttribution, app::AppModel::kCorrelationSeconds);
+    const core::EventContext context = core::contextAround(event, app::AppModel::kCorrelationSeconds);
     const core::Diagnosis fresh =
         core::DiagnosisEngine().diagnose(context, event.diagnosis.signalsUsed, false);
     static_cast<void>(app::diagnosisHash(fresh));

@@ -13,8 +13,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const auto f = fuzz::fields(fuzz::asText(data, size), 3);
     const core::Date at = core::dateFromSecondsSince1970(1.7e9);
-    const core::EventContext context(std::string(f[0]), "org.example." + std::string(f[0]), 812, std::nullopt,
-                                     at, core::TerminationReason::killed, std::nullopt, std::nullopt, 180.0);
+    const core::EventContext context =
+        core::contextAround({.appName = std::string(f[0]),
+                             .bundleIdentifier = "org.example." + std::string(f[0]),
+                             .pid = 812,
+                             .terminatedAt = at,
+                             .terminationReason = core::TerminationReason::killed},
+                            180.0);
 
     for (const core::Signal& signal : logclass::classifyEntry(context, f[1], 812, at, f[2])) {
         if (signal.timestamp() != at) {

@@ -50,10 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         static_cast<void>(std::get<LogPredicate::ParseError>(parsed).describe());
     }
 
-    const core::EventContext context(std::string(f[1]),
-                                     f[2].empty() ? std::nullopt : std::optional(std::string(f[2])), 812,
-                                     std::nullopt, core::dateFromSecondsSince1970(1.7e9),
-                                     core::TerminationReason::unknown, std::nullopt, std::nullopt, 180.0);
+    const core::EventContext context = core::contextAround(
+        {.appName = std::string(f[1]),
+         .bundleIdentifier = f[2].empty() ? std::nullopt : std::optional(std::string(f[2])),
+         .pid = 812,
+         .terminatedAt = core::dateFromSecondsSince1970(1.7e9),
+         .terminationReason = core::TerminationReason::unknown},
+        180.0);
     const LogPredicate tool = core::UnifiedLogProvider::toolPredicate(context);
     expectRoundTrip(tool);
     // The name and bundle identifier stay inside their four comparisons: the query keeps its

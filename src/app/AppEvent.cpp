@@ -40,18 +40,9 @@ FeedbackRating decodeFeedbackRating(const Json& value)
 
 Json encode(const AppEvent& event, const json::Options& options)
 {
-    const auto date = [&options](core::Date d) { return json::encodeDate(d, options); };
     Json object = Json::object();
     object["id"] = encode(event.id);
-    object["appName"] = event.appName;
-    put(object, "bundleIdentifier", event.bundleIdentifier, identity);
-    put(object, "pid", event.pid, identity);
-    put(object, "appPath", event.appPath, identity);
-    put(object, "launchedAt", event.launchedAt, date);
-    object["terminatedAt"] = date(event.terminatedAt);
-    put(object, "terminationReason", event.terminationReason, enumEncoder);
-    put(object, "terminationRawValue", event.terminationRawValue, identity);
-    put(object, "terminationQuitAttribution", event.terminationQuitAttribution, enumEncoder);
+    json::encodeFacts(object, event, options, json::ReasonKey::optional);
     object["diagnosis"] = json::encode(event.diagnosis, options);
     put(object, "diagnosisVersion", event.diagnosisVersion, identity);
     put(object, "diagnosisHash", event.diagnosisHash, identity);
@@ -66,18 +57,10 @@ Json encode(const AppEvent& event, const json::Options& options)
 AppEvent decodeAppEvent(const Json& value, const json::Options& options)
 {
     const json::ObjectReader r(value);
-    const auto date = [&options](const Json& v) { return json::decodeDate(v, options); };
+    Uuid id = r.required("id", decodeUuid);
     return AppEvent{
-        r.required("id", decodeUuid),
-        r.required("appName", json::decodeString),
-        r.optional("bundleIdentifier", json::decodeString),
-        r.optional("pid", json::decodeInt32),
-        r.optional("appPath", json::decodeString),
-        r.optional("launchedAt", date),
-        r.required("terminatedAt", date),
-        r.optional("terminationReason", enumDecoder<core::TerminationReason>()),
-        r.optional("terminationRawValue", json::decodeString),
-        r.optional("terminationQuitAttribution", enumDecoder<core::QuitAttribution>()),
+        json::decodeFacts(r, options, json::ReasonKey::optional),
+        id,
         r.required("diagnosis", [&options](const Json& v) { return json::decodeDiagnosis(v, options); }),
         r.optional("diagnosisVersion", json::decodeString),
         r.optional("diagnosisHash", json::decodeString),

@@ -6,6 +6,7 @@
 #include "core/Diagnosis.h"
 #include "core/Json.h"
 #include "core/Signal.h"
+#include "core/TerminationFacts.h"
 
 #include <cstdint>
 #include <optional>
@@ -13,29 +14,19 @@
 
 namespace exitwise::app {
 
-// The stored record of one application closure: who closed, when, how the system reported
-// it, the diagnosis, the bookkeeping that tells a later version whether its verdict changed,
-// and the user's rating. An aggregate, so brace initialisation is its memberwise constructor.
-struct AppEvent
+// The stored record of one application closure: its facts, the diagnosis, the bookkeeping
+// that tells a later version whether its verdict changed, and the user's rating.
+struct AppEvent : core::TerminationFacts
 {
-    Uuid id;
-    std::string appName;
-    std::optional<std::string> bundleIdentifier;
-    std::optional<std::int32_t> pid;
-    std::optional<std::string> appPath;
-    std::optional<core::Date> launchedAt;
-    core::Date terminatedAt;
-    std::optional<core::TerminationReason> terminationReason;
-    std::optional<std::string> terminationRawValue;
-    std::optional<core::QuitAttribution> terminationQuitAttribution;
-    core::Diagnosis diagnosis;
-    std::optional<std::string> diagnosisVersion;
-    std::optional<std::string> diagnosisHash;
-    std::optional<bool> diagnosisChanged;
-    std::optional<core::DominantCause> previousDominantCause;
-    std::optional<core::EndState> previousEndState;
-    std::optional<core::Confidence> previousConfidence;
-    std::optional<FeedbackRating> feedback;
+    Uuid id{};
+    core::Diagnosis diagnosis{};
+    std::optional<std::string> diagnosisVersion{};
+    std::optional<std::string> diagnosisHash{};
+    std::optional<bool> diagnosisChanged{};
+    std::optional<core::DominantCause> previousDominantCause{};
+    std::optional<core::EndState> previousEndState{};
+    std::optional<core::Confidence> previousConfidence{};
+    std::optional<FeedbackRating> feedback{};
 
     friend bool operator==(const AppEvent&, const AppEvent&) = default;
 };

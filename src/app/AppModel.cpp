@@ -40,10 +40,7 @@ std::optional<core::ExplanationCard> reworded(const AppEvent& event, core::Wordi
 
 core::EventContext contextFor(const AppEvent& event)
 {
-    return core::EventContext(
-        event.appName, event.bundleIdentifier, event.pid, event.launchedAt, event.terminatedAt,
-        event.terminationReason.value_or(core::TerminationReason::unknown), event.terminationRawValue,
-        event.terminationQuitAttribution, AppModel::kCorrelationSeconds);
+    return core::contextAround(event, AppModel::kCorrelationSeconds);
 }
 
 std::string lowerRaw(core::Confidence confidence)
@@ -310,30 +307,13 @@ void AppModel::handleTermination(const MonitoredTermination& t)
     ++m_inFlight;
     m_diagnosisPool->start([outlet = m_outlet, engine, version, clock, t] {
         const auto started = std::chrono::steady_clock::now();
-        core::EventContext context(t.appName, t.bundleIdentifier, t.pid, t.launchedAt, t.terminatedAt,
-                                   t.terminationReason, t.terminationRawValue, t.terminationQuitAttribution,
-                                   kCorrelationSeconds);
+        core::EventContext context = core::contextAround(t, kCorrelationSeconds);
         context.process = t.process;
         core::Diagnosis diagnosis = engine.diagnose(context, {}, true);
         std::string hash = diagnosisHash(diagnosis);
-        AppEvent event{Uuid::random(),
-                       t.appName,
-                       t.bundleIdentifier,
-                       t.pid,
-                       t.appPath,
-                       t.launchedAt,
-                       t.terminatedAt,
-                       t.terminationReason,
-                       t.terminationRawValue,
-                       t.terminationQuitAttribution,
-                       std::move(diagnosis),
-                       version,
-                       std::move(hash),
-                       false,
-                       std::nullopt,
-                       std::nullopt,
-                       std::nullopt,
-                       std::nullopt};
+        AppEvent event{t, Uuid::random(), std::move(diagnosis), version, std::move(hash), false};
+        // Every closure seen here has a reason, if only "unknown", and the record says so.
+        event.terminationReason = t.reason();
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
         const std::int64_t timeToDiagnosisMS = std::max<std::int64_t>(0, elapsed.count());

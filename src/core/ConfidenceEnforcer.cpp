@@ -41,7 +41,7 @@ bool isDirect(const Signal& signal)
 
 bool hasDirectEvidence(const EventContext& context, const std::vector<Signal>& signals)
 {
-    return context.terminationReason != TerminationReason::unknown
+    return context.reason() != TerminationReason::unknown
            || std::any_of(signals.begin(), signals.end(), isDirect);
 }
 

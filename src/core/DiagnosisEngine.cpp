@@ -19,7 +19,7 @@ DiagnosisEngine::DiagnosisEngine(Providers providers, Wording wording)
 
 TerminationSignal DiagnosisEngine::terminationSignal(const EventContext& context)
 {
-    return TerminationSignal{context.terminatedAt, context.terminationReason, context.terminationRawValue,
+    return TerminationSignal{context.terminatedAt, context.reason(), context.terminationRawValue,
                              context.terminationQuitAttribution};
 }
 

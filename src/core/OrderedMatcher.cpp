@@ -150,7 +150,7 @@ bool passesHelperTest(const EventContext& context, const Pool& pool)
         return true;
     }
     const bool reasonKnown =
-        context.terminationReason != TerminationReason::unknown
+        context.reason() != TerminationReason::unknown
         || std::any_of(pool.terminations.begin(), pool.terminations.end(),
                        [](const TerminationSignal& t) { return t.reason != TerminationReason::unknown; });
     return std::any_of(pool.helpers.begin(), pool.helpers.end(), [reasonKnown](const LaunchdSignal& helper) {
@@ -161,7 +161,7 @@ bool passesHelperTest(const EventContext& context, const Pool& pool)
 
 EndState effectiveEndState(const EventContext& context, const Pool& pool)
 {
-    switch (context.terminationReason) {
+    switch (context.reason()) {
     case TerminationReason::crashed:
         return EndState::crash;
     case TerminationReason::killed:
@@ -276,7 +276,7 @@ OrderedMatcher::match(const EventContext& context, const std::vector<Signal>& si
                       withTerminations({made, *report}, pool));
     }
     // 10. A quit request.
-    if (context.terminationReason == TerminationReason::quit
+    if (context.reason() == TerminationReason::quit
         || firstWhere(pool.terminations, [](const TerminationSignal& t) {
                return t.reason == TerminationReason::quit;
            }) != nullptr) {

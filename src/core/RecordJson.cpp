@@ -225,18 +225,46 @@ TimestampWindow decodeTimestampWindow(const Json& value, const Options& options)
                            r.required("end", dateDecoder(options))};
 }
 
+void encodeFacts(Json& object, const TerminationFacts& facts, const Options& options, ReasonKey reason)
+{
+    const auto date = [&options](Date d) { return encodeDate(d, options); };
+    object["appName"] = facts.appName;
+    put(object, "bundleIdentifier", facts.bundleIdentifier);
+    put(object, "pid", facts.pid, [](std::int32_t pid) { return Json(pid); });
+    put(object, "appPath", facts.appPath);
+    put(object, "launchedAt", facts.launchedAt, date);
+    object["terminatedAt"] = date(facts.terminatedAt);
+    if (reason == ReasonKey::required) {
+        object["terminationReason"] = encodeEnum(facts.reason());
+    } else {
+        put(object, "terminationReason", facts.terminationReason, enumEncoder<TerminationReason>());
+    }
+    put(object, "terminationRawValue", facts.terminationRawValue);
+    put(object, "terminationQuitAttribution", facts.terminationQuitAttribution,
+        enumEncoder<QuitAttribution>());
+}
+
+TerminationFacts decodeFacts(const ObjectReader& r, const Options& options, ReasonKey reason)
+{
+    return TerminationFacts{
+        r.required("appName", decodeString),
+        r.optional("bundleIdentifier", decodeString),
+        r.optional("pid", decodeInt32),
+        r.optional("appPath", decodeString),
+        r.optional("launchedAt", dateDecoder(options)),
+        r.required("terminatedAt", dateDecoder(options)),
+        reason == ReasonKey::required
+            ? std::optional(r.required("terminationReason", enumDecoder<TerminationReason>()))
+            : r.optional("terminationReason", enumDecoder<TerminationReason>()),
+        r.optional("terminationRawValue", decodeString),
+        r.optional("terminationQuitAttribution", enumDecoder<QuitAttribution>()),
+    };
+}
+
 Json encode(const EventContext& value, const Options& options)
 {
     Json object = Json::object();
-    object["appName"] = value.appName;
-    put(object, "bundleIdentifier", value.bundleIdentifier);
-    put(object, "pid", value.pid, [](std::int32_t pid) { return Json(pid); });
-    put(object, "launchedAt", value.launchedAt, [&options](Date d) { return encodeDate(d, options); });
-    object["terminatedAt"] = encodeDate(value.terminatedAt, options);
-    object["terminationReason"] = encodeEnum(value.terminationReason);
-    put(object, "terminationRawValue", value.terminationRawValue);
-    put(object, "terminationQuitAttribution", value.terminationQuitAttribution,
-        enumEncoder<QuitAttribution>());
+    encodeFacts(object, value, options, ReasonKey::required);
     object["window"] = encode(value.window, options);
     return object;
 }
@@ -246,21 +274,12 @@ EventContext decodeEventContext(const Json& value,
                                 const std::function<TimestampWindow(Date)>& defaultWindow)
 {
     const ObjectReader r(value);
-    auto appName = r.required("appName", decodeString);
-    auto bundleIdentifier = r.optional("bundleIdentifier", decodeString);
-    auto pid = r.optional("pid", decodeInt32);
-    auto launchedAt = r.optional("launchedAt", dateDecoder(options));
-    const Date terminatedAt = r.required("terminatedAt", dateDecoder(options));
-    const auto reason = r.required("terminationReason", enumDecoder<TerminationReason>());
-    auto rawValue = r.optional("terminationRawValue", decodeString);
-    auto attribution = r.optional("terminationQuitAttribution", enumDecoder<QuitAttribution>());
-    auto window =
-        defaultWindow
-            ? r.optional("window", [&](const Json& w) { return decodeTimestampWindow(w, options); })
-                  .value_or(defaultWindow(terminatedAt))
-            : r.required("window", [&](const Json& w) { return decodeTimestampWindow(w, options); });
-    return EventContext(std::move(appName), std::move(bundleIdentifier), pid, launchedAt, terminatedAt,
-                        reason, std::move(rawValue), attribution, window);
+    TerminationFacts facts = decodeFacts(r, options, ReasonKey::required);
+    const auto window = [&](const Json& w) { return decodeTimestampWindow(w, options); };
+    TimestampWindow searched = defaultWindow
+                                   ? r.optional("window", window).value_or(defaultWindow(facts.terminatedAt))
+                                   : r.required("window", window);
+    return EventContext{std::move(facts), std::move(searched), std::nullopt};
 }
 
 EventContext decodeEventContext(const Json& value, const Options& options)

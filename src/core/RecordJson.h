@@ -5,6 +5,7 @@
 #include "core/EventContext.h"
 #include "core/Json.h"
 #include "core/Signal.h"
+#include "core/TerminationFacts.h"
 #include "core/TimestampWindow.h"
 
 // JSON forms of the signal and diagnosis records. Encoders omit absent optional fields;
@@ -30,6 +31,17 @@ namespace exitwise::core::json {
 [[nodiscard]] EventContext decodeEventContext(const Json& value, const Options& options = {});
 [[nodiscard]] ExplanationCard decodeExplanationCard(const Json& value, const Options& options = {});
 [[nodiscard]] Diagnosis decodeDiagnosis(const Json& value, const Options& options = {});
+
+// The closure facts' flat keys, shared by every record that carries them. Absent optionals
+// are omitted; where the reason is required it is always written (an unreported one as
+// "unknown") and decoding fails without it.
+enum class ReasonKey
+{
+    optional,
+    required
+};
+void encodeFacts(Json& object, const TerminationFacts& facts, const Options& options, ReasonKey reason);
+[[nodiscard]] TerminationFacts decodeFacts(const ObjectReader& r, const Options& options, ReasonKey reason);
 
 // An event context whose "window" may be missing; `window` then supplies one from the
 // termination time. Used by callers that build the window themselves.

@@ -63,8 +63,11 @@ std::size_t lineCount(const std::filesystem::path& file)
 AppEvent storedEvent(int index, bool withHash = true)
 {
     const core::Date at = T0 - core::Seconds(60.0 * index);
-    const core::EventContext context("App " + std::to_string(index), std::nullopt, 100 + index, std::nullopt,
-                                     at, TerminationReason::quit, std::nullopt, std::nullopt, 180.0);
+    const core::EventContext context = core::contextAround({.appName = "App " + std::to_string(index),
+                                                            .pid = 100 + index,
+                                                            .terminatedAt = at,
+                                                            .terminationReason = TerminationReason::quit},
+                                                           180.0);
     core::Diagnosis diagnosis{
         core::EndState::crash,
         core::DominantCause::crashBug,
@@ -72,11 +75,7 @@ AppEvent storedEvent(int index, bool withHash = true)
         {core::TerminationSignal{at, TerminationReason::quit, std::nullopt, std::nullopt}},
         context.window,
         {"w", "y", "d", {}, std::nullopt}};
-    AppEvent event{Uuid::random(), context.appName, std::nullopt, context.pid,
-                   std::nullopt,   std::nullopt,    at,           TerminationReason::quit,
-                   std::nullopt,   std::nullopt,    diagnosis,    "0.0.1",
-                   std::nullopt,   std::nullopt,    std::nullopt, std::nullopt,
-                   std::nullopt,   std::nullopt};
+    AppEvent event{context, Uuid::random(), diagnosis, "0.0.1"};
     if (withHash) {
         event.diagnosisHash = diagnosisHash(diagnosis);
     }
@@ -203,10 +202,8 @@ TEST_F(AppModelTest, StartUpReconcilesTheLedgerWithTheLoadedEvents)
     const AppEvent lost = storedEvent(2);
     TerminationEventLedger ledger(directory);
     for (const AppEvent& event : {kept, lost}) {
-        ledger.append(TerminationLedgerEntry{Uuid::random(), event.terminatedAt, event.appName,
-                                             event.bundleIdentifier, event.pid, event.appPath,
-                                             event.launchedAt, event.terminatedAt, TerminationReason::quit,
-                                             std::nullopt, std::nullopt, kWorkspaceTerminationSource});
+        ledger.append(
+            TerminationLedgerEntry{event, Uuid::random(), event.terminatedAt, kWorkspaceTerminationSource});
     }
     writeEvents({kept});
     makeModel();
@@ -335,8 +332,11 @@ TEST_F(AppModelTest, StartUpRefreshMarksChangedVerdictsOfTheNewestFifty)
         stored.push_back(storedEvent(i, i != 3));
     }
     // One event whose verdict already matches its evidence and carries no hash.
-    const core::EventContext ctx("Stable", std::nullopt, 7, std::nullopt, T0 + core::Seconds(5),
-                                 TerminationReason::quit, std::nullopt, std::nullopt, 180.0);
+    const core::EventContext ctx = core::contextAround({.appName = "Stable",
+                                                        .pid = 7,
+                                                        .terminatedAt = T0 + core::Seconds(5),
+                                                        .terminationReason = TerminationReason::quit},
+                                                       180.0);
     AppEvent stable = storedEvent(0, false);
     stable.appName = "Stable";
     stable.terminatedAt = ctx.terminatedAt;
@@ -375,8 +375,9 @@ TEST_F(AppModelTest, StartUpRefreshMarksChangedVerdictsOfTheNewestFifty)
 // A quit of "Notes" as the macOS texts told it.
 AppEvent quitOfNotesInMacWords()
 {
-    const core::EventContext ctx("Notes", std::nullopt, 7, std::nullopt, T0, TerminationReason::quit,
-                                 std::nullopt, std::nullopt, 180.0);
+    const core::EventContext ctx = core::contextAround(
+        {.appName = "Notes", .pid = 7, .terminatedAt = T0, .terminationReason = TerminationReason::quit},
+        180.0);
     AppEvent stored = storedEvent(0);
     stored.appName = "Notes";
     stored.diagnosis = core::DiagnosisEngine().diagnose(ctx, {}, false);

@@ -16,8 +16,12 @@ const Date T0 = dateFromReferenceSeconds(786300000.0);
 
 EventContext context(TerminationReason reason, std::optional<std::string> raw = std::nullopt)
 {
-    return EventContext("Preview", std::nullopt, 812, std::nullopt, T0, reason, std::move(raw), std::nullopt,
-                        180.0);
+    return contextAround({.appName = "Preview",
+                          .pid = 812,
+                          .terminatedAt = T0,
+                          .terminationReason = reason,
+                          .terminationRawValue = std::move(raw)},
+                         180.0);
 }
 
 // Returns its signals after a delay, or throws when asked to.

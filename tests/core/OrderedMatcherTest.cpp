@@ -20,8 +20,13 @@ Date at(double offset)
 
 EventContext context(R reason, std::optional<std::string> raw = std::nullopt)
 {
-    return EventContext("Preview", "com.apple.Preview", 812, std::nullopt, T0, reason, std::move(raw),
-                        std::nullopt, 180.0);
+    return contextAround({.appName = "Preview",
+                          .bundleIdentifier = "com.apple.Preview",
+                          .pid = 812,
+                          .terminatedAt = T0,
+                          .terminationReason = reason,
+                          .terminationRawValue = std::move(raw)},
+                         180.0);
 }
 
 Signal termination(R reason, std::optional<std::string> raw = std::nullopt, double offset = 0)

@@ -117,8 +117,15 @@ TEST(SignalJson, StrictDecodingNamesTheFailure)
 
 TEST(EventContextJson, RoundTripAndWindowDefault)
 {
-    const EventContext full("Sketch Pad", "com.example.sketch", 812, t - Seconds(60), t,
-                            TerminationReason::quit, "quit", QuitAttribution::logout, 180.0);
+    const EventContext full = contextAround({.appName = "Sketch Pad",
+                                             .bundleIdentifier = "com.example.sketch",
+                                             .pid = 812,
+                                             .launchedAt = t - Seconds(60),
+                                             .terminatedAt = t,
+                                             .terminationReason = TerminationReason::quit,
+                                             .terminationRawValue = "quit",
+                                             .terminationQuitAttribution = QuitAttribution::logout},
+                                            180.0);
     EXPECT_EQ(decodeEventContext(encode(full)), full);
     EXPECT_EQ(keysOf(encode(full)).size(), 9u);
 

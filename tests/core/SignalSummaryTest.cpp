@@ -74,8 +74,9 @@ TEST(SignalSummary, TypeFollowsThePayload)
 
 TEST(EventContext, CorrelationBuildsASymmetricWindow)
 {
-    const EventContext context("Preview", std::nullopt, 42, std::nullopt, t, TerminationReason::quit,
-                               std::nullopt, std::nullopt, 180.0);
+    const EventContext context = contextAround(
+        {.appName = "Preview", .pid = 42, .terminatedAt = t, .terminationReason = TerminationReason::quit},
+        180.0);
     EXPECT_EQ(context.window.start, t - Seconds(180));
     EXPECT_EQ(context.window.end, t + Seconds(180));
     EXPECT_EQ(secondsSinceReferenceDate(context.window.end), 786300180.0);

@@ -29,8 +29,9 @@ const std::string kOomLine =
 
 core::EventContext sketchPad(TerminationReason reason)
 {
-    return core::EventContext("Sketch Pad", std::nullopt, 812, std::nullopt, kTerminatedAt, reason,
-                              std::nullopt, std::nullopt, 180.0);
+    return core::contextAround(
+        {.appName = "Sketch Pad", .pid = 812, .terminatedAt = kTerminatedAt, .terminationReason = reason},
+        180.0);
 }
 
 class UnifiedLogProviderJournal : public testing::Test
@@ -150,8 +151,12 @@ TEST(UnifiedLogProviderTool, AToolPastItsDeadlineIsTerminatedAndItsOutputClassif
 // kernel names it only as notes-bin[4711]; its own stream carries the desktop id and its pid.
 core::EventContext notes(TerminationReason reason)
 {
-    core::EventContext context("Notes", "org.example.Notes", 4711, std::nullopt, kTerminatedAt, reason,
-                               std::nullopt, std::nullopt, 180.0);
+    core::EventContext context = core::contextAround({.appName = "Notes",
+                                                      .bundleIdentifier = "org.example.Notes",
+                                                      .pid = 4711,
+                                                      .terminatedAt = kTerminatedAt,
+                                                      .terminationReason = reason},
+                                                     180.0);
     core::ProcessFacts facts;
     facts.command = "notes-bin";
     facts.executable = "/usr/lib/notes/notes-bin";

@@ -79,18 +79,10 @@ inline app::AppEvent eventWithVerdict(std::string appName,
 // The ledger line the monitor would have written for `event`, captured at `capturedAt`.
 inline app::TerminationLedgerEntry ledgerEntryFor(const app::AppEvent& event, core::Date capturedAt)
 {
-    return app::TerminationLedgerEntry{app::Uuid::random(),
-                                       capturedAt,
-                                       event.appName,
-                                       event.bundleIdentifier,
-                                       event.pid,
-                                       event.appPath,
-                                       event.launchedAt,
-                                       event.terminatedAt,
-                                       event.terminationReason.value_or(core::TerminationReason::unknown),
-                                       event.terminationRawValue,
-                                       event.terminationQuitAttribution,
-                                       app::kWorkspaceTerminationSource};
+    app::TerminationLedgerEntry entry{event, app::Uuid::random(), capturedAt,
+                                      app::kWorkspaceTerminationSource};
+    entry.terminationReason = event.reason(); // a ledger line always has one
+    return entry;
 }
 
 // `count` full events named "App 0", "App 1", …, newest first, one minute apart.

@@ -15,10 +15,7 @@ namespace exitwise::test {
 
 inline app::AppEvent keptThroughRefresh(app::AppEvent event)
 {
-    const core::EventContext context(
-        event.appName, event.bundleIdentifier, event.pid, event.launchedAt, event.terminatedAt,
-        event.terminationReason.value_or(core::TerminationReason::unknown), event.terminationRawValue,
-        event.terminationQuitAttribution, app::AppModel::kCorrelationSeconds);
+    const core::EventContext context = core::contextAround(event, app::AppModel::kCorrelationSeconds);
     event.diagnosisHash =
         app::diagnosisHash(core::DiagnosisEngine().diagnose(context, event.diagnosis.signalsUsed, false));
     return event;

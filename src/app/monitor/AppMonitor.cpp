@@ -228,18 +228,7 @@ void AppMonitor::flush()
         const MonitoredTermination& t = done->record;
         std::optional<TerminationLedgerEntry> entry;
         if (m_ledger) {
-            entry = TerminationLedgerEntry{Uuid::random(),
-                                           m_clock(),
-                                           t.appName,
-                                           t.bundleIdentifier,
-                                           t.pid,
-                                           t.appPath,
-                                           t.launchedAt,
-                                           t.terminatedAt,
-                                           t.terminationReason,
-                                           t.terminationRawValue,
-                                           t.terminationQuitAttribution,
-                                           kWorkspaceTerminationSource};
+            entry = TerminationLedgerEntry{t, Uuid::random(), m_clock(), kWorkspaceTerminationSource};
         }
         m_ledgerWriter.start([this, ledger = m_ledger, entry = std::move(entry), record = t] {
             if (ledger && entry) {

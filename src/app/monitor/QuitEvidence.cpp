@@ -233,9 +233,11 @@ classify(std::string_view output, const Target& target, core::LogDialect dialect
     }
     using Role = core::LogVocabulary::Role;
     const core::LogVocabulary& vocabulary = core::LogVocabulary::linuxDesktop();
-    core::EventContext context(present(target.name).value_or(""), target.bundleIdentifier, target.pid,
-                               std::nullopt, core::Date(), core::TerminationReason::unknown, std::nullopt,
-                               std::nullopt, 0.0);
+    core::TerminationFacts facts;
+    facts.appName = present(target.name).value_or("");
+    facts.bundleIdentifier = target.bundleIdentifier;
+    facts.pid = target.pid;
+    core::EventContext context = core::contextAround(std::move(facts), 0.0);
     context.process = target.process;
 
     LinuxFindings found;

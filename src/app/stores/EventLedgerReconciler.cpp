@@ -34,7 +34,7 @@ EventLedgerMismatch mismatchFor(TerminationLedgerEntry&& entry, const std::strin
                                std::move(entry.bundleIdentifier),
                                entry.pid,
                                entry.terminatedAt,
-                               entry.terminationReason,
+                               entry.reason(),
                                entry.terminationQuitAttribution,
                                std::move(entry.terminationRawValue),
                                reason};
@@ -166,7 +166,7 @@ bool ledgerEntryMatches(const TerminationLedgerEntry& entry, const AppEvent& eve
         > windowSeconds + kTimeToleranceSeconds) {
         return false;
     }
-    if (event.terminationReason && *event.terminationReason != entry.terminationReason) {
+    if (event.terminationReason && *event.terminationReason != entry.reason()) {
         return false;
     }
     if (entry.terminationQuitAttribution && event.terminationQuitAttribution

@@ -2,6 +2,7 @@
 #include "app/stores/TerminationLedgerEntry.h"
 
 #include "app/FlatJsonObject.h"
+#include "core/RecordJson.h"
 
 #include <charconv>
 #include <cmath>
@@ -17,27 +18,7 @@ Json encode(const TerminationLedgerEntry& entry, const json::Options& options)
     Json object = Json::object();
     object["id"] = encode(entry.id);
     object["capturedAt"] = json::encodeDate(entry.capturedAt, options);
-    object["appName"] = entry.appName;
-    if (entry.bundleIdentifier) {
-        object["bundleIdentifier"] = *entry.bundleIdentifier;
-    }
-    if (entry.pid) {
-        object["pid"] = *entry.pid;
-    }
-    if (entry.appPath) {
-        object["appPath"] = *entry.appPath;
-    }
-    if (entry.launchedAt) {
-        object["launchedAt"] = json::encodeDate(*entry.launchedAt, options);
-    }
-    object["terminatedAt"] = json::encodeDate(entry.terminatedAt, options);
-    object["terminationReason"] = json::encodeEnum(entry.terminationReason);
-    if (entry.terminationRawValue) {
-        object["terminationRawValue"] = *entry.terminationRawValue;
-    }
-    if (entry.terminationQuitAttribution) {
-        object["terminationQuitAttribution"] = json::encodeEnum(*entry.terminationQuitAttribution);
-    }
+    json::encodeFacts(object, entry, options, json::ReasonKey::required);
     object["source"] = entry.source;
     return object;
 }
@@ -45,21 +26,11 @@ Json encode(const TerminationLedgerEntry& entry, const json::Options& options)
 TerminationLedgerEntry decodeTerminationLedgerEntry(const Json& value, const json::Options& options)
 {
     const json::ObjectReader r(value);
-    const auto date = [&options](const Json& v) { return json::decodeDate(v, options); };
-    return TerminationLedgerEntry{
-        r.required("id", decodeUuid),
-        r.required("capturedAt", date),
-        r.required("appName", json::decodeString),
-        r.optional("bundleIdentifier", json::decodeString),
-        r.optional("pid", json::decodeInt32),
-        r.optional("appPath", json::decodeString),
-        r.optional("launchedAt", date),
-        r.required("terminatedAt", date),
-        r.required("terminationReason", json::decodeEnum<core::TerminationReason>),
-        r.optional("terminationRawValue", json::decodeString),
-        r.optional("terminationQuitAttribution", json::decodeEnum<core::QuitAttribution>),
-        r.required("source", json::decodeString),
-    };
+    Uuid id = r.required("id", decodeUuid);
+    const core::Date capturedAt =
+        r.required("capturedAt", [&options](const Json& v) { return json::decodeDate(v, options); });
+    core::TerminationFacts facts = json::decodeFacts(r, options, json::ReasonKey::required);
+    return TerminationLedgerEntry{std::move(facts), id, capturedAt, r.required("source", json::decodeString)};
 }
 
 namespace {
@@ -179,7 +150,8 @@ std::optional<TerminationLedgerEntry> decodeSimpleLine(std::string_view line)
             ok = readRequired(m, entry.terminatedAt, dateOf);
             seen |= kTerminatedAt;
         } else if (key == "terminationReason") {
-            ok = readRequired(m, entry.terminationReason, enumOf<core::TerminationReason>);
+            entry.terminationReason = enumOf<core::TerminationReason>(m);
+            ok = entry.terminationReason.has_value();
             seen |= kReason;
         } else if (key == "terminationRawValue") {
             ok = readOptional(m, entry.terminationRawValue, stringOf);

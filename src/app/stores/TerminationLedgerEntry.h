@@ -4,6 +4,7 @@
 #include "app/Uuid.h"
 #include "core/Json.h"
 #include "core/Signal.h"
+#include "core/TerminationFacts.h"
 
 #include <cstdint>
 #include <optional>
@@ -13,21 +14,12 @@
 namespace exitwise::app {
 
 // One line of the termination ledger: a termination the monitor observed, written before
-// its diagnosis starts.
-struct TerminationLedgerEntry
+// its diagnosis starts. The reason is always written.
+struct TerminationLedgerEntry : core::TerminationFacts
 {
-    Uuid id;
-    core::Date capturedAt;
-    std::string appName;
-    std::optional<std::string> bundleIdentifier;
-    std::optional<std::int32_t> pid;
-    std::optional<std::string> appPath;
-    std::optional<core::Date> launchedAt;
-    core::Date terminatedAt;
-    core::TerminationReason terminationReason = core::TerminationReason::unknown;
-    std::optional<std::string> terminationRawValue;
-    std::optional<core::QuitAttribution> terminationQuitAttribution;
-    std::string source;
+    Uuid id{};
+    core::Date capturedAt{};
+    std::string source{};
 
     friend bool operator==(const TerminationLedgerEntry&, const TerminationLedgerEntry&) = default;
 };

@@ -36,8 +36,7 @@ bool correlatedPressure(const EventContext& context,
     if (memoryDates.empty()) {
         return false;
     }
-    if (context.terminationReason == TerminationReason::crashed
-        || context.terminationReason == TerminationReason::quit) {
+    if (context.reason() == TerminationReason::crashed || context.reason() == TerminationReason::quit) {
         return false;
     }
     bool nearTermination = false;
@@ -47,7 +46,7 @@ bool correlatedPressure(const EventContext& context,
     if (!nearTermination) {
         return false;
     }
-    if (context.terminationReason == TerminationReason::killed) {
+    if (context.reason() == TerminationReason::killed) {
         return true;
     }
     for (const Date termination : terminationDates) {

@@ -35,8 +35,13 @@ EventContext notes(TerminationReason reason = TerminationReason::unknown,
                    std::optional<std::int32_t> pid = kPid,
                    std::optional<ProcessFacts> facts = notesFacts())
 {
-    EventContext context("Notes", std::string("org.example.Notes"), pid, std::nullopt, T0, reason,
-                         std::move(raw), std::nullopt, 180.0);
+    EventContext context = contextAround({.appName = "Notes",
+                                          .bundleIdentifier = "org.example.Notes",
+                                          .pid = pid,
+                                          .terminatedAt = T0,
+                                          .terminationReason = reason,
+                                          .terminationRawValue = std::move(raw)},
+                                         180.0);
     context.process = std::move(facts);
     return context;
 }

@@ -58,8 +58,12 @@ std::string readSample(const std::string& name)
 EventContext sketchPad(std::optional<std::int32_t> pid = 812,
                        std::optional<std::string> bundle = std::string("com.acme.draw"))
 {
-    return EventContext("Sketch Pad", std::move(bundle), pid, std::nullopt, kTerminatedAt,
-                        TerminationReason::crashed, std::nullopt, std::nullopt, 180.0);
+    return contextAround({.appName = "Sketch Pad",
+                          .bundleIdentifier = std::move(bundle),
+                          .pid = pid,
+                          .terminatedAt = kTerminatedAt,
+                          .terminationReason = TerminationReason::crashed},
+                         180.0);
 }
 
 // The path of the report whose signals came back, or "" when none did.

@@ -17,8 +17,12 @@ const Date kEntryDate = dateFromSecondsSince1970(1699999990.0);
 EventContext sketchPad(std::optional<std::string> bundle = "org.example.SketchPad",
                        std::optional<std::int32_t> pid = 812)
 {
-    return EventContext("Sketch Pad", std::move(bundle), pid, std::nullopt, kTerminatedAt,
-                        TerminationReason::killed, std::nullopt, std::nullopt, 180.0);
+    return contextAround({.appName = "Sketch Pad",
+                          .bundleIdentifier = std::move(bundle),
+                          .pid = pid,
+                          .terminatedAt = kTerminatedAt,
+                          .terminationReason = TerminationReason::killed},
+                         180.0);
 }
 
 std::string upper(std::string_view text)
@@ -223,8 +227,9 @@ TEST(LogClassification, RelevanceByNameBundlePidOrProcess)
     EXPECT_FALSE(classifyEntry(context, "sketch pad", 4, kEntryDate, "jetsam killed").empty());
     EXPECT_FALSE(classifyEntry(context, "helper", 812, kEntryDate, "jetsam killed").empty());
     // An unnamed application is not relevant to every unnamed process.
-    const EventContext unnamed("", std::nullopt, std::nullopt, std::nullopt, kTerminatedAt,
-                               TerminationReason::unknown, std::nullopt, std::nullopt, 180.0);
+    const EventContext unnamed = contextAround(
+        {.appName = "", .terminatedAt = kTerminatedAt, .terminationReason = TerminationReason::unknown},
+        180.0);
     EXPECT_TRUE(classifyEntry(unnamed, "", std::nullopt, kEntryDate, "jetsam killed").empty());
 }
 
@@ -373,8 +378,12 @@ ProcessFacts notesProcess(std::string cgroup = kScope)
 
 EventContext notes(std::optional<std::int32_t> pid = 4711, std::optional<ProcessFacts> facts = notesProcess())
 {
-    EventContext context("Notes", "org.example.Notes", pid, std::nullopt, kTerminatedAt,
-                         TerminationReason::unknown, std::nullopt, std::nullopt, 180.0);
+    EventContext context = contextAround({.appName = "Notes",
+                                          .bundleIdentifier = "org.example.Notes",
+                                          .pid = pid,
+                                          .terminatedAt = kTerminatedAt,
+                                          .terminationReason = TerminationReason::unknown},
+                                         180.0);
     context.process = std::move(facts);
     return context;
 }
@@ -564,8 +573,12 @@ TEST(LinuxLogClassification, OwnUnitCoreDumpIsACrash)
 
 TEST(LinuxLogClassification, Bearing)
 {
-    EventContext sketchPad("Sketch Pad", "org.example.SketchPad", 449, std::nullopt, kTerminatedAt,
-                           TerminationReason::unknown, std::nullopt, std::nullopt, 180.0);
+    EventContext sketchPad = contextAround({.appName = "Sketch Pad",
+                                            .bundleIdentifier = "org.example.SketchPad",
+                                            .pid = 449,
+                                            .terminatedAt = kTerminatedAt,
+                                            .terminationReason = TerminationReason::unknown},
+                                           180.0);
     ProcessFacts facts;
     facts.command = "sketchpad-bin";
     facts.cgroup = "/user.slice/user-1000.slice/session-2.scope"; // shared: says nothing

@@ -25,8 +25,11 @@ const std::vector<std::string> kHostileNames{
 
 EventContext contextNamed(const std::string& name, std::optional<std::string> bundle = std::nullopt)
 {
-    return EventContext(name, std::move(bundle), std::nullopt, std::nullopt, dateFromSecondsSince1970(1.7e9),
-                        TerminationReason::unknown, std::nullopt, std::nullopt, 180.0);
+    return contextAround({.appName = name,
+                          .bundleIdentifier = std::move(bundle),
+                          .terminatedAt = dateFromSecondsSince1970(1.7e9),
+                          .terminationReason = TerminationReason::unknown},
+                         180.0);
 }
 
 LogEntry entry(std::string process, std::string message)

@@ -56,8 +56,12 @@ struct TempDir
 
 EventContext sketchPad()
 {
-    return EventContext("Sketch Pad", "org.example.SketchPad", 812, std::nullopt, kTerminatedAt,
-                        TerminationReason::crashed, std::nullopt, std::nullopt, 180.0);
+    return contextAround({.appName = "Sketch Pad",
+                          .bundleIdentifier = "org.example.SketchPad",
+                          .pid = 812,
+                          .terminatedAt = kTerminatedAt,
+                          .terminationReason = TerminationReason::crashed},
+                         180.0);
 }
 
 // Runs `work` and gives up loudly instead of hanging the suite when it blocks.

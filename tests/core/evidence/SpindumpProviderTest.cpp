@@ -40,8 +40,12 @@ struct TempDir
 
 EventContext sketchPad(std::optional<std::int32_t> pid = 812)
 {
-    return EventContext("Sketch Pad", "org.example.SketchPad", pid, std::nullopt, kTerminatedAt,
-                        TerminationReason::killed, std::nullopt, std::nullopt, 180.0);
+    return contextAround({.appName = "Sketch Pad",
+                          .bundleIdentifier = "org.example.SketchPad",
+                          .pid = pid,
+                          .terminatedAt = kTerminatedAt,
+                          .terminationReason = TerminationReason::killed},
+                         180.0);
 }
 
 // The file name inside the reported message, or "" when nothing was reported.

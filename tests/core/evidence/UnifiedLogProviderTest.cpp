@@ -22,8 +22,12 @@ EventContext sketchPad(TerminationReason reason = TerminationReason::killed,
                        std::optional<std::string> bundle = "org.example.SketchPad",
                        std::optional<std::int32_t> pid = 812)
 {
-    return EventContext("Sketch Pad", std::move(bundle), pid, std::nullopt, kTerminatedAt, reason,
-                        std::nullopt, std::nullopt, 180.0);
+    return contextAround({.appName = "Sketch Pad",
+                          .bundleIdentifier = std::move(bundle),
+                          .pid = pid,
+                          .terminatedAt = kTerminatedAt,
+                          .terminationReason = reason},
+                         180.0);
 }
 
 LogEntry entry(double offset, std::string process, std::string message, std::optional<std::int32_t> pid = 1)
@@ -233,8 +237,12 @@ const std::string kLinuxProcesses =
 
 EventContext notes(TerminationReason reason = TerminationReason::unknown, bool withFacts = true)
 {
-    EventContext context("Notes", "org.example.Notes", 4711, std::nullopt, kTerminatedAt, reason,
-                         std::nullopt, std::nullopt, 180.0);
+    EventContext context = contextAround({.appName = "Notes",
+                                          .bundleIdentifier = "org.example.Notes",
+                                          .pid = 4711,
+                                          .terminatedAt = kTerminatedAt,
+                                          .terminationReason = reason},
+                                         180.0);
     if (withFacts) {
         ProcessFacts facts;
         facts.command = "notes-bin";
