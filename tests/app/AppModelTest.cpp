@@ -10,6 +10,7 @@
 #include "app/stores/ProductAnalyticsEvent.h"
 #include "app/stores/TerminationEventLedger.h"
 #include "support/EventLoop.h"
+#include "support/Files.h"
 
 #include <QCoreApplication>
 #include <QUuid>
@@ -85,20 +86,6 @@ AppEvent storedEvent(int index, bool withHash = true)
 class AppModelTest : public ::testing::Test
 {
 protected:
-    AppModelTest()
-        : directory(
-            std::filesystem::path(::testing::TempDir())
-            / ("model-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
-    {
-        std::filesystem::remove_all(directory);
-        std::filesystem::create_directories(directory);
-    }
-    ~AppModelTest() override
-    {
-        model.reset();
-        std::filesystem::remove_all(directory);
-    }
-
     void makeModel()
     {
         model.reset();
@@ -124,7 +111,8 @@ protected:
             RunningApplication{name, "org.example." + name, pid, std::nullopt, {}});
     }
 
-    std::filesystem::path directory;
+    test::TempDir temp{"model"};
+    const std::filesystem::path directory = temp.path();
     WorkspaceEvents workspace;
     BroadcastCenter broadcasts;
     core::Date now = T0;
@@ -384,38 +372,33 @@ AppEvent quitOfNotesInMacWords()
     return stored;
 }
 
-TEST_F(AppModelTest, StartUpRefreshRewordsAnUnchangedVerdict)
+// A verdict that did not change is reworded when its card is in a known wording, and kept
+// word for word when it is not.
+TEST_F(AppModelTest, StartUpRefreshRewordsOnlyCardsInAKnownWording)
 {
     AppEvent stored = quitOfNotesInMacWords();
     stored.diagnosisHash = diagnosisHash(stored.diagnosis);
     ASSERT_EQ(stored.diagnosis.explanation.why, "macOS recorded a normal termination request.");
-    writeEvents({stored});
+    AppEvent ownWords = quitOfNotesInMacWords();
+    ownWords.diagnosis.explanation.why = "Notes was asked to quit.";
+    ownWords.diagnosisHash = diagnosisHash(ownWords.diagnosis);
+    writeEvents({stored, ownWords});
 
     wording = core::Wording::linuxDesktop;
     makeModel();
-    const AppEvent& event = model->events().at(0);
+    ASSERT_NE(model->event(stored.id), nullptr);
+    const AppEvent& event = *model->event(stored.id);
     EXPECT_EQ(event.diagnosis.explanation.why, "The system recorded a normal termination request.");
     EXPECT_EQ(event.diagnosis.dominantCause, core::DominantCause::explicitQuit);
     EXPECT_EQ(event.diagnosisChanged, false);
     EXPECT_EQ(event.previousDominantCause, std::nullopt);
     EXPECT_EQ(event.diagnosis.signalsUsed, stored.diagnosis.signalsUsed);
+    ASSERT_NE(model->event(ownWords.id), nullptr);
+    EXPECT_EQ(model->event(ownWords.id)->diagnosis.explanation, ownWords.diagnosis.explanation);
     model->waitForWrites();
     const auto saved = EventStore::readEventFile(directory / "events.json");
     ASSERT_TRUE(saved.ok());
-    EXPECT_EQ(saved.value().at(0).diagnosis.explanation.why,
-              "The system recorded a normal termination request.");
-}
-
-TEST_F(AppModelTest, StartUpRefreshKeepsACardWrittenInNoKnownWording)
-{
-    AppEvent stored = quitOfNotesInMacWords();
-    stored.diagnosis.explanation.why = "Notes was asked to quit.";
-    stored.diagnosisHash = diagnosisHash(stored.diagnosis);
-    writeEvents({stored});
-
-    wording = core::Wording::linuxDesktop;
-    makeModel();
-    EXPECT_EQ(model->events().at(0).diagnosis.explanation, stored.diagnosis.explanation);
+    EXPECT_EQ(saved.value(), model->events());
 }
 
 // A data directory that stops taking saves is said once, however many closures follow.

@@ -147,6 +147,24 @@ TEST(EventContextJson, RoundTripAndWindowDefault)
         "pid: integer out of range");
 }
 
+// Records that require the reason write an unreported one as "unknown"; the stored event
+// leaves it out, so an event saved without one stays without one.
+TEST(TerminationFactsJson, TheReasonIsWrittenOnlyWhereRequired)
+{
+    const TerminationFacts facts{.appName = "A", .appPath = "/usr/bin/a", .terminatedAt = t};
+    Json required = Json::object();
+    encodeFacts(required, facts, {}, ReasonKey::required);
+    EXPECT_EQ(
+        dumpCompact(required),
+        R"({"appName":"A","appPath":"/usr/bin/a","terminatedAt":786299990.25,"terminationReason":"unknown"})");
+    Json optional = Json::object();
+    encodeFacts(optional, facts, {}, ReasonKey::optional);
+    EXPECT_EQ(keysOf(optional), (std::set<std::string>{"appName", "appPath", "terminatedAt"}));
+    EXPECT_EQ(decodeFacts(ObjectReader(optional), {}, ReasonKey::optional), facts);
+    EXPECT_EQ(decodeFailure([&] { (void)decodeFacts(ObjectReader(optional), {}, ReasonKey::required); }),
+              R"(missing key "terminationReason")");
+}
+
 ExplanationCard card(std::vector<std::string> alternatives, std::optional<std::string> note)
 {
     return ExplanationCard{"What", "Why", "Do", std::move(alternatives), std::move(note)};

@@ -69,16 +69,6 @@ TEST_F(UnifiedLogProviderJournal, OomKillerLineGivesADirectMemorySignal)
               }));
 }
 
-// The whole road for an OOM kill: the engine turns the kernel's line into its verdict.
-TEST_F(UnifiedLogProviderJournal, OomKillIsDiagnosedAsMemoryPressure)
-{
-    ASSERT_EQ(m_journal.write({{kT - 10, "kernel", std::nullopt, "", "", kOomLine}}), "");
-    const core::DiagnosisEngine engine({std::make_shared<core::UnifiedLogProvider>(store(), nullptr)});
-    const auto diagnosis = engine.diagnose(sketchPad(TerminationReason::killed), {}, true);
-    EXPECT_EQ(diagnosis.dominantCause, core::DominantCause::killedJetsamMemory);
-    EXPECT_EQ(diagnosis.confidence, core::Confidence::high);
-}
-
 TEST_F(UnifiedLogProviderJournal, BusyWindowStopsAtMaxEntries)
 {
     std::vector<JournalRecord> records;
