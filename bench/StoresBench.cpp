@@ -2,6 +2,7 @@
 #include "app/RecordFiles.h"
 #include "app/stores/EventLedgerReconciler.h"
 #include "app/stores/EventStore.h"
+#include "app/stores/TerminationLedgerEntry.h"
 #include "support/SampleEvents.h"
 
 #include <QTemporaryDir>
@@ -113,6 +114,30 @@ void BM_ReadLedger100k(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ReadLedger100k)->Unit(benchmark::kMillisecond);
+
+// The line reader alone, without the file: the lines are already in memory.
+void BM_DecodeLedgerLines100k(benchmark::State& state)
+{
+    std::vector<std::string> lines;
+    lines.reserve(history().entries.size());
+    for (const TerminationLedgerEntry& entry : history().entries) {
+        lines.push_back(core::json::dumpCompact(encode(entry)));
+    }
+    for (const std::string& line : lines) {
+        if (!decodeTerminationLedgerLine(line)) {
+            state.SkipWithError("a ledger line does not decode");
+            return;
+        }
+    }
+    for (auto _ : state) {
+        std::size_t decoded = 0;
+        for (const std::string& line : lines) {
+            decoded += decodeTerminationLedgerLine(line).has_value() ? 1 : 0;
+        }
+        benchmark::DoNotOptimize(decoded);
+    }
+}
+BENCHMARK(BM_DecodeLedgerLines100k)->Unit(benchmark::kMillisecond);
 
 void BM_Save200Events(benchmark::State& state)
 {

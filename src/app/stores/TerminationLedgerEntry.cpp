@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "app/stores/TerminationLedgerEntry.h"
 
-#include "app/FlatJsonObject.h"
 #include "core/RecordJson.h"
 
-#include <charconv>
-#include <cmath>
 #include <limits>
+#include <simdjson.h>
+#include <type_traits>
 
 namespace exitwise::app {
 
@@ -35,137 +34,150 @@ TerminationLedgerEntry decodeTerminationLedgerEntry(const Json& value, const jso
 
 namespace {
 
-using Member = FlatJsonObject::Member;
-using Kind = FlatJsonObject::Kind;
+namespace dom = simdjson::dom;
 
-bool isNumber(const Member& m)
-{
-    return m.kind == Kind::number;
-}
+// Longer lines are no common ledger line; a parser kept per thread should not grow for them.
+constexpr std::size_t kMaxFastLine = 16 * 1024;
 
-std::optional<core::Date> dateOf(const Member& m)
+// Each reader fails on anything the general reader would not turn into the same field; failing
+// is always safe, since the general reader then decides.
+bool read(dom::element v, std::string& out)
 {
-    if (!isNumber(m)) {
-        return std::nullopt;
-    }
-    double seconds = 0;
-    const auto [end, error] = std::from_chars(m.text.data(), m.text.data() + m.text.size(), seconds);
-    if (error != std::errc() || end != m.text.data() + m.text.size() || !std::isfinite(seconds)) {
-        return std::nullopt;
-    }
-    const core::Date date = core::dateFromReferenceSeconds(seconds);
-    return core::isSupportedDate(date) ? std::optional(date) : std::nullopt;
-}
-
-std::optional<std::int32_t> int32Of(const Member& m)
-{
-    // Fractions and exponents (812.0, 8.12e2) are left to the general reader.
-    if (!isNumber(m) || m.text.find_first_of(".eE") != std::string::npos) {
-        return std::nullopt;
-    }
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(m.text.data(), m.text.data() + m.text.size(), value);
-    if (error != std::errc() || end != m.text.data() + m.text.size()
-        || value < std::numeric_limits<std::int32_t>::min()
-        || value > std::numeric_limits<std::int32_t>::max()) {
-        return std::nullopt;
-    }
-    return static_cast<std::int32_t>(value);
-}
-
-template <class E> std::optional<E> enumOf(const Member& m)
-{
-    return m.kind == Kind::string ? core::fromRawValue<E>(m.text) : std::nullopt;
-}
-
-std::optional<std::string> stringOf(const Member& m)
-{
-    return m.kind == Kind::string ? std::optional<std::string>(std::in_place, m.text) : std::nullopt;
-}
-
-// Reads an optional field: null leaves it absent, a value of the wrong form fails the line.
-template <class T, class F> bool readOptional(const Member& m, std::optional<T>& target, F&& read)
-{
-    if (m.kind == Kind::null) {
-        target.reset();
-        return true;
-    }
-    target = read(m);
-    return target.has_value();
-}
-
-template <class T, class F> bool readRequired(const Member& m, T& target, F&& read)
-{
-    std::optional<T> value = read(m);
-    if (!value) {
+    std::string_view text;
+    if (v.get_string().get(text) != simdjson::SUCCESS) {
         return false;
     }
-    target = std::move(*value);
+    out.assign(text);
     return true;
+}
+
+bool read(dom::element v, core::Date& out)
+{
+    double seconds = 0;
+    if (v.get_double().get(seconds) != simdjson::SUCCESS) {
+        return false;
+    }
+    out = core::dateFromReferenceSeconds(seconds);
+    return core::isSupportedDate(out);
+}
+
+// Fractions and exponents (812.0, 8.12e2) are not integers to this parser: the general reader
+// takes them.
+bool read(dom::element v, std::int32_t& out)
+{
+    std::int64_t value = 0;
+    if (v.get_int64().get(value) != simdjson::SUCCESS || value < std::numeric_limits<std::int32_t>::min()
+        || value > std::numeric_limits<std::int32_t>::max()) {
+        return false;
+    }
+    out = static_cast<std::int32_t>(value);
+    return true;
+}
+
+bool read(dom::element v, Uuid& out)
+{
+    std::string_view text;
+    if (v.get_string().get(text) != simdjson::SUCCESS) {
+        return false;
+    }
+    const std::optional<Uuid> uuid = Uuid::parse(text);
+    if (uuid) {
+        out = *uuid;
+    }
+    return uuid.has_value();
+}
+
+template <class E>
+requires std::is_enum_v<E>
+bool read(dom::element v, E& out)
+{
+    std::string_view text;
+    if (v.get_string().get(text) != simdjson::SUCCESS) {
+        return false;
+    }
+    const std::optional<E> value = core::fromRawValue<E>(text);
+    if (value) {
+        out = *value;
+    }
+    return value.has_value();
+}
+
+// Null leaves an optional field absent.
+template <class T> bool read(dom::element v, std::optional<T>& out)
+{
+    if (v.is_null()) {
+        out.reset();
+        return true;
+    }
+    return read(v, out.emplace());
 }
 
 std::optional<TerminationLedgerEntry> decodeSimpleLine(std::string_view line)
 {
-    const std::optional<FlatJsonObject> object = FlatJsonObject::parse(line);
-    if (!object) {
+    if (line.size() > kMaxFastLine) {
+        return std::nullopt;
+    }
+    thread_local dom::parser parser;
+    thread_local std::string padded;
+    padded.assign(line);
+    padded.resize(line.size() + simdjson::SIMDJSON_PADDING);
+    // The whole line is checked, as the general reader checks it: bytes after the object and
+    // values under keys nobody reads included.
+    dom::object object;
+    if (parser.parse(padded.data(), line.size(), false).get(object) != simdjson::SUCCESS) {
         return std::nullopt;
     }
     TerminationLedgerEntry entry;
-    const auto uuidOf = [](const Member& m) {
-        return m.kind == Kind::string ? Uuid::parse(m.text) : std::nullopt;
+    // Bit i: key i was seen. A repeated key is left to the general reader (it keeps the last).
+    std::uint32_t seen = 0;
+    const auto field = [&](std::size_t index, dom::element value, auto& target) {
+        const std::uint32_t bit = 1U << index;
+        const bool first = (seen & bit) == 0;
+        seen |= bit;
+        return first && read(value, target);
     };
-    // One pass over the members; keys are unique, unknown keys are ignored.
-    enum Required : unsigned
-    {
-        kId = 1,
-        kCapturedAt = 2,
-        kAppName = 4,
-        kTerminatedAt = 8,
-        kReason = 16,
-        kSource = 32,
-        kAll = 63
-    };
-    unsigned seen = 0;
-    for (const Member& m : object->members()) {
-        const std::string_view key = m.key;
-        bool ok = true;
+    for (const dom::key_value_pair member : object) {
+        const std::string_view key = member.key;
+        const dom::element value = member.value;
+        bool ok = false;
         if (key == "id") {
-            ok = readRequired(m, entry.id, uuidOf);
-            seen |= kId;
+            ok = field(0, value, entry.id);
         } else if (key == "capturedAt") {
-            ok = readRequired(m, entry.capturedAt, dateOf);
-            seen |= kCapturedAt;
+            ok = field(1, value, entry.capturedAt);
         } else if (key == "appName") {
-            ok = readRequired(m, entry.appName, stringOf);
-            seen |= kAppName;
-        } else if (key == "bundleIdentifier") {
-            ok = readOptional(m, entry.bundleIdentifier, stringOf);
-        } else if (key == "pid") {
-            ok = readOptional(m, entry.pid, int32Of);
-        } else if (key == "appPath") {
-            ok = readOptional(m, entry.appPath, stringOf);
-        } else if (key == "launchedAt") {
-            ok = readOptional(m, entry.launchedAt, dateOf);
+            ok = field(2, value, entry.appName);
         } else if (key == "terminatedAt") {
-            ok = readRequired(m, entry.terminatedAt, dateOf);
-            seen |= kTerminatedAt;
+            ok = field(3, value, entry.terminatedAt);
         } else if (key == "terminationReason") {
-            entry.terminationReason = enumOf<core::TerminationReason>(m);
-            ok = entry.terminationReason.has_value();
-            seen |= kReason;
-        } else if (key == "terminationRawValue") {
-            ok = readOptional(m, entry.terminationRawValue, stringOf);
-        } else if (key == "terminationQuitAttribution") {
-            ok = readOptional(m, entry.terminationQuitAttribution, enumOf<core::QuitAttribution>);
+            // Required: null is no reason here, unlike the optional fields.
+            core::TerminationReason reason{};
+            ok = field(4, value, reason);
+            entry.terminationReason = reason;
         } else if (key == "source") {
-            ok = readRequired(m, entry.source, stringOf);
-            seen |= kSource;
+            ok = field(5, value, entry.source);
+        } else if (key == "bundleIdentifier") {
+            ok = field(6, value, entry.bundleIdentifier);
+        } else if (key == "pid") {
+            ok = field(7, value, entry.pid);
+        } else if (key == "appPath") {
+            ok = field(8, value, entry.appPath);
+        } else if (key == "launchedAt") {
+            ok = field(9, value, entry.launchedAt);
+        } else if (key == "terminationRawValue") {
+            ok = field(10, value, entry.terminationRawValue);
+        } else if (key == "terminationQuitAttribution") {
+            ok = field(11, value, entry.terminationQuitAttribution);
+        } else {
+            // Nested values of unknown keys are left to the general reader: it bounds their depth.
+            ok = !value.is_array() && !value.is_object();
         }
         if (!ok) {
             return std::nullopt;
         }
     }
-    if (seen != kAll) {
+    // The first six keys are required.
+    constexpr std::uint32_t kRequired = 0x3F;
+    if ((seen & kRequired) != kRequired) {
         return std::nullopt;
     }
     return entry;
