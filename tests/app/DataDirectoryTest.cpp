@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/DataDirectory.h"
 
-#include <QTemporaryDir>
+#include "support/StoreTesting.h"
 
 #include <sys/stat.h>
 
@@ -9,12 +9,12 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 namespace exitwise::app {
 namespace {
 
 namespace fs = std::filesystem;
+using test::modeOf;
 
 // Sets (or unsets) an environment variable for one test and restores it afterwards.
 class ScopedEnv
@@ -47,39 +47,49 @@ private:
 class DataDirectory : public ::testing::Test
 {
 protected:
-    QTemporaryDir m_temp;
-    fs::path m_home = fs::path(m_temp.path().toStdString()) / "home dir";
+    test::TempDir m_temp{"exitwise-home"};
+    fs::path m_home = m_temp.path() / "home dir";
     ScopedEnv m_homeEnv{"HOME", m_home.string()};
     ScopedEnv m_xdg{"XDG_DATA_HOME", std::nullopt};
 };
-
-mode_t permissions(const fs::path& path)
-{
-    struct stat info = {};
-    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
-}
 
 TEST_F(DataDirectory, OverrideExpandsTildeTrimsAndIsUsedWithoutSubdirectory)
 {
     const ScopedEnv env("EXITWISE_APP_SUPPORT_DIR", " \t~/tmp/my data \n");
     const fs::path expected = m_home / "tmp" / "my data";
-    EXPECT_FALSE(fs::exists(expected));
     EXPECT_EQ(resolveAppSupportDirectory(), expected);
     EXPECT_FALSE(fs::exists(expected)) << "resolving alone must not create it";
 
     EXPECT_EQ(appSupportDirectory(), expected);
     EXPECT_TRUE(fs::is_directory(expected));
-    EXPECT_EQ(permissions(expected), 0700u);
-    EXPECT_EQ(permissions(m_home / "tmp"), 0700u) << "created parents are private too";
+    EXPECT_EQ(modeOf(expected), 0700u);
+    EXPECT_EQ(modeOf(m_home / "tmp"), 0700u) << "created parents are private too";
     EXPECT_EQ(appSupportDirectory(), expected) << "idempotent";
 }
 
-TEST_F(DataDirectory, BlankOverrideFallsBackToTheStandardLocation)
+// Without a usable override the data lives under an absolute XDG_DATA_HOME, else ~/.local/share.
+TEST_F(DataDirectory, StandardLocationFollowsAnAbsoluteXdgDataHome)
 {
-    for (const char* blank : {"", "   ", "\n\t"}) {
-        const ScopedEnv env("EXITWISE_APP_SUPPORT_DIR", blank);
-        EXPECT_EQ(resolveAppSupportDirectory(), m_home / ".local" / "share" / "Exitwise")
-            << '"' << blank << '"';
+    struct Case
+    {
+        std::optional<std::string> override;
+        std::optional<std::string> xdg;
+        fs::path expected;
+    };
+    const fs::path standard = m_home / ".local" / "share" / "Exitwise";
+    // clang-format off
+    const Case cases[] = {
+        {"",           std::nullopt,              standard},
+        {"   ",        std::nullopt,              standard},
+        {"\n\t",       (m_home / "xdg").string(), m_home / "xdg" / "Exitwise"},
+        {std::nullopt, "relative/xdg",            standard},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE('"' + c.override.value_or("<unset>") + "\", " + c.xdg.value_or("<unset>"));
+        const ScopedEnv override("EXITWISE_APP_SUPPORT_DIR", c.override);
+        const ScopedEnv xdg("XDG_DATA_HOME", c.xdg);
+        EXPECT_EQ(resolveAppSupportDirectory(), c.expected);
     }
 }
 
@@ -95,17 +105,6 @@ TEST_F(DataDirectory, RelativeOverrideIsTakenFromTheWorkingDirectory)
     EXPECT_TRUE(fs::is_directory(resolved));
 }
 
-TEST_F(DataDirectory, XdgDataHomeIsUsedOnlyWhenAbsolute)
-{
-    const ScopedEnv unset("EXITWISE_APP_SUPPORT_DIR", std::nullopt);
-    {
-        const ScopedEnv xdg("XDG_DATA_HOME", (m_home / "xdg").string());
-        EXPECT_EQ(resolveAppSupportDirectory(), m_home / "xdg" / "Exitwise");
-    }
-    const ScopedEnv relative("XDG_DATA_HOME", "relative/xdg");
-    EXPECT_EQ(resolveAppSupportDirectory(), m_home / ".local" / "share" / "Exitwise");
-}
-
 TEST_F(DataDirectory, ExistingDirectoryKeepsItsPermissions)
 {
     const fs::path shared = m_home / "shared";
@@ -113,7 +112,7 @@ TEST_F(DataDirectory, ExistingDirectoryKeepsItsPermissions)
     ::chmod(shared.c_str(), 0755);
     const ScopedEnv env("EXITWISE_APP_SUPPORT_DIR", shared.string());
     EXPECT_EQ(appSupportDirectory(), shared);
-    EXPECT_EQ(permissions(shared), 0755u);
+    EXPECT_EQ(modeOf(shared), 0755u);
 }
 
 TEST(TildeExpansion, OnlyALeadingTildeIsExpanded)

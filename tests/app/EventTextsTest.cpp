@@ -66,21 +66,20 @@ TEST(DurationTexts, DetailAndNotificationFormats)
         const char* detail;
         const char* notification;
     };
+    // clang-format off
     const Case cases[] = {
-        {0, "0s", "0 seconds"},
-        {-5, "0s", "0 seconds"},
-        {1, "1s", "1 seconds"},
-        {45, "45s", "45 seconds"},
-        {59.4, "59s", "59 seconds"},
-        {59.5, "1m", "1 minutes"},
-        {60, "1m", "1 minutes"},
-        {61, "1m 1s", "1m 1s"},
-        {125, "2m 5s", "2m 5s"},
-        {725, "12m 5s", "12m 5s"},
-        {3600, "60m", "60 minutes"},
-        {7200, "120m", "120 minutes"},
+        {0,    "0s",     "0 seconds"},
+        {-5,   "0s",     "0 seconds"},
+        {1,    "1s",     "1 seconds"},
+        {59.4, "59s",    "59 seconds"},
+        {59.5, "1m",     "1 minutes"},
+        {60,   "1m",     "1 minutes"},
+        {61,   "1m 1s",  "1m 1s"},
+        {725,  "12m 5s", "12m 5s"},
+        {3600, "60m",    "60 minutes"},
         {std::numeric_limits<double>::quiet_NaN(), "0s", "0 seconds"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         EXPECT_EQ(detailDurationText(c.seconds), c.detail) << c.seconds;
         EXPECT_EQ(notificationDurationText(c.seconds), c.notification) << c.seconds;

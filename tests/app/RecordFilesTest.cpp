@@ -2,8 +2,7 @@
 #include "app/RecordFiles.h"
 
 #include "app/DateFormats.h"
-
-#include <QTemporaryDir>
+#include "support/StoreTesting.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -21,23 +20,22 @@ namespace exitwise::app {
 namespace {
 
 namespace fs = std::filesystem;
+using test::modeOf;
 
-class RecordFiles : public ::testing::Test
+class RecordFiles : public test::StoreTest
 {
 protected:
-    fs::path file(const char* name) const { return fs::path(m_temp.path().toStdString()) / name; }
+    fs::path file(const char* name) const { return directory() / name; }
 
     std::vector<std::string> directoryEntries() const
     {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_temp.path().toStdString())) {
+        for (const auto& entry : fs::directory_iterator(directory())) {
             names.push_back(entry.path().filename().string());
         }
         std::sort(names.begin(), names.end());
         return names;
     }
-
-    QTemporaryDir m_temp;
 };
 
 std::string contents(const fs::path& path)
@@ -46,44 +44,45 @@ std::string contents(const fs::path& path)
     return result ? result.value() : "<" + result.error().message() + ">";
 }
 
-mode_t permissions(const fs::path& path)
+TEST_F(RecordFiles, EachWriterCreatesOwnerOnlyFilesAndLeavesNoTemporaries)
 {
-    struct stat info = {};
-    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
-}
+    const auto write = [](int writer, const fs::path& path, std::string_view text) {
+        return writer == 0   ? records::atomicReplace(path, text)
+               : writer == 1 ? records::durableAppend(path, text)
+                             : records::plainAppend(path, text);
+    };
+    struct Case
+    {
+        const char* name;
+        const char* written; // after writing "[1]\n", then "[2]\n"
+    };
+    const Case cases[] = {
+        {"replace", "[2]\n"}, {"durable append", "[1]\n[2]\n"}, {"plain append", "[1]\n[2]\n"}};
+    for (int writer = 0; writer < 3; ++writer) {
+        const Case& c = cases[writer];
+        SCOPED_TRACE(c.name);
+        const fs::path target = file(c.name);
+        ASSERT_FALSE(write(writer, target, "[1]\n"));
+        ASSERT_FALSE(write(writer, target, "[2]\n"));
+        EXPECT_EQ(contents(target), c.written);
+        EXPECT_EQ(modeOf(target), 0600u);
+        EXPECT_EQ(directoryEntries(), std::vector<std::string>{c.name});
+        if (writer > 0) {
+            // A crash mid-append left half a record without its line feed: the next starts afresh.
+            std::ofstream(target, std::ios::app) << "[3";
+            ASSERT_FALSE(write(writer, target, "[4]\n"));
+            EXPECT_EQ(contents(target), std::string(c.written) + "[3\n[4]\n");
+        }
+        fs::remove(target);
 
-TEST_F(RecordFiles, AtomicReplaceWritesNewFilesOwnerOnlyAndLeavesNoTemporaries)
-{
-    const fs::path target = file("events.json");
-    ASSERT_FALSE(records::atomicReplace(target, "[1]"));
-    ASSERT_FALSE(records::atomicReplace(target, "[1,2]"));
-    EXPECT_EQ(contents(target), "[1,2]");
-    EXPECT_EQ(permissions(target), 0600u);
-    EXPECT_EQ(directoryEntries(), std::vector<std::string>{"events.json"});
-}
-
-TEST_F(RecordFiles, AtomicReplaceKeepsAnExistingFilesPermissionsAndFollowsLinks)
-{
-    const fs::path real = file("real.csv");
-    const fs::path link = file("link.csv");
-    std::ofstream(real) << "old";
-    ::chmod(real.c_str(), 0640);
-    fs::create_symlink(real, link);
-
-    ASSERT_FALSE(records::atomicReplace(link, "new", records::NewFileMode::standard));
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(contents(real), "new");
-    EXPECT_EQ(permissions(real), 0640u);
+        const auto failed = write(writer, file("no/such/dir/out.csv"), "x");
+        ASSERT_TRUE(failed);
+        EXPECT_EQ(failed->code, ENOENT);
+    }
 }
 
 TEST_F(RecordFiles, FailedReplaceReportsTheSystemsReasonAndKeepsTheOldFile)
 {
-    const auto missingDirectory = records::atomicReplace(file("no/such/dir/out.csv"), "x");
-    ASSERT_TRUE(missingDirectory);
-    EXPECT_EQ(missingDirectory->code, ENOENT);
-    EXPECT_EQ(missingDirectory->message(),
-              "cannot write " + file("no/such/dir/out.csv").string() + ": No such file or directory");
-
     fs::create_directory(file("folder"));
     const auto intoDirectory = records::atomicReplace(file("folder"), "x");
     ASSERT_TRUE(intoDirectory);
@@ -92,7 +91,6 @@ TEST_F(RecordFiles, FailedReplaceReportsTheSystemsReasonAndKeepsTheOldFile)
     EXPECT_EQ(directoryEntries(), std::vector<std::string>{"folder"});
 }
 
-// What may stand in a target's place. Each maker returns false when it cannot be made here.
 bool makeFifo(const fs::path& at)
 {
     return ::mkfifo(at.c_str(), 0600) == 0;
@@ -120,13 +118,12 @@ bool makeBlockDevice(const fs::path& at)
     return ::mknod(at.c_str(), S_IFBLK | 0600, makedev(7, 200)) == 0;
 }
 
-// A node of its own for the null device: a fault must never touch the system's /dev/null.
 bool makeNullDevice(const fs::path& at)
 {
     return ::mknod(at.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
 }
 
-bool makeLinkToMissingDirectory(const fs::path& at)
+bool makeDanglingLink(const fs::path& at)
 {
     return ::symlink((at.parent_path() / "gone" / "out.csv").c_str(), at.c_str()) == 0;
 }
@@ -137,6 +134,8 @@ bool makeLinkLoop(const fs::path& at)
     return ::symlink(other.c_str(), at.c_str()) == 0 && ::symlink(at.c_str(), other.c_str()) == 0;
 }
 
+// What may stand in a target's place. Each maker returns false when it cannot be made here; the
+// null device gets a node of its own, so that a fault never touches the system's.
 TEST_F(RecordFiles, WritesRefuseWhatIsNotARegularFileAndCreateNothing)
 {
     struct Case
@@ -146,14 +145,19 @@ TEST_F(RecordFiles, WritesRefuseWhatIsNotARegularFileAndCreateNothing)
         const char* reason;       // the record write's, and the export's unless given
         const char* chosenReason; // nullptr: the export writes it in place
     };
+    const char* fifo = "it is a FIFO, not a regular file";
+    const char* socket = "it is a socket, not a regular file";
+    const char* block = "it is a block device, not a regular file";
+    const char* dangling = "it is a symbolic link that cannot be resolved";
+    const char* loop = "Too many levels of symbolic links";
     // clang-format off
     const Case cases[] = {
-        {"fifo",                    makeFifo,                   "it is a FIFO, not a regular file",              "it is a FIFO, not a regular file"},
-        {"socket",                  makeSocket,                 "it is a socket, not a regular file",            "it is a socket, not a regular file"},
-        {"block device",            makeBlockDevice,            "it is a block device, not a regular file",      "it is a block device, not a regular file"},
-        {"link to a missing place", makeLinkToMissingDirectory, "it is a symbolic link that cannot be resolved", "it is a symbolic link that cannot be resolved"},
-        {"link loop",               makeLinkLoop,               "Too many levels of symbolic links",             "Too many levels of symbolic links"},
-        {"character device",        makeNullDevice,             "it is a character device, not a regular file",  nullptr},
+        {"fifo",             makeFifo,         fifo,     fifo},
+        {"socket",           makeSocket,       socket,   socket},
+        {"block device",     makeBlockDevice,  block,    block},
+        {"dangling link",    makeDanglingLink, dangling, dangling},
+        {"link loop",        makeLinkLoop,     loop,     loop},
+        {"character device", makeNullDevice,   "it is a character device, not a regular file", nullptr},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -166,9 +170,8 @@ TEST_F(RecordFiles, WritesRefuseWhatIsNotARegularFileAndCreateNothing)
         const std::vector<std::string> entries = directoryEntries();
         const fs::file_type type = fs::symlink_status(target).type();
 
-        const auto record = records::atomicReplace(target, "x");
-        ASSERT_TRUE(record);
-        EXPECT_EQ(record->message(), "cannot write " + target.string() + ": " + c.reason);
+        EXPECT_EQ(records::atomicReplace(target, "x").value_or(FileError{}).message(),
+                  "cannot write " + target.string() + ": " + c.reason);
         const auto chosen = records::writeChosenFile(target, "x");
         if (c.chosenReason != nullptr) {
             ASSERT_TRUE(chosen);
@@ -183,6 +186,8 @@ TEST_F(RecordFiles, WritesRefuseWhatIsNotARegularFileAndCreateNothing)
     }
 }
 
+// A link leads a write to the file it names: created there first, replaced there after, and an
+// existing file keeps its permissions.
 TEST_F(RecordFiles, LinksLeadWritesToTheFileTheyName)
 {
     fs::create_directory(file("elsewhere"));
@@ -194,46 +199,14 @@ TEST_F(RecordFiles, LinksLeadWritesToTheFileTheyName)
         const std::string text = chosen ? "chosen" : "record";
         ASSERT_FALSE(chosen ? records::writeChosenFile(link, text) : records::atomicReplace(link, text));
         EXPECT_TRUE(fs::is_symlink(link));
-        EXPECT_EQ(contents(named), text) << "created, then replaced, where the link points";
+        EXPECT_EQ(contents(named), text);
     }
-    EXPECT_EQ(permissions(named), 0600u) << "the first write made it";
-}
+    EXPECT_EQ(modeOf(named), 0600u) << "the first write made it";
 
-TEST_F(RecordFiles, DurableAppendCreatesOwnerOnlyAndAppendsInOrder)
-{
-    const fs::path ledger = file("event_ledger.jsonl");
-    ASSERT_FALSE(records::durableAppend(ledger, "{\"n\":1}\n"));
-    ASSERT_FALSE(records::durableAppend(ledger, "{\"n\":2}\n"));
-    EXPECT_EQ(contents(ledger), "{\"n\":1}\n{\"n\":2}\n");
-    EXPECT_EQ(permissions(ledger), 0600u);
-
-    const auto failed = records::durableAppend(file("missing/x.jsonl"), "{}\n");
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->code, ENOENT);
-}
-
-TEST_F(RecordFiles, AppendAfterATornLineStartsOnAFreshLine)
-{
-    // A crash mid-append left half a record without its line feed.
-    for (const bool durable : {true, false}) {
-        const fs::path path = file(durable ? "durable.jsonl" : "plain.jsonl");
-        std::ofstream(path) << "{\"n\":1}\n{\"n\":";
-        const auto error =
-            durable ? records::durableAppend(path, "{\"n\":3}\n") : records::plainAppend(path, "{\"n\":3}\n");
-        ASSERT_FALSE(error);
-        const auto lines =
-            records::readJsonLines(path, [](const core::json::Json& j) { return j.at("n").get<int>(); });
-        EXPECT_EQ(lines, (std::vector<int>{1, 3})) << path;
-    }
-}
-
-TEST_F(RecordFiles, PlainAppendCreatesAMissingFileWhole)
-{
-    const fs::path path = file("feedback.jsonl");
-    ASSERT_FALSE(records::plainAppend(path, "{}\n"));
-    ASSERT_FALSE(records::plainAppend(path, "[]\n"));
-    EXPECT_EQ(contents(path), "{}\n[]\n");
-    EXPECT_EQ(permissions(path), 0600u);
+    ::chmod(named.c_str(), 0640);
+    ASSERT_FALSE(records::atomicReplace(link, "new", records::NewFileMode::standard));
+    EXPECT_EQ(contents(named), "new");
+    EXPECT_EQ(modeOf(named), 0640u);
 }
 
 TEST_F(RecordFiles, LinesAreReadWholeAcrossReadBuffers)
@@ -282,14 +255,15 @@ TEST(DateFormats, TruncatesAndSurvivesTheFilesRounding)
         const char* seconds;
         const char* milliseconds;
     };
+    // clang-format off
     const Case cases[] = {
-        {794000000.0, "2026-02-28T19:33:20Z", "2026-02-28T19:33:20.000Z"},
-        {794000000.123, "2026-02-28T19:33:20Z", "2026-02-28T19:33:20.123Z"},
+        {794000000.0,    "2026-02-28T19:33:20Z", "2026-02-28T19:33:20.000Z"},
+        {794000000.123,  "2026-02-28T19:33:20Z", "2026-02-28T19:33:20.123Z"},
         {794000000.9999, "2026-02-28T19:33:20Z", "2026-02-28T19:33:20.999Z"},
-        {794000009.5, "2026-02-28T19:33:29Z", "2026-02-28T19:33:29.500Z"},
-        {0.001, "2001-01-01T00:00:00Z", "2001-01-01T00:00:00.001Z"},
-        {-0.5, "2000-12-31T23:59:59Z", "2000-12-31T23:59:59.500Z"},
+        {0.001,          "2001-01-01T00:00:00Z", "2001-01-01T00:00:00.001Z"},
+        {-0.5,           "2000-12-31T23:59:59Z", "2000-12-31T23:59:59.500Z"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const core::Date date = core::dateFromReferenceSeconds(c.referenceSeconds);
         EXPECT_EQ(iso8601Seconds(date), c.seconds) << c.referenceSeconds;
@@ -299,9 +273,7 @@ TEST(DateFormats, TruncatesAndSurvivesTheFilesRounding)
 
 TEST(DateFormats, ParsesOnlyWhatItWrites)
 {
-    const auto parsed = parseIso8601Seconds("2026-03-01T14:05:09Z");
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(iso8601Seconds(*parsed), "2026-03-01T14:05:09Z");
+    EXPECT_EQ(iso8601Seconds(parseIso8601Seconds("2026-03-01T14:05:09Z").value()), "2026-03-01T14:05:09Z");
     for (const char* bad : {"2026-02-30T14:05:09Z", "2026-03-01T14:05:09", "2026-03-01 14:05:09Z",
                             "2026-03-01T14:05:09.123Z", "2026-13-01T14:05:09Z", "2026-03-01T24:00:00Z"}) {
         EXPECT_FALSE(parseIso8601Seconds(bad)) << bad;

@@ -5,7 +5,7 @@
 #include "app/RecordFiles.h"
 #include "app/stores/EventLedgerReconciler.h"
 #include "app/stores/TerminationEventLedger.h"
-#include "support/SampleEvents.h"
+#include "support/StoreTesting.h"
 
 #include <sys/stat.h>
 
@@ -13,7 +13,6 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <variant>
@@ -25,34 +24,14 @@ namespace fs = std::filesystem;
 
 constexpr uid_t kNobody = 65534;
 
-std::string contents(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-unsigned modeOf(const fs::path& path)
-{
-    struct stat info = {};
-    ::stat(path.c_str(), &info);
-    return info.st_mode & 07777;
-}
+using test::modeOf;
+using test::readFile;
 
 class RecorderLockTest : public ::testing::Test
 {
 protected:
-    RecorderLockTest()
-        : root(fs::path(::testing::TempDir())
-               / ("recorder-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
-    {
-        fs::remove_all(root);
-        fs::create_directories(root);
-    }
-    ~RecorderLockTest() override { fs::remove_all(root); }
-
-    fs::path root;
+    test::TempDir m_temp{"exitwise-recorder"};
+    const fs::path& root = m_temp.path();
 };
 
 // flock conflicts between two opens in one process as between two processes.
@@ -61,7 +40,7 @@ TEST_F(RecorderLockTest, SecondClaimSaysWhoHoldsTheDirectoryUntilItIsReleased)
     const fs::path data = root / "data";
     auto first = std::make_optional(claimDataDirectory(data, "exitwise watch, pid 1234"));
     ASSERT_TRUE(std::holds_alternative<RecorderLock>(*first));
-    EXPECT_EQ(contents(data / "recorder.lock"), "exitwise watch, pid 1234\n");
+    EXPECT_EQ(readFile(data / "recorder.lock"), "exitwise watch, pid 1234\n");
 
     auto second = claimDataDirectory(data, "the Exitwise desktop app, pid 99");
     ASSERT_TRUE(std::holds_alternative<std::string>(second));
@@ -71,7 +50,7 @@ TEST_F(RecorderLockTest, SecondClaimSaysWhoHoldsTheDirectoryUntilItIsReleased)
     first.reset();
     auto third = claimDataDirectory(data, "the Exitwise desktop app, pid 99");
     EXPECT_TRUE(std::holds_alternative<RecorderLock>(third));
-    EXPECT_EQ(contents(data / "recorder.lock"), "the Exitwise desktop app, pid 99\n");
+    EXPECT_EQ(readFile(data / "recorder.lock"), "the Exitwise desktop app, pid 99\n");
 }
 
 TEST_F(RecorderLockTest, LockFileLinkIsNotFollowed)
@@ -85,7 +64,7 @@ TEST_F(RecorderLockTest, LockFileLinkIsNotFollowed)
     ASSERT_TRUE(std::holds_alternative<std::string>(claim));
     EXPECT_EQ(std::get<std::string>(claim),
               "cannot lock " + (data / "recorder.lock").string() + ": Too many levels of symbolic links");
-    EXPECT_EQ(contents(root / "mine.txt"), "keep");
+    EXPECT_EQ(readFile(root / "mine.txt"), "keep");
 }
 
 TEST_F(RecorderLockTest, RecorderDirectoryIsPrivateAndOwnedByTheUser)
@@ -144,7 +123,7 @@ TEST_F(RecorderLockTest, PlantedLinksInTheDataDirectoryAreNotWrittenThrough)
     ledger.append(test::ledgerEntryFor(test::fullEvent("Preview", test::sampleTime()), test::sampleTime()));
     static_cast<void>(EventLedgerReconciler(data).reconcile({}, test::sampleTime(60)));
 
-    EXPECT_EQ(contents(outside), "mine\n");
+    EXPECT_EQ(readFile(outside), "mine\n");
     EXPECT_TRUE(fs::is_symlink(data / "event_ledger.jsonl"));
     EXPECT_TRUE(fs::is_symlink(data / "reconciliation_report.json"));
     const std::optional<FileError> refused =

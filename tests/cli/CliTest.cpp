@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
+// The executable's short commands: help, version, usage errors and `diagnose`.
+#include "app/DiagnosisVersion.h"
 #include "support/CommandRunner.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -13,24 +17,17 @@ CommandOutcome exitwise(const std::string& args)
     return runCommand(std::string(EXITWISE_BIN) + " " + args);
 }
 
-TEST(Cli, VersionPrintsTheDiagnosisVersion)
+TEST(Cli, VersionCommandAndFlagPrintTheDiagnosisVersion)
 {
-    const CommandOutcome r = exitwise("version");
-    EXPECT_EQ(r.status, 0);
-    ASSERT_FALSE(r.out.empty());
-    EXPECT_EQ(r.out.back(), '\n');
-    EXPECT_NE(r.out.find('.'), std::string::npos) << r.out;
+    for (const char* args : {"version 2>&1", "--version 2>&1"}) {
+        const CommandOutcome r = exitwise(args);
+        EXPECT_EQ(r.status, 0) << args;
+        EXPECT_EQ(r.out, app::currentDiagnosisVersion() + "\n") << args;
+    }
 }
 
-TEST(Cli, VersionFlagPrintsWhatTheVersionCommandPrints)
-{
-    const CommandOutcome command = exitwise("version 2>&1");
-    const CommandOutcome flag = exitwise("--version 2>&1");
-    EXPECT_EQ(flag.status, 0);
-    EXPECT_EQ(flag.out, command.out);
-}
-
-// The closing part of the top-level help, from its first line to the end.
+// The closing part of the top-level help, from its first line to the end. How the directory is
+// chosen is pinned with the data directory itself; here: that help names the one in use.
 std::string helpFooter(const std::string& environment)
 {
     const CommandOutcome r = runCommand(environment + " " + EXITWISE_BIN + " --help");
@@ -41,92 +38,127 @@ std::string helpFooter(const std::string& environment)
 
 TEST(Cli, HelpExplainsTheDesktopAppTheDataDirectoryAndTheExitCodes)
 {
+    const std::string opening =
+        "Without a subcommand, exitwise starts the desktop app: a tray item and its window\n"
+        "(--background: in the tray only). The subcommands need no display.\n\nData directory: ";
+    // clang-format off
     const std::string rest =
-        "\n"
-        "\n"
-        "Environment:\n"
+        "\n  (default $XDG_DATA_HOME/Exitwise, else ~/.local/share/Exitwise)\n\nEnvironment:\n"
         "  EXITWISE_APP_SUPPORT_DIR  use this data directory instead\n"
         "  EXITWISE_JOURNAL_DIR      read the journal files in this directory instead of "
         "this machine's journal\n"
-        "\n"
-        "Exit status:\n"
+        "\nExit status:\n"
         "  0  success\n"
         "  1  the work failed; the message says why\n"
-        "  2  usage error or invalid input\n"
-        "\n";
-    const std::string opening =
-        "Without a subcommand, exitwise starts the desktop app: a tray item and its window\n"
-        "(--background: in the tray only). The subcommands need no display.\n"
-        "\n"
-        "Data directory: ";
-    const std::string defaults = "\n  (default $XDG_DATA_HOME/Exitwise, else ~/.local/share/Exitwise)";
-    struct Case
-    {
-        std::string environment;
-        std::string directory;
-    };
-    // clang-format off
-    const std::vector<Case> cases = {
-        {"env -u EXITWISE_APP_SUPPORT_DIR -u XDG_DATA_HOME HOME=/home/ada", "/home/ada/.local/share/Exitwise"},
-        {"env -u EXITWISE_APP_SUPPORT_DIR XDG_DATA_HOME=/srv/data HOME=/home/ada", "/srv/data/Exitwise"},
-        {"env EXITWISE_APP_SUPPORT_DIR=/tmp/exitwise-help-data HOME=/home/ada", "/tmp/exitwise-help-data"},
-    };
+        "  2  usage error or invalid input\n\n";
     // clang-format on
-    for (const Case& c : cases) {
-        EXPECT_EQ(helpFooter(c.environment), opening + c.directory + defaults + rest) << c.environment;
-    }
+    EXPECT_EQ(helpFooter("EXITWISE_APP_SUPPORT_DIR=/tmp/exitwise-help-data"),
+              opening + "/tmp/exitwise-help-data" + rest);
 }
 
-TEST(Cli, NumericOptionsAcceptOnlyWholeNumbersInRange)
+TEST(Cli, LimitAcceptsOnlyWholeNumbersInRange)
 {
-    const std::string limitMessage =
+    const std::string message =
         "exitwise: --limit must be a whole number from 1 to 100000 (run 'exitwise --help' for usage)\n";
-    struct Case
-    {
-        std::string args;
-        int status;
-        std::string errors;
-    };
     // clang-format off
-    const std::vector<Case> cases = {
-        {"list --limit 0",                     2, limitMessage},
-        {"list --limit abc",                   2, limitMessage},
-        {"list --limit 100001",                2, limitMessage},
-        {"list --limit=-1",                    2, limitMessage},
-        {"list --limit 1.5",                   2, limitMessage},
-        {"list --limit 1e3",                   2, limitMessage},
-        {"list --limit +5",                    2, limitMessage},
-        {"list --limit ' 5'",                  2, limitMessage},
-        {"list --limit -1",                    2, limitMessage},
-        {"list --limit ''",                    2, limitMessage},
-        {"list --limit 18446744073709551617",  2, limitMessage},
-        {"list --limit 1",                     0, ""},
-        {"list --limit 007",                   0, ""},
-        {"list --limit=100000",                0, ""},
-    };
+    const std::vector<std::string> rejected = {"--limit 0", "--limit 100001", "--limit abc", "--limit=-1",
+        "--limit -1", "--limit ''", "--limit 18446744073709551617"};
+    const std::vector<std::string> accepted = {"--limit 1", "--limit 007", "--limit=100000"};
     // clang-format on
-    for (const Case& c : cases) {
-        const CommandOutcome r = runCommand("EXITWISE_APP_SUPPORT_DIR=/nonexistent/exitwise-cli "
-                                            + std::string(EXITWISE_BIN) + " " + c.args + " 2>&1 >/dev/null");
-        EXPECT_EQ(r.status, c.status) << c.args;
-        EXPECT_EQ(r.out, c.errors) << c.args;
+    const auto list = [](const std::string& args) {
+        return runCommand("EXITWISE_APP_SUPPORT_DIR=/nonexistent/exitwise-cli " EXITWISE_BIN " list " + args
+                          + " 2>&1 >/dev/null");
+    };
+    for (const std::string& args : rejected) {
+        const CommandOutcome r = list(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.out, message) << args;
+    }
+    for (const std::string& args : accepted) {
+        const CommandOutcome r = list(args);
+        EXPECT_EQ(r.status, 0) << args;
+        EXPECT_EQ(r.out, "") << args;
     }
 }
 
-TEST(Cli, HelpListsSubcommands)
+TEST(Cli, HelpListsSubcommandsAndTheStartInTheTray)
 {
     const CommandOutcome r = exitwise("--help");
     EXPECT_EQ(r.status, 0);
-    for (const char* name : {"version", "diagnose"}) {
-        EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
+    for (const char* text : {"version", "diagnose", "--background", "without opening its window"}) {
+        EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
     }
+    const CommandOutcome unknown = exitwise("frobnicate 2>&1");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.out.rfind("exitwise: ", 0), 0u) << unknown.out;
 }
 
-TEST(Cli, UnknownSubcommandIsAUsageError)
+CommandOutcome diagnose(const std::string& input, const std::string& args = "")
 {
-    const CommandOutcome r = exitwise("frobnicate 2>&1");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out.rfind("exitwise: ", 0), 0u) << r.out;
+    return runCommand("printf '%s' " + shellQuoted(input) + " | " + EXITWISE_BIN + " diagnose " + args
+                      + " 2>&1");
+}
+
+TEST(DiagnoseCommand, SignalsAndWindowFromAFile)
+{
+    const std::string path = ::testing::TempDir() + "diagnose-input.json";
+    std::ofstream(path) << R"({"context":{"appName":"Sketch Pad","pid":812,"terminatedAt":786300000.0,
+        "terminationReason":"killed","window":{"start":786299990,"end":786300010}},
+        "signals":[{"type":"jetsam","payload":{"timestamp":786299990.0,"message":"memorystatus pressure",
+        "evidence":"Correlated memory pressure"}}]})";
+    const CommandOutcome r = runCommand(EXITWISE_BIN " diagnose --input " + shellQuoted(path) + " 2>&1");
+    ASSERT_EQ(r.status, 0) << r.out;
+    const auto diagnosis = nlohmann::json::parse(r.out);
+    EXPECT_EQ(diagnosis["dominantCause"], "Killed: memory pressure");
+    // In this desktop's words.
+    EXPECT_EQ(diagnosis["explanation"]["whatHappened"],
+              "Linux ended Sketch Pad because the system ran out of available memory.");
+    EXPECT_EQ(diagnosis["window"]["end"], 786300010);
+    EXPECT_EQ(diagnosis["signalsUsed"].size(), 2u);
+    // Pretty-printed with sorted keys.
+    EXPECT_EQ(r.out.rfind("{\n  \"confidence\": \"Medium\",\n  \"dominantCause\"", 0), 0u) << r.out;
+}
+
+TEST(DiagnoseCommand, CollectFindsAMatchingCrashReport)
+{
+    const std::string dir = ::testing::TempDir() + "diagnose-reports";
+    const std::string report = dir + "/sketch-pad-abort.crash";
+    // The sample report is dated 2025-03-01 13:05:09 UTC; the file is modified at that moment.
+    ASSERT_EQ(runCommand("rm -rf " + shellQuoted(dir) + " && mkdir -p " + shellQuoted(dir) + " && cp "
+                         + shellQuoted(EXITWISE_TEST_DATA_DIR "/reports/sketch-pad-abort.crash") + " "
+                         + shellQuoted(report) + " && touch -d @1740834309 " + shellQuoted(report))
+                  .status,
+              0);
+    const std::string input = R"({"context":{"appName":"Sketch Pad","pid":812,"terminatedAt":762527109,)"
+                              R"("terminationReason":"unknown"}})";
+    const CommandOutcome r = diagnose(input, "--collect --report-dir " + shellQuoted(dir));
+    ASSERT_EQ(r.status, 0) << r.out;
+    const auto diagnosis = nlohmann::json::parse(r.out);
+    EXPECT_EQ(diagnosis["dominantCause"], "Crashed: forced abort");
+    EXPECT_EQ(diagnosis["confidence"], "High");
+    EXPECT_EQ(diagnosis["signalsUsed"][0]["payload"]["sourcePath"], report);
+
+    // Without --collect nothing is read.
+    const CommandOutcome quiet = diagnose(input, "--report-dir " + shellQuoted(dir));
+    EXPECT_EQ(nlohmann::json::parse(quiet.out)["dominantCause"], "Unknown");
+}
+
+TEST(DiagnoseCommand, BadInputIsAUsageErrorNamingTheKey)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"not json", "exitwise: invalid input: invalid JSON at byte 2\n"},
+        {"{}", "exitwise: invalid input: missing key \"context\"\n"},
+        {R"({"context":{"appName":"A","terminatedAt":1,"terminationReason":"quit"},"signals":[{"type":"watchdog","payload":{"timestamp":1}}]})",
+         "exitwise: invalid input: signals[0].payload: missing key \"message\"\n"},
+    };
+    for (const auto& [input, message] : cases) {
+        const CommandOutcome r = diagnose(input);
+        EXPECT_EQ(r.status, 2) << input;
+        EXPECT_EQ(r.out, message) << input;
+    }
+    const CommandOutcome missing = runCommand(EXITWISE_BIN " diagnose --input /nonexistent/x.json 2>&1");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.out, "exitwise: cannot read /nonexistent/x.json: No such file or directory\n");
 }
 
 } // namespace

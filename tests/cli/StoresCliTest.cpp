@@ -1,18 +1,24 @@
 // SPDX-License-Identifier: MIT
+// The reading commands (list, show, export) over a data directory, through the real binary:
+// what they print, what `export` may write to, and that they never change what they read.
+#include "app/stores/EventStore.h"
+#include "app/stores/Export.h"
 #include "support/CommandRunner.h"
 #include "support/Files.h"
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdlib>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -21,8 +27,8 @@ using exitwise::test::readFile;
 using exitwise::test::runCommand;
 using exitwise::test::shellQuoted;
 
-const fs::path kFixture = fs::path(__FILE__).parent_path().parent_path() / "data" / "events" / "events.json";
-constexpr const char* kSketchId = "5AF0E187-EB05-4A03-9D79-95DD3FCE50EB";
+const fs::path kData = EXITWISE_TEST_DATA_DIR;
+constexpr double kReferenceDateOffset = 978307200.0;
 
 // Every entry of a directory with its bytes and modification time, to prove nothing changed.
 std::map<std::string, std::string> snapshot(const fs::path& directory)
@@ -38,161 +44,250 @@ std::map<std::string, std::string> snapshot(const fs::path& directory)
     return entries;
 }
 
-// The exported events against the stored ones: identifiers are written upper-case and a
-// date may move by the double rounding of its epoch conversion (well under a microsecond).
-bool sameRecords(const nlohmann::json& exported, const nlohmann::json& stored)
+bool isCharacterDevice(const fs::path& path)
 {
-    if (exported.is_number() && stored.is_number()) {
-        return std::abs(exported.get<double>() - stored.get<double>()) < 1e-6;
-    }
-    if (exported.is_string() && stored.is_string()) {
-        std::string text = stored.get<std::string>();
-        if (text.size() == 36 && text[8] == '-') {
-            std::transform(text.begin(), text.end(), text.begin(), ::toupper);
-        }
-        return exported.get<std::string>() == text;
-    }
-    if (exported.type() != stored.type() || exported.size() != stored.size()) {
-        return false;
-    }
-    if (exported.is_array()) {
-        for (std::size_t i = 0; i < exported.size(); ++i) {
-            if (!sameRecords(exported[i], stored[i])) {
-                return false;
-            }
-        }
-        return true;
-    }
-    if (exported.is_object()) {
-        for (const auto& [key, value] : exported.items()) {
-            if (!stored.contains(key) || !sameRecords(value, stored[key])) {
-                return false;
-            }
-        }
-        return true;
-    }
-    return exported == stored;
+    struct stat info = {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
 }
 
+// The fixture's crash and quit of 2026-02-28 (UTC), a launch blocked between them whose id
+// starts as the crash's does, and a kill that ends as the test starts.
 class StoresCli : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        m_data = m_root / "data dir";
         fs::create_directories(m_data);
-        fs::copy_file(kFixture, m_data / "events.json");
+        const nlohmann::json fixture = nlohmann::json::parse(std::ifstream(kData / "events/events.json"));
+        m_notes = fixture[1];
+        const auto like = [this](const char* id, const char* name, double seconds1970, const char* state,
+                                 const char* cause) {
+            nlohmann::json event = m_notes;
+            event.update(
+                {{"id", id}, {"appName", name}, {"terminatedAt", seconds1970 - kReferenceDateOffset}});
+            event["diagnosis"].update({{"endState", state}, {"dominantCause", cause}, {"confidence", "Low"}});
+            return event;
+        };
+        const nlohmann::json blocked = like("5AF0E187-EB06-4000-8000-000000000001", "Terminal", 1772301600,
+                                            "Launch blocked", "OS policy restriction"); // 18:00:00
+        const double now =
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+        nlohmann::json killed =
+            like("7C3A9E21-0000-4000-8000-000000000002", "Mail", now, "Killed", "Killed: memory pressure");
+        killed.update({{"bundleIdentifier", "org.gnome.Mail.desktop"}, {"pid", 4242}});
+        std::ofstream(m_data / "events.json")
+            << nlohmann::json::array({killed, fixture[0], blocked, m_notes}).dump();
     }
 
+    std::string commandLine(const std::string& args, const std::string& environment = "") const
+    {
+        return "env -u NO_COLOR TZ=UTC EXITWISE_APP_SUPPORT_DIR=" + shellQuoted(m_data.string()) + " "
+               + environment + " " + EXITWISE_BIN + " " + args;
+    }
+    // Standard output and error together.
     exitwise::test::CommandOutcome exitwise(const std::string& args) const
     {
-        return runCommand("EXITWISE_APP_SUPPORT_DIR=" + shellQuoted(m_data.string()) + " " + EXITWISE_BIN
-                          + " " + args);
+        return runCommand(commandLine(args + " 2>&1"));
+    }
+    exitwise::test::CommandOutcome exportTo(const fs::path& target) const
+    {
+        return exitwise("export --format csv --output " + shellQuoted(target.string()));
+    }
+
+    // The last column of each line: the ids `list --no-legend` printed.
+    std::string listedIds(const std::string& args) const
+    {
+        const auto listed = exitwise("list --no-legend " + args);
+        EXPECT_EQ(listed.status, 0) << args;
+        std::istringstream lines(listed.out);
+        std::string ids;
+        for (std::string line; std::getline(lines, line);) {
+            ids += (ids.empty() ? "" : " ") + line.substr(line.rfind(' ') + 1);
+        }
+        return ids;
     }
 
     exitwise::test::TempDir m_temp{"exitwise-cli"};
     fs::path m_root = m_temp.path();
-    fs::path m_data;
+    fs::path m_data = m_root / "data dir";
+    nlohmann::json m_notes;
 };
 
-TEST_F(StoresCli, ReadingCommandsLeaveTheDataDirectoryUntouched)
+using ListCommand = StoresCli;
+using ExportTargets = StoresCli;
+
+// Reading changes nothing in the data directory, not even a file's time.
+TEST_F(ListCommand, PrintsTimeAppPidStateCauseConfidenceAndShortIdsChangingNothing)
 {
     const auto before = snapshot(m_data);
-    const std::string out = shellQuoted((m_root / "out.csv").string());
-    for (const std::string& args : std::vector<std::string>{
-             "list", "list --json --limit 1", std::string("show ") + kSketchId,
-             std::string("show --json ") + kSketchId, "export --format csv --output " + out,
-             "export --format json --output " + out}) {
-        EXPECT_EQ(exitwise(args + " 2>&1").status, 0) << args;
+    const auto table = exitwise("list --until 2026-03-01");
+    EXPECT_EQ(table.status, 0);
+    // clang-format off
+    EXPECT_EQ(table.out,
+              "TIME                 APP                PID  END STATE       CAUSE                  CONFIDENCE  ID\n"
+              "2026-02-28 19:33:20  Sketch \"Pad\", Pro  812  Crash           Crashed: app bug       High        5AF0E187-EB05\n"
+              "2026-02-28 18:00:00  Terminal             -  Launch blocked  OS policy restriction  Low         5AF0E187-EB06\n"
+              "2026-02-28 16:46:40  Notes                -  Clean exit      Quit request           Medium      0E4CBD8A\n");
+    // clang-format on
+
+    // Every printed id is one `show` finds.
+    std::istringstream printed(listedIds(""));
+    for (std::string shortId; printed >> shortId;) {
+        const auto shown = exitwise("show --json " + shortId);
+        ASSERT_EQ(shown.status, 0) << shortId << "\n" << shown.out;
+        EXPECT_EQ(nlohmann::json::parse(shown.out)["id"].get<std::string>().rfind(shortId, 0), 0u) << shortId;
     }
+    EXPECT_EQ(exportTo(m_root / "out.csv").status, 0);
     EXPECT_EQ(snapshot(m_data), before);
 }
 
-TEST_F(StoresCli, ListShowsNewestFirstAndLimits)
+TEST_F(ListCommand, FiltersApplyBeforeTheLimit)
 {
-    const auto table = exitwise("list");
-    ASSERT_EQ(table.status, 0);
-    const auto sketch = table.out.find("Sketch \"Pad\", Pro");
-    const auto notes = table.out.find("Notes");
-    ASSERT_NE(sketch, std::string::npos) << table.out;
-    EXPECT_LT(sketch, notes) << table.out;
-    EXPECT_NE(table.out.find(" 5AF0E187\n"), std::string::npos) << table.out;
-    EXPECT_NE(table.out.find(" 0E4CBD8A\n"), std::string::npos) << "ids are upper-case";
-
-    const auto limited = exitwise("list --json --limit 1");
-    ASSERT_EQ(limited.status, 0);
-    const auto array = nlohmann::json::parse(limited.out);
-    ASSERT_EQ(array.size(), 1u);
-    EXPECT_EQ(array[0]["id"], kSketchId);
-
-    EXPECT_EQ(exitwise("list --limit 0 2>&1").status, 2);
+    // clang-format off
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"",                                                         "7C3A9E21 5AF0E187-EB05 5AF0E187-EB06 0E4CBD8A"},
+        {"--since today",                                            "7C3A9E21"},
+        {"--since '2026-02-28 18:00' --until '2026-02-28 19:33:21'", "5AF0E187-EB05 5AF0E187-EB06"},
+        {"--until '2026-02-28 16:46:40'",                            "0E4CBD8A"},
+        {"--since '2026-02-28 16:46:41' --until 2026-03-01",         "5AF0E187-EB05 5AF0E187-EB06"},
+        {"--since 2026-02-28 --until 2026-02-28",                    ""},
+        {"--state crash",                                            "5AF0E187-EB05"},
+        {"--state killed",                                           "7C3A9E21"},
+        {"--state clean",                                            "0E4CBD8A"},
+        {"--state blocked",                                          "5AF0E187-EB06"},
+        {"--app notes",                                              "0E4CBD8A"},
+        {"--app org.gnome.mail",                                     "7C3A9E21"},
+        {"--app org.gnome.Mail.desktop",                             "7C3A9E21"},
+        {"--app Mail.desktop",                                       ""},
+        {"--app notes --state crash",                                ""},
+        {"--limit 1 --state clean",                                  "0E4CBD8A"},
+    };
+    // clang-format on
+    for (const auto& [args, ids] : cases) {
+        EXPECT_EQ(listedIds(args), ids) << args;
+    }
 }
 
-TEST_F(StoresCli, ShowPrintsTheDiagnosisAndTheIncidentSummary)
+TEST_F(ListCommand, MessagesAndUsageErrors)
+{
+    const std::string usage = " (run 'exitwise --help' for usage)\n";
+    struct Case
+    {
+        std::string args;
+        int status;
+        std::string out;
+    };
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"list --app nobody",                       0, "No closures match.\n"},
+        {"list --app nobody --no-legend",           0, ""},
+        {"list --since 2026-13-01",                 2, "exitwise: --since: \"2026-13-01\" is not a time; use YYYY-MM-DD[ HH:MM[:SS]], today, yesterday or -2h/-3d" + usage},
+        {"list --until '2026-02-28 25:00'",         2, "exitwise: --until: \"2026-02-28 25:00\" is not a time; use YYYY-MM-DD[ HH:MM[:SS]], today, yesterday or -2h/-3d" + usage},
+        {"list --until yesterday --since today",    2, "exitwise: --since is later than --until" + usage},
+        {"list --state unknown",                    2, "exitwise: --state must be one of crash, killed, clean, blocked" + usage},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        const auto r = exitwise(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_EQ(r.out, c.out) << c.args;
+    }
+}
+
+// `list` above proves each short id it prints finds its event; these are the other forms.
+TEST_F(ListCommand, ShowFindsAnEventByIdPrefixOrLatest)
+{
+    // clang-format off
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"latest",           "7C3A9E21-0000-4000-8000-000000000002"},
+        {"5af0e187-eb06",    "5AF0E187-EB06-4000-8000-000000000001"},
+        {"0e4cbd8a1f5b4c1e", "0E4CBD8A-1F5B-4C1E-8B7A-2D3C4E5F6A7B"},
+    };
+    // clang-format on
+    for (const auto& [reference, id] : cases) {
+        const auto shown = exitwise("show --json " + reference);
+        ASSERT_EQ(shown.status, 0) << reference << "\n" << shown.out;
+        EXPECT_EQ(nlohmann::json::parse(shown.out)["id"], id) << reference;
+    }
+}
+
+TEST_F(ListCommand, ShowReportsAmbiguousUnknownAndMalformedReferences)
+{
+    const std::string file = (m_data / "events.json").string();
+    const auto invalid = [](const std::string& reference) {
+        return "exitwise: invalid event id \"" + reference
+               + "\": expected 36 characters such as 5AF0E187-EB05-4A03-9D79-95DD3FCE50EB, its first 4 or "
+                 "more hex digits, or latest\n";
+    };
+    const std::string unknown = "5AF0E187-EB05-4A03-9D79-95DD3FCE50EC";
+    struct Case
+    {
+        std::string reference;
+        int status;
+        std::string errors;
+    };
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"5af0",       2, "exitwise: event id prefix 5af0 matches 2 events; give more of the id:\n"
+                          "  5AF0E187-EB05-4A03-9D79-95DD3FCE50EB  Sketch \"Pad\", Pro\n"
+                          "  5AF0E187-EB06-4000-8000-000000000001  Terminal\n"},
+        {"ffff",       1, "exitwise: no event id starts with ffff in " + file + "\n"},
+        {unknown,      1, "exitwise: no event with id " + unknown + " in " + file + "\n"},
+        {"0E4G",       2, invalid("0E4G")},
+        {"--4-",       2, invalid("--4-")},
+        {unknown + "0", 2, invalid(unknown + "0")},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        const auto shown = exitwise("show -- " + shellQuoted(c.reference));
+        EXPECT_EQ(shown.status, c.status) << c.reference;
+        EXPECT_EQ(shown.out, c.errors) << c.reference;
+    }
+}
+
+TEST_F(ListCommand, JsonIsTheStoredRecordOfEachListedEvent)
+{
+    const auto listed = exitwise("list --json --app notes");
+    ASSERT_EQ(listed.status, 0);
+    nlohmann::json expected = m_notes;
+    expected["id"] = "0E4CBD8A-1F5B-4C1E-8B7A-2D3C4E5F6A7B";
+    EXPECT_EQ(nlohmann::json::parse(listed.out), nlohmann::json::array({expected}));
+}
+
+TEST_F(ListCommand, ColoursOnlyATerminalWithoutNoColor)
+{
+    if (runCommand("command -v script >/dev/null").status != 0) {
+        GTEST_SKIP() << "script (util-linux) is not installed";
+    }
+    const auto onTerminal = [this](const std::string& noColor) {
+        return runCommand("script -qec " + shellQuoted(commandLine("list --state crash", noColor))
+                          + " /dev/null </dev/null")
+            .out;
+    };
+    EXPECT_NE(onTerminal("").find("\033[31mCrash\033[0m"), std::string::npos);
+    EXPECT_EQ(onTerminal("NO_COLOR=1").find('\033'), std::string::npos);
+    EXPECT_EQ(exitwise("list").out.find('\033'), std::string::npos) << "piped output is plain";
+}
+
+TEST_F(StoresCli, ShowPrintsTheDiagnosisTheRatingAndTheIncidentSummary)
 {
     const auto shown = exitwise("show 5af0e187-eb05-4a03-9d79-95dd3fce50eb");
     ASSERT_EQ(shown.status, 0) << shown.out;
     for (const char* expected :
-         {"Crash \u2022 Crashed: app bug", "Reclassified: Unknown \u2192 Crashed: app bug",
-          "Closed after 12m 5s", "Confidence is high based on 2 signals.", "\u2022 2 direct OS-level signals",
-          "\u2022 Crash report: EXC_BAD_ACCESS (SIGSEGV)",
-          "Exitwise Incident Summary\nApp: Sketch \"Pad\", Pro\n"}) {
+         {"Crash \u2022 Crashed: app bug", "Confidence is high based on 2 signals.",
+          "\nYour rating: helpful\n", "Exitwise Incident Summary\nApp: Sketch \"Pad\", Pro\n"}) {
         EXPECT_NE(shown.out.find(expected), std::string::npos) << expected << "\n" << shown.out;
     }
-    const auto json = exitwise(std::string("show --json ") + kSketchId);
-    ASSERT_EQ(json.status, 0);
-    EXPECT_EQ(nlohmann::json::parse(json.out)["feedback"], "helpful");
 }
 
-TEST_F(StoresCli, UnknownOrMalformedIdsAreReportedClearly)
+// The texts themselves are pinned with the exporters; here: the stored events, to a file or to -.
+TEST_F(StoresCli, ExportWritesTheStoredEvents)
 {
-    const auto unknown = exitwise("show 5AF0E187-EB05-4A03-9D79-95DD3FCE50EC 2>&1");
-    EXPECT_EQ(unknown.status, 1);
-    EXPECT_EQ(unknown.out.rfind("exitwise: no event with id 5AF0E187-EB05-4A03-9D79-95DD3FCE50EC", 0), 0u)
-        << unknown.out;
-
-    const auto malformed = exitwise("show not-an-id 2>&1");
-    EXPECT_EQ(malformed.status, 2);
-    EXPECT_EQ(malformed.out.rfind("exitwise: invalid event id", 0), 0u) << malformed.out;
-}
-
-TEST_F(StoresCli, ExportWritesTheAppsCsvAndJson)
-{
-    const fs::path csv = m_root / "Exitwise-export.csv";
-    ASSERT_EQ(exitwise("export --format csv --output " + shellQuoted(csv.string())).status, 0);
-    EXPECT_EQ(
-        readFile(csv),
-        "appName,terminatedAt,dominantCause,endState,confidence\n"
-        "\"Sketch \"\"Pad\"\", Pro\",\"2026-02-28T19:33:20.123Z\",\"Crashed: app bug\",\"Crash\",\"High\"\n"
-        "\"Notes\",\"2026-02-28T16:46:40.000Z\",\"Quit request\",\"Clean exit\",\"Medium\"");
-
-    const fs::path json = m_root / "Exitwise-export.json";
-    ASSERT_EQ(exitwise("export --format json --output " + shellQuoted(json.string())).status, 0);
-    const std::string text = readFile(json);
-    EXPECT_TRUE(sameRecords(nlohmann::json::parse(text), nlohmann::json::parse(readFile(kFixture))));
-    EXPECT_EQ(text.rfind("[\n  {\n    \"appName\":", 0), 0u) << "pretty-printed with sorted keys";
-
-    EXPECT_EQ(exitwise("export --format csv --output -").out, readFile(csv));
-}
-
-TEST_F(StoresCli, FailuresExitWithOneAndTheReason)
-{
-    const auto unwritable =
-        exitwise("export --format csv --output " + shellQuoted((m_root / "no/dir/x.csv").string()) + " 2>&1");
-    EXPECT_EQ(unwritable.status, 1);
-    EXPECT_NE(unwritable.out.find("No such file or directory"), std::string::npos) << unwritable.out;
-
-    EXPECT_EQ(exitwise("export --format xml --output x 2>&1").status, 2);
-
-    std::ofstream(m_data / "events.json") << "[{\"appName\": 3}]";
-    const auto before = snapshot(m_data);
-    for (const std::string args :
-         {"list", "show 5AF0E187-EB05-4A03-9D79-95DD3FCE50EB", "export --format json --output -"}) {
-        const auto broken = exitwise(args + " 2>&1");
-        EXPECT_EQ(broken.status, 1) << args;
-        EXPECT_NE(broken.out.find("events.json"), std::string::npos) << broken.out;
-    }
-    EXPECT_EQ(snapshot(m_data), before) << "an unreadable file is reported, never moved or rewritten";
+    const auto stored = exitwise::app::EventStore::decodeEventFile(readFile(m_data / "events.json"));
+    ASSERT_EQ(exportTo(m_root / "x.csv").status, 0);
+    EXPECT_EQ(readFile(m_root / "x.csv"), exitwise::app::exporting::csvText(stored.events));
+    EXPECT_EQ(exitwise("export --format json --output -").out,
+              exitwise::app::exporting::jsonText(stored.events));
 }
 
 TEST_F(StoresCli, MissingEventFileMeansNoClosuresYet)
@@ -202,11 +297,83 @@ TEST_F(StoresCli, MissingEventFileMeansNoClosuresYet)
     EXPECT_EQ(listed.status, 0);
     EXPECT_EQ(listed.out, "No closures recorded yet.\n");
     EXPECT_EQ(exitwise("list --json").out, "[]\n");
+    const auto latest = exitwise("show latest");
+    EXPECT_EQ(latest.status, 1);
+    EXPECT_EQ(latest.out,
+              "exitwise: no closures recorded yet in " + (m_data / "events.json").string() + "\n");
     EXPECT_TRUE(fs::is_empty(m_data));
 
     fs::remove(m_data);
     EXPECT_EQ(exitwise("list").status, 0);
     EXPECT_FALSE(fs::exists(m_data)) << "reading does not create the data directory";
+}
+
+TEST_F(ExportTargets, RefusesFifosLinksThatLeadNowhereAndMissingDirectoriesAndChangesNothing)
+{
+    const fs::path fifo = m_root / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path dangling = m_root / "dangling.csv";
+    fs::create_symlink(m_root / "gone" / "x.csv", dangling);
+
+    // Nobody reads the FIFO: an export that opened it blocking would hang here.
+    const auto toFifo = exportTo(fifo);
+    EXPECT_EQ(toFifo.status, 1);
+    EXPECT_EQ(toFifo.out, "exitwise: cannot write " + fifo.string() + ": it is a FIFO, not a regular file\n");
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    const auto toDangling = exportTo(dangling);
+    EXPECT_EQ(toDangling.status, 1);
+    EXPECT_EQ(toDangling.out, "exitwise: cannot write " + dangling.string()
+                                  + ": it is a symbolic link that cannot be resolved\n");
+    EXPECT_TRUE(fs::is_symlink(dangling));
+    EXPECT_FALSE(fs::exists(m_root / "gone"));
+
+    // Standard output is a pipe here: /dev/stdout leads to it, and - is the way to write there.
+    const auto toPipe = exitwise("export --format csv --output /dev/stdout");
+    EXPECT_EQ(toPipe.status, 1);
+    EXPECT_EQ(toPipe.out, "exitwise: cannot write /dev/stdout: it is a FIFO, not a regular file\n");
+
+    const auto unwritable = exportTo(m_root / "no/dir/x.csv");
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_EQ(unwritable.out, "exitwise: cannot write " + (m_root / "no/dir/x.csv").string()
+                                  + ": No such file or directory\n");
+    EXPECT_EQ(exitwise("export --format xml --output x").status, 2);
+
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_root), fs::directory_iterator()), 3)
+        << "data, fifo and the link: nothing created";
+}
+
+TEST_F(ExportTargets, WritesACharacterDeviceInPlace)
+{
+    // A null device of our own first: a fault must not replace the system's.
+    const fs::path null = m_root / "null";
+    if (::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+        GTEST_SKIP() << "cannot make a device node here";
+    }
+    const auto outcome = exitwise("export --format json --output " + shellQuoted(null.string()));
+    EXPECT_EQ(outcome.status, 0) << outcome.out;
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_TRUE(isCharacterDevice(null));
+}
+
+TEST_F(ExportTargets, DeeplyNestedEventFileIsReportedWithoutACrash)
+{
+    // An event of a later version (kept as written) with a key nested 100,000 levels deep.
+    std::string deep = readFile(kData / "regressions/event_file/deep-nesting.json");
+    const std::string nesting = std::string(600, '[') + std::string(600, ']');
+    ASSERT_NE(deep.find(nesting), std::string::npos);
+    deep.replace(deep.find(nesting), nesting.size(), std::string(100000, '[') + std::string(100000, ']'));
+    std::ofstream(m_data / "events.json", std::ios::binary) << deep;
+
+    const std::string expected = "exitwise: cannot decode " + (m_data / "events.json").string()
+                                 + ": invalid JSON: nested deeper than 512 levels at byte 864\n";
+    const auto before = snapshot(m_data);
+    for (const char* args : {"list", "show latest", "export --format json --output -"}) {
+        const auto outcome = exitwise(args);
+        EXPECT_EQ(outcome.status, 1) << args;
+        EXPECT_EQ(outcome.out, expected) << args;
+    }
+    EXPECT_EQ(snapshot(m_data), before) << "an unreadable file is reported, never moved or rewritten";
 }
 
 } // namespace

@@ -11,33 +11,17 @@
 // in place (tests/closures/closure-services starts them as root); the suite skips without them.
 
 #include "support/ChildProcess.h"
-
-#include <sys/stat.h>
-#include <systemd/sd-journal.h>
+#include "support/CommandRunner.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <map>
-#include <mutex>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <regex>
-#include <spawn.h>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <unistd.h>
-#include <vector>
-
-extern char** environ;
 
 namespace exitwise::test {
 namespace {
@@ -103,27 +87,12 @@ const std::vector<Style> kStyles{
     {"reverse-dns", "org.example.Notes", "org.example.Broken"},
 };
 
-std::string run(const std::string& commandLine)
-{
-    std::string out;
-    if (FILE* pipe = popen(commandLine.c_str(), "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-            out += buffer;
-        }
-        pclose(pipe);
-    }
-    while (!out.empty() && out.back() == '\n') {
-        out.pop_back();
-    }
-    return out;
-}
-
 // The entries Exitwise wrote to the journal, one per recorded closure, by event id.
 std::map<std::string, nlohmann::json> closureJournalEntries()
 {
     std::map<std::string, nlohmann::json> entries;
-    const std::string out = run("journalctl -o json --no-pager MESSAGE_ID=ef40f9b1c23147b79ce4aea7f9de707b");
+    const std::string out =
+        runCommand("journalctl -o json --no-pager MESSAGE_ID=ef40f9b1c23147b79ce4aea7f9de707b").out;
     for (const std::string& line : nonEmptyLines(out)) {
         const auto entry = nlohmann::json::parse(line, nullptr, false);
         if (entry.is_object() && entry.contains("EXITWISE_EVENT_ID")) {
@@ -132,60 +101,6 @@ std::map<std::string, nlohmann::json> closureJournalEntries()
     }
     return entries;
 }
-
-std::string servicesState()
-{
-    return run(std::string(EXITWISE_CLOSURE_SERVICES) + " status 2>&1");
-}
-
-std::string bootId()
-{
-    std::string id = readFile("/proc/sys/kernel/random/boot_id");
-    id.erase(std::remove_if(id.begin(), id.end(), [](char c) { return c == '-' || c == '\n'; }), id.end());
-    return id;
-}
-
-// A memory cgroup (v1 or v2) with a small limit; absent where none can be made.
-class MemoryCgroup
-{
-public:
-    MemoryCgroup()
-    {
-        struct Hierarchy
-        {
-            fs::path root;
-            const char* limitFile;
-        };
-        const std::string name = "exitwise-closures-" + std::to_string(getpid());
-        for (const Hierarchy& hierarchy : {Hierarchy{"/sys/fs/cgroup/memory", "memory.limit_in_bytes"},
-                                           Hierarchy{"/sys/fs/cgroup", "memory.max"}}) {
-            std::error_code error;
-            const fs::path group = hierarchy.root / name;
-            if (!fs::exists(hierarchy.root / "cgroup.procs", error) || !fs::create_directory(group, error)) {
-                continue;
-            }
-            std::ofstream(group / hierarchy.limitFile) << (64 << 20);
-            if (readFile(group / hierarchy.limitFile).starts_with(std::to_string(64 << 20))) {
-                m_path = group;
-                return;
-            }
-            fs::remove(group, error);
-        }
-    }
-    ~MemoryCgroup()
-    {
-        if (!m_path.empty()) {
-            // The group can only go once its processes have.
-            for (int i = 0; i < 50 && ::rmdir(m_path.c_str()) != 0; ++i) {
-                std::this_thread::sleep_for(100ms);
-            }
-        }
-    }
-    [[nodiscard]] const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
 
 struct Launched
 {
@@ -200,8 +115,8 @@ class RealClosures : public ::testing::Test
 protected:
     void SetUp() override
     {
-        const std::string state = servicesState();
-        if (state != "ready") {
+        const std::string state = runCommand(EXITWISE_CLOSURE_SERVICES " status 2>&1").out;
+        if (state != "ready\n") {
             GTEST_SKIP()
                 << "real closures need journald, systemd-coredump and the core pattern (start them as "
                    "root with tests/closures/closure-services start): "
@@ -238,6 +153,10 @@ protected:
         for (std::thread& reaper : m_reapers) {
             reaper.join();
         }
+        // The group can only go once its processes have.
+        if (!m_cgroup.empty()) {
+            waitFor([&] { return ::rmdir(m_cgroup.c_str()) == 0; }, 5s);
+        }
         // EXITWISE_KEEP_CLOSURES=1 leaves the data directory for `exitwise show`.
         if (const char* keep = std::getenv("EXITWISE_KEEP_CLOSURES");
             keep != nullptr && std::string(keep) == "1") {
@@ -269,71 +188,70 @@ protected:
         std::this_thread::sleep_for(700ms); // its first look at the running processes
     }
 
-    // Starts `argv` as the desktop starts an application, and reaps it the moment it ends.
-    pid_t
-    launch(const std::string& desktopId, const std::vector<std::string>& args, const fs::path& cgroup = {})
+    // Starts `args` as the desktop starts an application: its output in the journal under the
+    // desktop-file ID (systemd-cat runs it in its own place), reaped the moment it ends.
+    pid_t launch(const std::string& desktopId, std::vector<std::string> args, const fs::path& cgroup = {})
     {
-        std::vector<char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
+        args.insert(args.begin(), {"/usr/bin/systemd-cat", "-t", desktopId});
+        const pid_t pid = spawnWithOutput(args, "/dev/null");
+        // Long before it starts to allocate.
+        if (!cgroup.empty()) {
+            std::ofstream(cgroup / "cgroup.procs") << pid;
         }
-        argv.push_back(nullptr);
-        const std::string procs = cgroup.empty() ? std::string() : (cgroup / "cgroup.procs").string();
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int stream = sd_journal_stream_fd(desktopId.c_str(), LOG_INFO, 0);
-            if (stream >= 0) {
-                dup2(stream, STDOUT_FILENO);
-                dup2(stream, STDERR_FILENO);
-                close(stream);
-            }
-            if (!procs.empty()) {
-                const int fd = open(procs.c_str(), O_WRONLY);
-                const std::string self = std::to_string(getpid());
-                if (fd < 0 || write(fd, self.data(), self.size()) < 0) {
-                    _exit(126);
-                }
-                close(fd);
-            }
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        m_reapers.emplace_back([pid] {
-            int status = 0;
-            waitpid(pid, &status, 0);
-        });
+        m_reapers.emplace_back([pid] { waitpid(pid, nullptr, 0); });
         return pid;
     }
 
+    // The marker KWin leaves for DrKonqi when it terminates a window that stopped responding.
     void writeUnresponsiveMarker(pid_t pid)
     {
         const fs::path directory = m_root / "cache/drkonqi/application-not-responding";
         fs::create_directories(directory);
+        std::string boot = readFile("/proc/sys/kernel/random/boot_id");
+        std::erase_if(boot, [](char c) { return c == '-' || c == '\n'; });
         const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::system_clock::now().time_since_epoch());
         std::ofstream(directory
-                      / ("notes-bin." + bootId() + "." + std::to_string(pid) + "."
-                         + std::to_string(now.count()) + ".json"));
+                      / ("notes-bin." + boot + "." + std::to_string(pid) + "." + std::to_string(now.count())
+                         + ".json"));
+    }
+
+    // A memory cgroup (v1 or v2) with a small limit; empty where none can be made.
+    static fs::path makeMemoryCgroup()
+    {
+        const std::string name = "exitwise-closures-" + std::to_string(getpid());
+        const std::string limit = std::to_string(64 << 20);
+        for (const auto& [root, limitFile] : std::initializer_list<std::pair<fs::path, const char*>>{
+                 {"/sys/fs/cgroup/memory", "memory.limit_in_bytes"}, {"/sys/fs/cgroup", "memory.max"}}) {
+            std::error_code error;
+            const fs::path group = root / name;
+            if (fs::exists(root / "cgroup.procs", error) && fs::create_directory(group, error)) {
+                std::ofstream(group / limitFile) << limit;
+                if (readFile(group / limitFile).starts_with(limit)) {
+                    return group;
+                }
+                fs::remove(group, error);
+            }
+        }
+        return {};
     }
 
     // What `exitwise show` prints of a recorded closure speaks of this system only.
-    void expectLinuxWords(const std::string& id, const char* kind)
+    void expectLinuxWords(const std::string& id)
     {
-        const std::string shown = run("EXITWISE_APP_SUPPORT_DIR='" + (m_root / "data").string() + "' "
-                                      + EXITWISE_BIN + " show '" + id + "' 2>&1");
-        EXPECT_NE(shown.find("What happened"), std::string::npos) << kind << ": " << shown;
+        const std::string shown = runCommand("EXITWISE_APP_SUPPORT_DIR='" + (m_root / "data").string() + "' "
+                                             + EXITWISE_BIN + " show '" + id + "' 2>&1")
+                                      .out;
+        EXPECT_NE(shown.find("What happened"), std::string::npos) << shown;
         static const std::regex foreign(R"(macOS|\bMac\b|Finder|Gatekeeper|NSWorkspace|log show|\bdyld\b)");
         std::smatch found;
-        EXPECT_FALSE(std::regex_search(shown, found, foreign)) << kind << ": \"" << found.str() << "\" in\n"
-                                                               << shown;
+        EXPECT_FALSE(std::regex_search(shown, found, foreign)) << "\"" << found.str() << "\" in\n" << shown;
     }
 
-    // Runs every kind under both styles at once, then reads what `exitwise watch` recorded.
-    // Returns the number of closures explained right; adds a failure for each wrong one that
-    // `mustBeRight` selects, and for any High verdict that is wrong.
-    int runAll(const std::function<bool(const Kind&)>& mustBeRight)
+    // Starts every kind under both styles at once and ends them as they end.
+    std::vector<Launched> launchAll()
     {
-        MemoryCgroup memory;
+        m_cgroup = makeMemoryCgroup();
         std::vector<Launched> launched;
         for (const Style& style : kStyles) {
             const fs::path bin = m_root / style.directory;
@@ -342,46 +260,38 @@ protected:
                     kRunMilliseconds + static_cast<int>(launched.size()) * kStaggerMilliseconds;
                 Launched closure{&kind, &style, -1,
                                  std::chrono::steady_clock::now() + std::chrono::milliseconds(runFor)};
-                if (std::string(kind.mode).empty()) {
-                    closure.pid = launch(style.brokenId, {(bin / "broken-bin").string()});
-                } else if (kind.endedBy == EndedBy::memoryCgroup) {
-                    if (memory.path().empty()) {
-                        std::printf("skipped %s: no memory cgroup can be made here\n", kind.name);
-                        continue;
-                    }
-                    closure.pid =
-                        launch(style.appId, {(bin / "notes-bin").string(), kind.mode, std::to_string(runFor)},
-                               memory.path());
-                } else {
-                    closure.pid =
-                        launch(style.appId, {(bin / "notes-bin").string(), kind.mode, std::to_string(runFor),
-                                             (bin / "notes-helper").string()});
+                const std::vector<std::string> args{(bin / "notes-bin").string(), kind.mode,
+                                                    std::to_string(runFor), (bin / "notes-helper").string()};
+                const bool inCgroup = kind.endedBy == EndedBy::memoryCgroup;
+                if (inCgroup && m_cgroup.empty()) {
+                    std::printf("skipped %s: no memory cgroup can be made here\n", kind.name);
+                    continue;
                 }
+                closure.pid = *kind.mode == '\0'
+                                  ? launch(style.brokenId, {(bin / "broken-bin").string()})
+                                  : launch(style.appId, args, inCgroup ? m_cgroup : fs::path());
                 launched.push_back(closure);
             }
         }
         for (const Launched& closure : launched) {
-            if (closure.kind->endedBy == EndedBy::itself || closure.kind->endedBy == EndedBy::memoryCgroup) {
+            const EndedBy by = closure.kind->endedBy;
+            if (by == EndedBy::itself || by == EndedBy::memoryCgroup) {
                 continue;
             }
             std::this_thread::sleep_until(closure.endsAt);
-            switch (closure.kind->endedBy) {
-            case EndedBy::sigkill:
-                kill(closure.pid, SIGKILL);
-                break;
-            case EndedBy::sigterm:
-                kill(closure.pid, SIGTERM);
-                break;
-            case EndedBy::unresponsive:
+            if (by == EndedBy::unresponsive) {
                 writeUnresponsiveMarker(closure.pid);
-                kill(closure.pid, SIGABRT);
-                break;
-            case EndedBy::itself:
-            case EndedBy::memoryCgroup:
-                break;
             }
+            kill(closure.pid, by == EndedBy::sigkill ? SIGKILL : by == EndedBy::sigterm ? SIGTERM : SIGABRT);
         }
+        return launched;
+    }
 
+    // Runs every kind under both styles, then reads what `exitwise watch` recorded: a failure for
+    // each wrong verdict that `mustBeRight` selects, and for any High verdict that is wrong.
+    void runAll(const std::function<bool(const Kind&)>& mustBeRight)
+    {
+        const std::vector<Launched> launched = launchAll();
         std::map<pid_t, nlohmann::json> recorded;
         waitFor(
             [&] {
@@ -395,73 +305,61 @@ protected:
                                    [&](const Launched& closure) { return recorded.count(closure.pid) > 0; });
             },
             30s);
-
         // Each recorded closure is also one structured entry in the system journal.
-        std::map<std::string, nlohmann::json> journalEntries;
+        std::map<std::string, nlohmann::json> journal;
         waitFor(
             [&] {
-                journalEntries = closureJournalEntries();
+                journal = closureJournalEntries();
                 return std::all_of(recorded.begin(), recorded.end(), [&](const auto& event) {
-                    return journalEntries.count(event.second.value("id", "")) > 0;
+                    return journal.count(event.second.value("id", "")) > 0;
                 });
             },
             5s);
 
-        int right = 0;
-        std::printf("%-20s %-12s %-34s %s\n", "kind", "style", "expected", "recorded");
         for (const Launched& closure : launched) {
             const Kind& kind = *closure.kind;
+            SCOPED_TRACE(std::string(kind.name) + " (" + closure.style->appId + ")");
             const std::string expected = std::string(kind.endState) + " · " + kind.cause;
-            std::string got = "(not recorded)";
-            std::string confidence;
-            std::string raw;
-            if (const auto it = recorded.find(closure.pid); it != recorded.end()) {
-                const nlohmann::json& diagnosis = it->second["diagnosis"];
-                got = diagnosis["endState"].get<std::string>() + " · "
-                      + diagnosis["dominantCause"].get<std::string>();
-                confidence = diagnosis["confidence"].get<std::string>();
-                raw = it->second.value("terminationRawValue", "");
-                for (const auto& signal : diagnosis.value("signalsUsed", nlohmann::json::array())) {
-                    raw += "; " + signal.value("type", "");
-                }
-                EXPECT_EQ(it->second["bundleIdentifier"],
-                          std::string(kind.mode).empty() ? closure.style->brokenId : closure.style->appId);
-                expectLinuxWords(it->second.value("id", ""), kind.name);
-                if (const auto entry = journalEntries.find(it->second.value("id", ""));
-                    entry == journalEntries.end()) {
-                    ADD_FAILURE() << kind.name << " (" << closure.style->appId
-                                  << "): no entry in the journal";
-                } else {
-                    EXPECT_EQ(entry->second.value("MESSAGE", ""),
-                              it->second.value("appName", "") + " ended: " + got + " · " + confidence)
-                        << kind.name;
-                    EXPECT_EQ(entry->second.value("EXITWISE_CAUSE", ""), diagnosis["dominantCause"])
-                        << kind.name;
-                    EXPECT_EQ(entry->second.value("EXITWISE_PID", ""), std::to_string(closure.pid))
-                        << kind.name;
-                }
+            const auto it = recorded.find(closure.pid);
+            if (it == recorded.end()) {
+                EXPECT_FALSE(mustBeRight(kind)) << "not recorded";
+                continue;
             }
-            const bool isRight = got == expected;
-            right += isRight ? 1 : 0;
-            std::printf("%-20s %-12s %-34s %s%s%s [%s]\n", kind.name, closure.style->directory,
-                        expected.c_str(), got.c_str(), confidence.empty() ? "" : " · ", confidence.c_str(),
-                        raw.c_str());
-            if (!isRight && mustBeRight(kind)) {
-                ADD_FAILURE() << kind.name << " (" << closure.style->appId << "): expected " << expected
-                              << ", got " << got << " · " << confidence << " [" << raw << "]";
+            const nlohmann::json& event = it->second;
+            const nlohmann::json& diagnosis = event["diagnosis"];
+            const std::string got = diagnosis["endState"].get<std::string>() + " · "
+                                    + diagnosis["dominantCause"].get<std::string>();
+            const std::string confidence = diagnosis["confidence"].get<std::string>();
+            std::string raw = event.value("terminationRawValue", "");
+            for (const auto& signal : diagnosis.value("signalsUsed", nlohmann::json::array())) {
+                raw += "; " + signal.value("type", "");
             }
-            if (!isRight && confidence == "High") {
-                ADD_FAILURE() << kind.name << " (" << closure.style->appId
-                              << "): a wrong verdict called High: " << got;
+            std::printf("%-20s %-12s %-34s %s · %s [%s]\n", kind.name, closure.style->directory,
+                        expected.c_str(), got.c_str(), confidence.c_str(), raw.c_str());
+            if (got != expected) {
+                EXPECT_FALSE(mustBeRight(kind))
+                    << "expected " << expected << ", got " << got << " [" << raw << "]";
+                EXPECT_NE(confidence, "High") << "a wrong verdict called High: " << got;
             }
+            EXPECT_EQ(event["bundleIdentifier"],
+                      *kind.mode == '\0' ? closure.style->brokenId : closure.style->appId);
+            expectLinuxWords(event.value("id", ""));
+            const auto entry = journal.find(event.value("id", ""));
+            if (entry == journal.end()) {
+                ADD_FAILURE() << "no entry in the journal";
+                continue;
+            }
+            EXPECT_EQ(entry->second.value("MESSAGE", ""),
+                      event.value("appName", "") + " ended: " + got + " · " + confidence);
+            EXPECT_EQ(entry->second.value("EXITWISE_CAUSE", ""), diagnosis["dominantCause"]);
+            EXPECT_EQ(entry->second.value("EXITWISE_PID", ""), std::to_string(closure.pid));
         }
-        std::printf("right: %d of %zu\n", right, launched.size());
-        return right;
     }
 
     fs::path m_root;
     pid_t m_watcher = -1;
     std::vector<std::thread> m_reapers;
+    fs::path m_cgroup;
 };
 
 TEST_F(RealClosures, ExplainedWithTheExitStatus)

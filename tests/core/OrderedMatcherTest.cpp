@@ -6,12 +6,18 @@
 #include "support/CorePrinters.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace exitwise::core {
 namespace {
 
 using R = TerminationReason;
+using E = EndState;
+using D = DominantCause;
+using C = Confidence;
 const Date T0 = dateFromReferenceSeconds(786300000.0);
+constexpr auto direct = MemoryPressureEvidence::directTermination;
+constexpr auto correlated = MemoryPressureEvidence::correlatedPressure;
 
 Date at(double offset)
 {
@@ -29,31 +35,26 @@ EventContext context(R reason, std::optional<std::string> raw = std::nullopt)
                          180.0);
 }
 
-Signal termination(R reason, std::optional<std::string> raw = std::nullopt, double offset = 0)
-{
-    return TerminationSignal{at(offset), reason, std::move(raw), std::nullopt};
-}
-
 // What the engine adds for the context itself.
 Signal own(const EventContext& c)
 {
     return DiagnosisEngine::terminationSignal(c);
 }
 
-CrashReportSignal report(std::optional<std::string> exceptionType, double offset = 0)
+Signal termination(R reason, std::optional<std::string> raw = std::nullopt, double offset = 0)
 {
-    return CrashReportSignal{
-        at(offset), "/var/crash/Preview.crash", std::move(exceptionType), {}, {}, {}, {}, false, false,
-        false};
+    return TerminationSignal{at(offset), reason, std::move(raw), std::nullopt};
 }
 
-CrashReportSignal flagged(bool dyld,
-                          bool jetsam,
-                          bool watchdog,
-                          double offset = 0,
-                          std::optional<std::string> exceptionType = std::nullopt)
+CrashReportSignal report(std::optional<std::string> exceptionType, double offset = 0)
 {
-    CrashReportSignal r = report(std::move(exceptionType), offset);
+    return CrashReportSignal{at(offset), "/var/crash/Preview.crash", std::move(exceptionType), {}, {}, {},
+                             {}};
+}
+
+CrashReportSignal flagged(bool dyld, bool jetsam, bool watchdog, double offset = 0)
+{
+    CrashReportSignal r = report(std::nullopt, offset);
     r.suspectedDyldFailure = dyld;
     r.suspectedJetsamMemory = jetsam;
     r.suspectedWatchdogHang = watchdog;
@@ -64,9 +65,9 @@ Signal policy(double offset = 0)
 {
     return PolicySignal{at(offset), PolicyBlockKind::gatekeeper, "blocked"};
 }
-Signal dyld(double offset = 0)
+Signal dyld()
 {
-    return DyldSignal{at(offset), DyldFailureKind::missingLibrary, "Library not loaded"};
+    return DyldSignal{at(0), DyldFailureKind::missingLibrary, "Library not loaded"};
 }
 Signal watchdog(double offset = 0)
 {
@@ -76,263 +77,95 @@ Signal memory(MemoryPressureEvidence evidence, double offset = 0)
 {
     return JetsamSignal{at(offset), "memorystatus", evidence};
 }
-Signal helper(std::optional<std::string> service, std::optional<std::int64_t> exits, double offset = 0)
-{
-    return LaunchdSignal{at(offset), std::move(service), "exited", exits};
-}
 Signal logLine(double offset = 0)
 {
     return UnifiedLogSignal{at(offset), "kernel", "abort crash watchdog jetsam"};
 }
 
-constexpr auto direct = MemoryPressureEvidence::directTermination;
-constexpr auto correlated = MemoryPressureEvidence::correlatedPressure;
-
-struct RuleCase
+Signal helper(std::optional<std::string> service, std::optional<std::int64_t> exits, double offset = 0)
 {
-    const char* name;
-    R reason;
-    std::optional<std::string> raw;
-    std::vector<Signal> signals; // the context's own termination is appended
-    EndState endState;
-    DominantCause cause;
-    Confidence rawConfidence;
-    Confidence capped;
-};
+    return LaunchdSignal{at(offset), std::move(service), "exited", exits};
+}
 
-std::vector<RuleCase> ruleCases()
+TEST(OrderedMatcher, DecidesAndCapsEachRule)
 {
-    using E = EndState;
-    using D = DominantCause;
-    using C = Confidence;
-    return {
-        {"nothingKnown", R::unknown, {}, {}, E::cleanExit, D::unknown, C::low, C::low},
-        {"quitContext", R::quit, {}, {}, E::cleanExit, D::explicitQuit, C::high, C::high},
-        {"killedContextFallsThrough", R::killed, {}, {}, E::killed, D::unknown, C::low, C::low},
-        {"crashedContext", R::crashed, "EXC_BAD_ACCESS", {}, E::crash, D::crashBug, C::high, C::high},
-        {"crashedAbortWord", R::crashed, "Abort trap: 6", {}, E::crash, D::crashAbort, C::high, C::high},
-        {"crashedSigabrt", R::crashed, "SIGABRT", {}, E::crash, D::crashAbort, C::high, C::high},
-        {"crashedNoRaw", R::crashed, {}, {}, E::crash, D::crashBug, C::high, C::high},
-        {"policy", R::unknown, {}, {policy()}, E::launchBlocked, D::policyBlocked, C::high, C::high},
-        {"policyOverCrashReport",
-         R::crashed,
-         {},
-         {report("EXC_CRASH (SIGABRT)"), policy()},
-         E::launchBlocked,
-         D::policyBlocked,
-         C::high,
-         C::high},
-        {"loaderFailure", R::unknown, {}, {dyld()}, E::launchBlocked, D::dyldFailure, C::high, C::high},
-        {"reportShowsLoaderFailure",
-         R::unknown,
-         {},
-         {flagged(true, false, false)},
-         E::launchBlocked,
-         D::dyldFailure,
-         C::high,
-         C::high},
-        {"crashReportBug",
-         R::unknown,
-         {},
-         {report("EXC_BAD_ACCESS (SIGSEGV)")},
-         E::crash,
-         D::crashBug,
-         C::high,
-         C::high},
-        {"crashReportAbort",
-         R::unknown,
-         {},
-         {report("EXC_CRASH (SIGABRT)")},
-         E::crash,
-         D::crashAbort,
-         C::high,
-         C::high},
-        {"crashReportOverCorrelatedMemory",
-         R::unknown,
-         {},
-         {memory(correlated), report("EXC_BAD_ACCESS")},
-         E::crash,
-         D::crashBug,
-         C::high,
-         C::high},
-        {"resourceReportWithMemory",
-         R::unknown,
-         {},
-         {report("EXC_RESOURCE (RESOURCE_TYPE_MEMORY)"), memory(correlated)},
-         E::killed,
-         D::killedJetsamMemory,
-         C::medium,
-         C::low},
-        {"resourceReportAlone",
-         R::unknown,
-         {},
-         {report("EXC_RESOURCE (RESOURCE_TYPE_MEMORY)")},
-         E::crash,
-         D::crashBug,
-         C::high,
-         C::high},
-        {"lowerCaseExcIsNotCrashLike",
-         R::unknown,
-         {},
-         {report("  exc_bad_access")},
-         E::cleanExit,
-         D::unknown,
-         C::low,
-         C::low},
-        {"signalNameIsCrashLike",
-         R::unknown,
-         {},
-         {report("sigsegv")},
-         E::crash,
-         D::crashBug,
-         C::high,
-         C::high},
-        {"watchdog", R::unknown, {}, {watchdog()}, E::killed, D::killedWatchdogHang, C::high, C::high},
-        {"reportShowsWatchdog",
-         R::unknown,
-         {},
-         {flagged(false, false, true)},
-         E::killed,
-         D::killedWatchdogHang,
-         C::high,
-         C::high},
-        {"directMemory",
-         R::unknown,
-         {},
-         {memory(direct)},
-         E::killed,
-         D::killedJetsamMemory,
-         C::high,
-         C::high},
-        {"correlatedMemoryUnknownReason",
-         R::unknown,
-         {},
-         {memory(correlated)},
-         E::killed,
-         D::killedJetsamMemory,
-         C::medium,
-         C::low},
-        {"correlatedMemoryKilled",
-         R::killed,
-         {},
-         {memory(correlated)},
-         E::killed,
-         D::killedJetsamMemory,
-         C::medium,
-         C::medium},
-        {"reportShowsMemory",
-         R::unknown,
-         {},
-         {flagged(false, true, false)},
-         E::killed,
-         D::killedJetsamMemory,
-         C::high,
-         C::high},
-        {"quitOverKilledContext",
-         R::killed,
-         {},
-         {termination(R::quit, "quit", 5)},
-         E::cleanExit,
-         D::explicitQuit,
-         C::high,
-         C::high},
-        {"helperRepeatExits",
-         R::unknown,
-         {},
-         {helper(std::nullopt, 2)},
-         E::cleanExit,
-         D::dependencyHelperFailure,
-         C::medium,
-         C::low},
-        {"helperNamedKnownReason",
-         R::killed,
-         {},
-         {helper("helperd", std::nullopt)},
-         E::killed,
-         D::dependencyHelperFailure,
-         C::medium,
-         C::medium},
-        {"helperNamedUnknownReason",
-         R::unknown,
-         {},
-         {helper("helperd", std::nullopt)},
-         E::cleanExit,
-         D::unknown,
-         C::low,
-         C::low},
-        {"helperAnonymous",
-         R::unknown,
-         {},
-         {helper(std::nullopt, std::nullopt)},
-         E::cleanExit,
-         D::unknown,
-         C::low,
-         C::low},
-        {"twoHelpers",
-         R::unknown,
-         {},
-         {helper(std::nullopt, std::nullopt), helper("b", std::nullopt, 1)},
-         E::cleanExit,
-         D::dependencyHelperFailure,
-         C::medium,
-         C::low},
-        {"helpersTakeEffectiveEndState",
-         R::unknown,
-         {},
-         {helper("a", 3), termination(R::crashed, {}, 100)},
-         E::cleanExit,
-         D::dependencyHelperFailure,
-         C::medium,
-         C::low},
+    struct Row
+    {
+        const char* name;
+        R reason;
+        std::optional<std::string> raw;
+        std::vector<Signal> signals; // the context's own termination is appended
+        E endState;
+        D cause;
+        C rawConfidence;
+        C capped;
     };
+    const CrashReportSignal resource = report("EXC_RESOURCE (RESOURCE_TYPE_MEMORY)");
+    const Signal anonymous = helper(std::nullopt, std::nullopt);
+    // clang-format off
+    const Row rows[] = {
+        {"nothing known", R::unknown, {}, {}, E::cleanExit, D::unknown, C::low, C::low},
+        {"quit context", R::quit, {}, {}, E::cleanExit, D::explicitQuit, C::high, C::high},
+        {"killed context falls through", R::killed, {}, {}, E::killed, D::unknown, C::low, C::low},
+        {"crashed context", R::crashed, "EXC_BAD_ACCESS", {}, E::crash, D::crashBug, C::high, C::high},
+        {"crashed, abort word", R::crashed, "Abort trap: 6", {}, E::crash, D::crashAbort, C::high, C::high},
+        {"crashed, SIGABRT", R::crashed, "SIGABRT", {}, E::crash, D::crashAbort, C::high, C::high},
+        {"crashed, no raw value", R::crashed, {}, {}, E::crash, D::crashBug, C::high, C::high},
+        {"policy", R::unknown, {}, {policy()}, E::launchBlocked, D::policyBlocked, C::high, C::high},
+        {"policy over a crash report", R::crashed, {}, {report("EXC_CRASH (SIGABRT)"), policy()}, E::launchBlocked, D::policyBlocked, C::high, C::high},
+        {"loader failure", R::unknown, {}, {dyld()}, E::launchBlocked, D::dyldFailure, C::high, C::high},
+        {"report shows a loader failure", R::unknown, {}, {flagged(true, false, false)}, E::launchBlocked, D::dyldFailure, C::high, C::high},
+        {"crash report, bug", R::unknown, {}, {report("EXC_BAD_ACCESS (SIGSEGV)")}, E::crash, D::crashBug, C::high, C::high},
+        {"crash report, abort", R::unknown, {}, {report("EXC_CRASH (SIGABRT)")}, E::crash, D::crashAbort, C::high, C::high},
+        {"crash report over correlated memory", R::unknown, {}, {memory(correlated), report("EXC_BAD_ACCESS")}, E::crash, D::crashBug, C::high, C::high},
+        {"resource report with memory", R::unknown, {}, {resource, memory(correlated)}, E::killed, D::killedJetsamMemory, C::medium, C::low},
+        {"resource report alone", R::unknown, {}, {resource}, E::crash, D::crashBug, C::high, C::high},
+        {"lower-case exc is not crash-like", R::unknown, {}, {report("  exc_bad_access")}, E::cleanExit, D::unknown, C::low, C::low},
+        {"a signal name is crash-like", R::unknown, {}, {report("sigsegv")}, E::crash, D::crashBug, C::high, C::high},
+        {"watchdog", R::unknown, {}, {watchdog()}, E::killed, D::killedWatchdogHang, C::high, C::high},
+        {"report shows a watchdog", R::unknown, {}, {flagged(false, false, true)}, E::killed, D::killedWatchdogHang, C::high, C::high},
+        {"direct memory", R::unknown, {}, {memory(direct)}, E::killed, D::killedJetsamMemory, C::high, C::high},
+        {"correlated memory, unknown reason", R::unknown, {}, {memory(correlated)}, E::killed, D::killedJetsamMemory, C::medium, C::low},
+        {"correlated memory, killed", R::killed, {}, {memory(correlated)}, E::killed, D::killedJetsamMemory, C::medium, C::medium},
+        {"report shows memory", R::unknown, {}, {flagged(false, true, false)}, E::killed, D::killedJetsamMemory, C::high, C::high},
+        {"quit over a killed context", R::killed, {}, {termination(R::quit, "quit", 5)}, E::cleanExit, D::explicitQuit, C::high, C::high},
+        {"helper, repeated exits", R::unknown, {}, {helper(std::nullopt, 2)}, E::cleanExit, D::dependencyHelperFailure, C::medium, C::low},
+        {"named helper, known reason", R::killed, {}, {helper("helperd", std::nullopt)}, E::killed, D::dependencyHelperFailure, C::medium, C::medium},
+        {"named helper, unknown reason", R::unknown, {}, {helper("helperd", std::nullopt)}, E::cleanExit, D::unknown, C::low, C::low},
+        {"anonymous helper", R::unknown, {}, {anonymous}, E::cleanExit, D::unknown, C::low, C::low},
+        {"two helpers", R::unknown, {}, {anonymous, helper("b", std::nullopt, 1)}, E::cleanExit, D::dependencyHelperFailure, C::medium, C::low},
+        {"helpers take the effective end state", R::unknown, {}, {helper("a", 3), termination(R::crashed, {}, 100)}, E::cleanExit, D::dependencyHelperFailure, C::medium, C::low},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const EventContext ctx = context(row.reason, row.raw);
+        std::vector<Signal> signals = row.signals;
+        signals.push_back(own(ctx));
+        const MatchResult match = OrderedMatcher::match(ctx, signals);
+        EXPECT_EQ(std::tuple(match.endState, match.dominantCause, match.confidence,
+                             ConfidenceEnforcer::enforce(match.confidence, ctx, match.signalsUsed)),
+                  std::tuple(row.endState, row.cause, row.rawConfidence, row.capped));
+
+        // Unified-log lines never change a verdict.
+        std::vector<Signal> noisy = signals;
+        noisy.insert(noisy.begin(), logLine());
+        noisy.push_back(logLine(3));
+        EXPECT_EQ(OrderedMatcher::match(ctx, noisy), match);
+
+        // Diagnosing again from the recorded evidence gives the same verdict.
+        const Diagnosis first = DiagnosisEngine().diagnose(ctx, row.signals, false);
+        const Diagnosis again = DiagnosisEngine().diagnose(ctx, first.signalsUsed, false);
+        EXPECT_EQ(std::tie(again.endState, again.dominantCause, again.confidence),
+                  std::tie(first.endState, first.dominantCause, first.confidence));
+        EXPECT_EQ(first.confidence, row.capped);
+    }
 }
-
-void PrintTo(const RuleCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class Rules : public ::testing::TestWithParam<RuleCase>
-{
-};
-
-TEST_P(Rules, DecideAndCap)
-{
-    const RuleCase& c = GetParam();
-    const EventContext ctx = context(c.reason, c.raw);
-    std::vector<Signal> signals = c.signals;
-    signals.push_back(own(ctx));
-
-    const MatchResult match = OrderedMatcher::match(ctx, signals);
-    EXPECT_EQ(match.endState, c.endState);
-    EXPECT_EQ(match.dominantCause, c.cause);
-    EXPECT_EQ(match.confidence, c.rawConfidence);
-    EXPECT_EQ(ConfidenceEnforcer::enforce(match.confidence, ctx, match.signalsUsed), c.capped);
-
-    // Unified-log lines never change a verdict.
-    std::vector<Signal> noisy = signals;
-    noisy.insert(noisy.begin(), logLine());
-    noisy.push_back(logLine(3));
-    EXPECT_EQ(OrderedMatcher::match(ctx, noisy), match);
-
-    // Diagnosing again from the recorded evidence gives the same verdict.
-    const Diagnosis first = DiagnosisEngine().diagnose(ctx, c.signals, false);
-    const Diagnosis again = DiagnosisEngine().diagnose(ctx, first.signalsUsed, false);
-    EXPECT_EQ(again.endState, first.endState);
-    EXPECT_EQ(again.dominantCause, first.dominantCause);
-    EXPECT_EQ(again.confidence, first.confidence);
-    EXPECT_EQ(first.confidence, c.capped);
-}
-
-INSTANTIATE_TEST_SUITE_P(OrderedMatcher, Rules, ::testing::ValuesIn(ruleCases()), [](const auto& info) {
-    return std::string(info.param.name);
-});
 
 // Each row has evidence for two neighbouring rules; the earlier rule must decide, which shows in
 // the cause or in the signal the verdict leads with.
 TEST(OrderedMatcher, EarlierRuleWinsOverItsNeighbour)
 {
-    using D = DominantCause;
     struct Row
     {
         const char* rules;
@@ -342,7 +175,8 @@ TEST(OrderedMatcher, EarlierRuleWinsOverItsNeighbour)
         Signal first;
     };
     const CrashReportSignal loaderReport = flagged(true, false, false);
-    const CrashReportSignal crashingLoaderReport = flagged(true, false, false, 0, "EXC_CRASH (SIGABRT)");
+    CrashReportSignal crashingLoaderReport = loaderReport;
+    crashingLoaderReport.exceptionType = "EXC_CRASH (SIGABRT)";
     const CrashReportSignal abortReport = report("EXC_CRASH (SIGABRT)");
     const CrashReportSignal hangReport = flagged(false, false, true);
     const CrashReportSignal memoryReport = flagged(false, true, false);
@@ -366,14 +200,15 @@ TEST(OrderedMatcher, EarlierRuleWinsOverItsNeighbour)
     };
     // clang-format on
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.rules);
         const EventContext ctx =
             context(row.reason, row.reason == R::crashed ? "SIGSEGV" : std::optional<std::string>());
         std::vector<Signal> signals = row.signals;
         signals.push_back(own(ctx));
         const MatchResult match = OrderedMatcher::match(ctx, signals);
-        EXPECT_EQ(match.dominantCause, row.cause) << row.rules;
-        ASSERT_FALSE(match.signalsUsed.empty()) << row.rules;
-        EXPECT_EQ(match.signalsUsed.front(), row.first) << row.rules;
+        EXPECT_EQ(match.dominantCause, row.cause);
+        ASSERT_FALSE(match.signalsUsed.empty());
+        EXPECT_EQ(match.signalsUsed.front(), row.first);
     }
 }
 
@@ -381,135 +216,120 @@ TEST(OrderedMatcher, SignalsUsedFollowTheRule)
 {
     const EventContext ctx = context(R::unknown);
     const Signal t = own(ctx);
+    const auto used = [&ctx](const std::vector<Signal>& signals, Wording wording = Wording::macos) {
+        return OrderedMatcher::match(ctx, signals, wording).signalsUsed;
+    };
 
     // Rule 3: the made loader signal, the report, then the terminations.
-    const CrashReportSignal loaderReport = [] {
-        CrashReportSignal r = flagged(true, false, false, -2);
-        r.dyldFailureKind = DyldFailureKind::missingLibrary;
-        return r;
-    }();
-    EXPECT_EQ(OrderedMatcher::match(ctx, {loaderReport, t}).signalsUsed,
+    CrashReportSignal loaderReport = flagged(true, false, false, -2);
+    loaderReport.dyldFailureKind = DyldFailureKind::missingLibrary;
+    EXPECT_EQ(used({loaderReport, t}),
               (std::vector<Signal>{DyldSignal{at(-2), DyldFailureKind::other, "Dynamic loader failure"},
                                    loaderReport, t}));
+    loaderReport.dyldErrorMessage = "";
+    EXPECT_EQ(used({loaderReport}).front(), Signal(DyldSignal{at(-2), DyldFailureKind::other, ""}));
 
-    CrashReportSignal emptyMessage = loaderReport;
-    emptyMessage.dyldErrorMessage = "";
-    EXPECT_EQ(OrderedMatcher::match(ctx, {emptyMessage}).signalsUsed.front(),
-              Signal(DyldSignal{at(-2), DyldFailureKind::other, ""}));
-
-    // Rules 7 and 9 make their own signals from the report.
+    // Rules 7 and 9 make their own signals from the report, in the wording asked for.
     const CrashReportSignal hang = flagged(false, false, true, 1);
-    EXPECT_EQ(OrderedMatcher::match(ctx, {hang, t}).signalsUsed,
-              (std::vector<Signal>{WatchdogSignal{at(1), "App became unresponsive (watchdog)"}, hang, t}));
     const CrashReportSignal oom = flagged(false, true, false, 1);
-    EXPECT_EQ(OrderedMatcher::match(ctx, {oom, t}).signalsUsed,
+    EXPECT_EQ(used({hang, t}),
+              (std::vector<Signal>{WatchdogSignal{at(1), "App became unresponsive (watchdog)"}, hang, t}));
+    EXPECT_EQ(used({oom, t}),
               (std::vector<Signal>{JetsamSignal{at(1), "System memory pressure (jetsam)", direct}, oom, t}));
-    EXPECT_EQ(OrderedMatcher::match(ctx, {hang, t}, Wording::linuxDesktop).signalsUsed.front(),
+    EXPECT_EQ(used({hang, t}, Wording::linuxDesktop).front(),
               Signal(WatchdogSignal{at(1), "App became unresponsive (ended from the desktop)"}));
-    EXPECT_EQ(OrderedMatcher::match(ctx, {oom, t}, Wording::linuxDesktop).signalsUsed.front(),
+    EXPECT_EQ(used({oom, t}, Wording::linuxDesktop).front(),
               Signal(JetsamSignal{at(1), "System memory pressure (out-of-memory kill)", direct}));
 
     // Rule 5 uses the crashed termination alone, not every termination.
     const EventContext crashedCtx = context(R::crashed, "SIGSEGV");
-    const Signal other = termination(R::quit, "x", 4);
-    EXPECT_EQ(OrderedMatcher::match(crashedCtx, {other, own(crashedCtx)}).signalsUsed,
+    EXPECT_EQ(OrderedMatcher::match(crashedCtx, {termination(R::quit, "x", 4), own(crashedCtx)}).signalsUsed,
               (std::vector<Signal>{own(crashedCtx)}));
 
     // Rule 1: the first policy signal only, then every termination in pool order.
     const Signal p1 = policy(-3);
     const Signal p2 = PolicySignal{at(-1), PolicyBlockKind::quarantine, "q"};
     const Signal t2 = termination(R::quit, {}, 2);
-    EXPECT_EQ(OrderedMatcher::match(ctx, {t2, p1, p2, t}).signalsUsed, (std::vector<Signal>{p1, t2, t}));
+    EXPECT_EQ(used({t2, p1, p2, t}), (std::vector<Signal>{p1, t2, t}));
 
     // Rule 11: every helper signal, then the terminations.
     const Signal h1 = helper(std::nullopt, std::nullopt, -5);
     const Signal h2 = helper(std::nullopt, std::nullopt, -4);
-    EXPECT_EQ(OrderedMatcher::match(ctx, {h1, t, h2}).signalsUsed, (std::vector<Signal>{h1, h2, t}));
+    EXPECT_EQ(used({h1, t, h2}), (std::vector<Signal>{h1, h2, t}));
 }
 
-TEST(OrderedMatcher, PoolKeepsSignalsWithinNinetySeconds)
+TEST(OrderedMatcher, PoolAndReportChoice)
 {
     const EventContext ctx = context(R::unknown);
     const Signal t = own(ctx);
-    EXPECT_EQ(OrderedMatcher::match(ctx, {watchdog(-90), t}).dominantCause,
-              DominantCause::killedWatchdogHang);
-    EXPECT_EQ(OrderedMatcher::match(ctx, {watchdog(90), t}).dominantCause, DominantCause::killedWatchdogHang);
-    EXPECT_EQ(OrderedMatcher::match(ctx, {watchdog(-91), t}).dominantCause, DominantCause::unknown);
-    EXPECT_EQ(OrderedMatcher::match(ctx, {watchdog(90.5), t}).dominantCause, DominantCause::unknown);
-
+    const auto causeOf = [&ctx](const std::vector<Signal>& signals) {
+        return OrderedMatcher::match(ctx, signals).dominantCause;
+    };
+    // The pool keeps signals within 90 seconds of the termination.
+    EXPECT_EQ(causeOf({watchdog(-90), t}), D::killedWatchdogHang);
+    EXPECT_EQ(causeOf({watchdog(90), t}), D::killedWatchdogHang);
+    EXPECT_EQ(causeOf({watchdog(-91), t}), D::unknown);
+    EXPECT_EQ(causeOf({watchdog(90.5), t}), D::unknown);
     // With nothing near the termination, every signal counts.
     const MatchResult farOnly = OrderedMatcher::match(ctx, {watchdog(-300), termination(R::killed, {}, 500)});
-    EXPECT_EQ(farOnly.dominantCause, DominantCause::killedWatchdogHang);
+    EXPECT_EQ(farOnly.dominantCause, D::killedWatchdogHang);
     EXPECT_EQ(farOnly.signalsUsed.size(), 2u);
-}
 
-TEST(OrderedMatcher, LatestCandidateReportWinsAndTiesKeepPoolOrder)
-{
-    const EventContext ctx = context(R::unknown);
-    EXPECT_EQ(OrderedMatcher::match(ctx, {report("EXC_CRASH (SIGABRT)", 10), report("EXC_BAD_ACCESS", 0)})
-                  .dominantCause,
-              DominantCause::crashAbort);
-    EXPECT_EQ(OrderedMatcher::match(ctx, {report("EXC_CRASH (SIGABRT)", 0), report("EXC_BAD_ACCESS", 10)})
-                  .dominantCause,
-              DominantCause::crashBug);
-    EXPECT_EQ(OrderedMatcher::match(ctx, {report("EXC_BAD_ACCESS", 5), report("EXC_CRASH (SIGABRT)", 5)})
-                  .dominantCause,
-              DominantCause::crashBug);
-
+    // The latest crash-like report decides; at equal times the first in the pool.
+    EXPECT_EQ(causeOf({report("EXC_CRASH (SIGABRT)", 10), report("EXC_BAD_ACCESS", 0)}), D::crashAbort);
+    EXPECT_EQ(causeOf({report("EXC_CRASH (SIGABRT)", 0), report("EXC_BAD_ACCESS", 10)}), D::crashBug);
+    EXPECT_EQ(causeOf({report("EXC_BAD_ACCESS", 5), report("EXC_CRASH (SIGABRT)", 5)}), D::crashBug);
     CrashReportSignal abortBySignal = report("EXC_CRASH");
     abortBySignal.terminationSignal = "Abort trap: 6";
-    EXPECT_EQ(OrderedMatcher::match(ctx, {abortBySignal}).dominantCause, DominantCause::crashAbort);
-}
+    EXPECT_EQ(causeOf({abortBySignal}), D::crashAbort);
 
-TEST(OrderedMatcher, BestMemorySignalPrefersDirectThenLatest)
-{
-    const EventContext ctx = context(R::unknown);
-    const Signal lateCorrelated = memory(correlated, 20);
-    const Signal earlyDirect = memory(direct, -20);
+    // Of memory signals, a direct one first, then the latest.
     const Signal lateDirect = JetsamSignal{at(10), "later", direct};
-    const MatchResult m = OrderedMatcher::match(ctx, {lateCorrelated, earlyDirect, lateDirect});
-    EXPECT_EQ(m.confidence, Confidence::high);
+    const MatchResult m =
+        OrderedMatcher::match(ctx, {memory(correlated, 20), memory(direct, -20), lateDirect});
+    EXPECT_EQ(m.confidence, C::high);
     EXPECT_EQ(m.signalsUsed.front(), lateDirect);
 }
 
 TEST(OrderedMatcher, EffectiveEndStateForUnknownReason)
 {
     const EventContext ctx = context(R::unknown);
-    const Signal anonymousHelper = helper(std::nullopt, std::nullopt);
     const auto endStateWith = [&](std::vector<Signal> signals) {
-        signals.push_back(anonymousHelper);
+        signals.push_back(helper(std::nullopt, std::nullopt));
         return OrderedMatcher::match(ctx, signals).endState;
     };
-    EXPECT_EQ(endStateWith({}), EndState::cleanExit);
-    EXPECT_EQ(endStateWith({termination(R::killed)}), EndState::killed);
-    EXPECT_EQ(endStateWith({termination(R::killed), termination(R::crashed, "x", 200)}), EndState::killed);
+    EXPECT_EQ(endStateWith({}), E::cleanExit);
+    EXPECT_EQ(endStateWith({termination(R::killed)}), E::killed);
+    EXPECT_EQ(endStateWith({termination(R::killed), termination(R::crashed, "x", 200)}), E::killed);
 }
 
+// High stays with direct evidence (a known reason, a report with text, any but helper and log
+// signals); otherwise, and for medium, two kinds keep medium, one gives low. Unknown
+// terminations are no kind.
 TEST(ConfidenceEnforcer, CapTable)
 {
-    using C = Confidence;
     const EventContext unknown = context(R::unknown);
     const EventContext killed = context(R::killed);
-    const Signal unknownTermination = own(unknown);
     const Signal bareReport = report("  ");
-    const Signal correlatedMemory = memory(correlated);
-    const Signal anonymousHelper = helper(std::nullopt, std::nullopt);
-
-    EXPECT_EQ(ConfidenceEnforcer::enforce(C::high, unknown, {bareReport, unknownTermination}), C::low);
-    EXPECT_EQ(ConfidenceEnforcer::enforce(C::high, unknown, {bareReport, anonymousHelper}), C::medium);
-    EXPECT_EQ(ConfidenceEnforcer::enforce(C::high, unknown, {report("EXC_CRASH")}), C::high);
-    EXPECT_EQ(ConfidenceEnforcer::enforce(C::high, killed, {}), C::high);
-    EXPECT_EQ(ConfidenceEnforcer::enforce(C::high, unknown, {correlatedMemory}), C::high);
-    EXPECT_EQ(ConfidenceEnforcer::enforce(C::medium, unknown, {correlatedMemory, unknownTermination}),
-              C::low);
-    EXPECT_EQ(ConfidenceEnforcer::enforce(C::medium, killed, {correlatedMemory, own(killed)}), C::medium);
-    EXPECT_EQ(ConfidenceEnforcer::enforce(C::low, killed, {policy(), dyld(), own(killed)}), C::low);
-
-    EXPECT_EQ(ConfidenceEnforcer::evidenceKindCount({}), 0);
-    EXPECT_EQ(ConfidenceEnforcer::evidenceKindCount({unknownTermination, anonymousHelper, anonymousHelper}),
-              1);
-    EXPECT_FALSE(ConfidenceEnforcer::hasDirectEvidence(unknown, {anonymousHelper, logLine(), bareReport}));
-    EXPECT_TRUE(ConfidenceEnforcer::hasDirectEvidence(unknown, {anonymousHelper, termination(R::quit)}));
+    const Signal anonymous = helper(std::nullopt, std::nullopt);
+    // clang-format off
+    const std::vector<std::tuple<C, const EventContext&, std::vector<Signal>, C>> rows = {
+        {C::high, unknown, {bareReport, own(unknown)}, C::low},
+        {C::high, unknown, {bareReport, anonymous}, C::medium},
+        {C::high, unknown, {anonymous, logLine(), bareReport}, C::medium},
+        {C::high, unknown, {anonymous, termination(R::quit)}, C::high},
+        {C::high, unknown, {report("EXC_CRASH")}, C::high},
+        {C::high, unknown, {memory(correlated)}, C::high},
+        {C::high, killed, {}, C::high},
+        {C::medium, unknown, {anonymous, anonymous, own(unknown)}, C::low},
+        {C::medium, killed, {memory(correlated), own(killed)}, C::medium},
+        {C::low, killed, {policy(), dyld(), own(killed)}, C::low},
+    };
+    // clang-format on
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const auto& [raw, ctx, signals, expected] = rows[i];
+        EXPECT_EQ(ConfidenceEnforcer::enforce(raw, ctx, signals), expected) << "row " << i;
+    }
 }
 
 } // namespace

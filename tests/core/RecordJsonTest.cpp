@@ -94,12 +94,9 @@ TEST(SignalJson, StrictDecodingNamesTheFailure)
          R"(payload: missing key "suspectedWatchdogHang")"},
         {R"({"type":"crash","payload":{}})", R"(type: unknown value "crash")"},
         {R"({"payload":{}})", R"(missing key "type")"},
-        {R"({"type":"watchdog"})", R"(missing key "payload")"},
         {R"({"type":"watchdog","payload":null})", "payload: expected a value, found null"},
         {R"({"type":"watchdog","payload":{"timestamp":"yesterday","message":"m"}})",
          "payload.timestamp: expected a number, found a string"},
-        {R"({"type":"watchdog","payload":{"timestamp":1,"message":null}})",
-         "payload.message: expected a value, found null"},
         {R"({"type":"termination","payload":{"timestamp":1,"reason":"Killed"}})",
          R"(payload.reason: unknown value "Killed")"},
         {R"({"type":"termination","payload":{"timestamp":1,"reason":"quit","quitAttribution":"userRequest"}})",
@@ -217,10 +214,8 @@ TEST(DiagnosisJson, FullRoundTrip)
 
     Diagnosis empty = diagnosis;
     empty.signalsUsed.clear();
-    const Json emptyEncoded = encode(empty);
-    ASSERT_TRUE(emptyEncoded.contains("signalsUsed"));
-    EXPECT_TRUE(emptyEncoded["signalsUsed"].is_array());
-    EXPECT_EQ(decodeDiagnosis(emptyEncoded), empty);
+    EXPECT_EQ(encode(empty)["signalsUsed"], Json::array());
+    EXPECT_EQ(decodeDiagnosis(encode(empty)), empty);
 }
 
 TEST(DiagnosisJson, StrictnessAndErrorPaths)
@@ -234,28 +229,7 @@ TEST(DiagnosisJson, StrictnessAndErrorPaths)
     EXPECT_EQ(decodeFailure([&] { (void)decodeDiagnosis(badSignal); }),
               R"(signalsUsed[1].payload: missing key "suspectedWatchdogHang")");
 
-    Json lowerCase = encode(sampleDiagnosis());
-    lowerCase["endState"] = "killed";
-    EXPECT_EQ(decodeFailure([&] { (void)decodeDiagnosis(lowerCase); }),
-              R"(endState: unknown value "killed")");
-
-    Json badWindow = encode(sampleDiagnosis());
-    badWindow["window"].erase("end");
-    EXPECT_EQ(decodeFailure([&] { (void)decodeDiagnosis(badWindow); }), R"(window: missing key "end")");
-
     EXPECT_EQ(decodeFailure([] { (void)parse("{\"endState\": "); }).rfind("invalid JSON at byte", 0), 0u);
-}
-
-TEST(DiagnosisEquality, OrderOfSignalsAndWindowEndsMatter)
-{
-    Diagnosis a = sampleDiagnosis();
-    Diagnosis b = a;
-    std::swap(b.signalsUsed[0], b.signalsUsed[1]);
-    EXPECT_NE(a, b);
-    Diagnosis c = a;
-    c.window.end += Seconds(1);
-    EXPECT_NE(a, c);
-    EXPECT_EQ(a, sampleDiagnosis());
 }
 
 TEST(JsonDump, InvalidUtf8IsReplacedNotThrown)

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// What the package ships: the installed tree, its validity, the .deb and the shell completions.
 #include "support/ChildProcess.h"
 #include "support/CommandRunner.h"
 
@@ -36,66 +37,6 @@ std::vector<std::string> expectedInstalledFiles()
     return files;
 }
 
-// The build installed once with `cmake --install --prefix /usr --strip` into a temporary root,
-// shared by the tests of one suite.
-class InstalledTree
-{
-public:
-    InstalledTree()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "exitwise-package-XXXXXX").string();
-        m_base = ::mkdtemp(pattern.data());
-        m_root = m_base / "root";
-        const CommandOutcome install =
-            runCommand("DESTDIR=" + shellQuoted(m_root.string()) + " cmake --install "
-                       + shellQuoted(EXITWISE_BUILD_DIR) + " --prefix /usr --strip 2>&1");
-        m_log = install.out;
-        m_ok = install.status == 0;
-    }
-    ~InstalledTree() { std::filesystem::remove_all(m_base); }
-    InstalledTree(const InstalledTree&) = delete;
-    InstalledTree& operator=(const InstalledTree&) = delete;
-
-    [[nodiscard]] bool ok() const { return m_ok; }
-    [[nodiscard]] const std::string& log() const { return m_log; }
-    [[nodiscard]] const std::filesystem::path& root() const { return m_root; }
-    // A path beside the root, for what a test makes from it; removed with the tree.
-    [[nodiscard]] std::filesystem::path scratch(const std::string& name) const { return m_base / name; }
-    // `/usr/...` inside the temporary root.
-    [[nodiscard]] std::filesystem::path path(const std::string& absolute) const
-    {
-        return m_root.string() + absolute;
-    }
-
-private:
-    std::filesystem::path m_base;
-    std::filesystem::path m_root;
-    std::string m_log;
-    bool m_ok = false;
-};
-
-// Whether `tool` is on the PATH.
-bool haveTool(const std::string& tool)
-{
-    return runCommand("command -v " + shellQuoted(tool) + " >/dev/null 2>&1").status == 0;
-}
-
-class InstalledPackageTest : public ::testing::Test
-{
-protected:
-    static void SetUpTestSuite() { s_tree = new InstalledTree; }
-    static void TearDownTestSuite()
-    {
-        delete s_tree;
-        s_tree = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(s_tree->ok()) << s_tree->log(); }
-
-    static InstalledTree* s_tree;
-};
-
-InstalledTree* InstalledPackageTest::s_tree = nullptr;
-
 // Files and symlinks under `root`, as absolute paths inside it, sorted.
 std::vector<std::string> filesUnder(const std::filesystem::path& root)
 {
@@ -109,28 +50,57 @@ std::vector<std::string> filesUnder(const std::filesystem::path& root)
     return files;
 }
 
-TEST_F(InstalledPackageTest, InstallsExactlyTheShippedFiles)
+bool haveTool(const std::string& tool)
 {
-    EXPECT_EQ(filesUnder(s_tree->root()), expectedInstalledFiles());
+    return runCommand("command -v " + shellQuoted(tool) + " >/dev/null 2>&1").status == 0;
 }
 
-// Not enabled by installing: the exact file list has no link into a target's wants.
-TEST_F(InstalledPackageTest, UserUnitRunsTheInstalledWatcher)
+// The build installed once with `cmake --install --prefix /usr --strip` into a temporary root,
+// shared by the tests of one suite.
+class InstalledPackageTest : public ::testing::Test
 {
-    const std::string unit = readFile(s_tree->path("/usr/lib/systemd/user/exitwise-watch.service"));
-    EXPECT_NE(unit.find("\nExecStart=/usr/bin/exitwise watch\n"), std::string::npos) << unit;
-    EXPECT_NE(unit.find("\n[Install]\nWantedBy=default.target\n"), std::string::npos) << unit;
-}
+protected:
+    static void SetUpTestSuite()
+    {
+        s_base = new TempDir("exitwise-package");
+        s_install = runCommand("DESTDIR=" + shellQuoted(root().string()) + " cmake --install "
+                               + shellQuoted(EXITWISE_BUILD_DIR) + " --prefix /usr --strip 2>&1");
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_base;
+        s_base = nullptr;
+    }
+    void SetUp() override { ASSERT_EQ(s_install.status, 0) << s_install.out; }
 
-TEST_F(InstalledPackageTest, MetainfoNamesTheInstalledDesktopEntryAndThisVersion)
+    static std::filesystem::path root() { return s_base->path() / "root"; }
+    // A path beside the root, for what a test makes from it; removed with the tree.
+    static std::filesystem::path scratch(const std::string& name) { return s_base->path() / name; }
+    // `/usr/...` inside the temporary root.
+    static std::string installed(const std::string& absolute) { return readFile(root().string() + absolute); }
+
+    static inline TempDir* s_base = nullptr;
+    static inline CommandOutcome s_install;
+};
+
+// The unit is not enabled by installing: the exact file list has no link into a target's wants.
+TEST_F(InstalledPackageTest, InstallsExactlyTheShippedFilesNamingEachOther)
 {
-    const std::string metainfo =
-        readFile(s_tree->path("/usr/share/metainfo/io.github.exitwise.Exitwise.metainfo.xml"));
-    EXPECT_NE(metainfo.find("<id>io.github.exitwise.Exitwise</id>"), std::string::npos);
-    EXPECT_NE(metainfo.find("<launchable type=\"desktop-id\">exitwise.desktop</launchable>"),
-              std::string::npos);
-    EXPECT_NE(metainfo.find("<release version=\"" EXITWISE_VERSION "\" date=\"20"), std::string::npos)
-        << metainfo;
+    EXPECT_EQ(filesUnder(root()), expectedInstalledFiles());
+    const std::string unit = "/usr/lib/systemd/user/exitwise-watch.service";
+    const std::string metainfo = "/usr/share/metainfo/io.github.exitwise.Exitwise.metainfo.xml";
+    // clang-format off
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {unit,     "\nExecStart=/usr/bin/exitwise watch\n"},
+        {unit,     "\n[Install]\nWantedBy=default.target\n"},
+        {metainfo, "<id>io.github.exitwise.Exitwise</id>"},
+        {metainfo, "<launchable type=\"desktop-id\">exitwise.desktop</launchable>"},
+        {metainfo, "<release version=\"" EXITWISE_VERSION "\" date=\"20"},
+    };
+    // clang-format on
+    for (const auto& [file, text] : expected) {
+        EXPECT_NE(installed(file).find(text), std::string::npos) << text << " in\n" << installed(file);
+    }
 }
 
 struct Validation
@@ -164,8 +134,8 @@ TEST_P(ValidationTest, PassesTheDistributionsChecker)
     if (std::string(validation.name) == "ManPage" && !EXITWISE_HAS_MAN_PAGE) {
         GTEST_SKIP() << "scdoc is not installed: no man page was built";
     }
-    const std::string errors = s_tree->scratch("errors").string();
-    const CommandOutcome outcome = runCommand("ROOT=" + shellQuoted(s_tree->root().string()) + "; ("
+    const std::string errors = scratch("errors").string();
+    const CommandOutcome outcome = runCommand("ROOT=" + shellQuoted(root().string()) + "; ("
                                               + validation.commandLine + ") 2>" + shellQuoted(errors));
     const std::string stderrText = readFile(errors);
     EXPECT_EQ(outcome.status, 0) << outcome.out << stderrText;
@@ -189,18 +159,13 @@ TEST_F(InstalledPackageTest, DebDeclaresItsDependencies)
     if (!haveTool("cpack") || !haveTool("dpkg-shlibdeps")) {
         GTEST_SKIP() << "cpack or dpkg-shlibdeps (package dpkg-dev) is not installed";
     }
-    const std::string directory = s_tree->scratch("deb").string();
+    const std::string directory = scratch("deb").string();
     const CommandOutcome cpack = runCommand(
         "cpack -G DEB -B " + shellQuoted(directory) + " --config "
         + shellQuoted(EXITWISE_BUILD_DIR "/CPackConfig.cmake") + " -D CPACK_INSTALL_CMAKE_PROJECTS= -D "
-        + shellQuoted("CPACK_INSTALLED_DIRECTORIES=" + s_tree->root().string() + ";.") + " 2>&1");
+        + shellQuoted("CPACK_INSTALLED_DIRECTORIES=" + root().string() + ";.") + " 2>&1");
     ASSERT_EQ(cpack.status, 0) << cpack.out;
-    std::vector<std::string> debs;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        if (entry.path().extension() == ".deb") {
-            debs.push_back(entry.path().string());
-        }
-    }
+    const auto debs = nonEmptyLines(runCommand("ls " + shellQuoted(directory) + "/*.deb").out);
     ASSERT_EQ(debs.size(), 1U) << cpack.out;
     const std::string& deb = debs.front();
     EXPECT_EQ(std::filesystem::path(deb).filename().string().rfind("exitwise_" EXITWISE_VERSION "_", 0), 0U)
@@ -210,10 +175,94 @@ TEST_F(InstalledPackageTest, DebDeclaresItsDependencies)
               "Package: exitwise\nSection: utils\nRecommends: systemd-coredump\n");
     const std::string depends = controlFields(deb, "Depends");
     for (const char* package :
-         {"libqt6core6", "libqt6widgets6", "libqt6svg6", "libsystemd0", "libutf8proc2"}) {
+         {"libqt6core6", "libqt6widgets6", "libqt6svg6", "libsystemd0", "libutf8proc2", "libsimdjson14"}) {
         EXPECT_NE(depends.find(package), std::string::npos) << package << " in " << depends;
     }
-    EXPECT_NE(controlFields(deb, "Description").find("\n ."), std::string::npos) << "no long description";
+}
+
+// The shell completions, from the source tree.
+const std::string kCompletions = EXITWISE_SOURCE_DIR "/data/completions/";
+
+struct Completion
+{
+    const char* line; // what is typed; the word being completed is the part after the last space
+    const char* offered;
+};
+
+// clang-format off
+const Completion kBashCompletions[] = {
+    {"exitwise ", "list show export diagnose watch version"},
+    {"exitwise --", "--background --version --help"},
+    {"exitwise list --", "--since --until --app --state --limit --no-legend --json --help"},
+    {"exitwise list --state ", "crash killed clean blocked"},
+    {"exitwise list --since ", "today yesterday"},
+    {"exitwise list --limit ", ""},
+    {"exitwise show ", "latest"},
+    {"exitwise export --format ", "csv json"},
+    {"exitwise diagnose --", "--input --collect --report-dir --journal-dir --help"},
+    {"exitwise watch --", "--json --no-journal-entry --help"},
+    {"exitwise version --", "--help"},
+};
+// clang-format on
+
+class BashCompletionTest : public ::testing::TestWithParam<Completion>
+{
+};
+
+// Calls the completion function as bash does on Tab, with the line split into COMP_WORDS.
+TEST_P(BashCompletionTest, OffersTheWordsThatFit)
+{
+    const std::string line = GetParam().line;
+    const std::string script = "source " + shellQuoted(kCompletions + "exitwise.bash") + "\n"
+                               + "read -ra COMP_WORDS <<< " + shellQuoted(line) + "\n"
+                               + (line.back() == ' ' ? "COMP_WORDS+=('')\n" : "")
+                               + "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE=" + shellQuoted(line)
+                               + "\n" + "complete -p exitwise\n_exitwise\necho \"${COMPREPLY[*]}\"\n";
+    const CommandOutcome outcome = runCommand("bash -c " + shellQuoted(script) + " 2>&1");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, std::string("complete -F _exitwise exitwise\n") + GetParam().offered + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, BashCompletionTest, ::testing::ValuesIn(kBashCompletions));
+
+// clang-format off
+const Completion kFishCompletions[] = {
+    {"exitwise ", "diagnose export list show version watch"},
+    {"exitwise list --state ", "blocked clean crash killed"},
+    {"exitwise watch --no", "--no-journal-entry"},
+};
+// clang-format on
+
+class FishCompletionTest : public ::testing::TestWithParam<Completion>
+{
+};
+
+TEST_P(FishCompletionTest, OffersTheWordsThatFit)
+{
+    if (!haveTool("fish")) {
+        GTEST_SKIP() << "fish is not installed";
+    }
+    const std::string script = "source " + shellQuoted(kCompletions + "exitwise.fish") + "; complete -C "
+                               + shellQuoted(GetParam().line)
+                               + " | string replace -r '\\t.*' '' | string join ' '";
+    const CommandOutcome outcome = runCommand("fish --no-config -c " + shellQuoted(script) + " 2>&1");
+    EXPECT_EQ(outcome.out, std::string(GetParam().offered) + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, FishCompletionTest, ::testing::ValuesIn(kFishCompletions));
+
+TEST(ZshCompletionTest, LoadsAsACompletionFunction)
+{
+    if (!haveTool("zsh")) {
+        GTEST_SKIP() << "zsh is not installed";
+    }
+    // compinit reads the #compdef line: the function must end up bound to the command.
+    const std::string script = "fpath=(" + shellQuoted(kCompletions) + " $fpath); autoload -U compinit; "
+                               + "compinit -u -D; print -r -- $_comps[exitwise]; autoload +X _exitwise && "
+                               + "print -r -- ${+functions[_exitwise]}";
+    const CommandOutcome outcome = runCommand("zsh -f -c " + shellQuoted(script) + " 2>&1");
+    EXPECT_EQ(outcome.status, 0) << outcome.out;
+    EXPECT_EQ(outcome.out, "_exitwise\n1\n");
 }
 
 } // namespace

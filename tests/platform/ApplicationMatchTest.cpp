@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/linux/ApplicationMatch.h"
 
-#include <QTemporaryDir>
+#include "support/Files.h"
 
 #include <sys/stat.h>
 
@@ -14,16 +14,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string scopeOf(const std::string& id)
+// The control group of a unit the desktop started an application in.
+std::string unitOf(const std::string& id, const std::string& launcher = "gnome")
 {
-    return "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-" + id + "-4711.scope\n";
+    return "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-" + launcher + "-" + id
+           + "-4711.scope\n";
 }
 
 // Which entry each process is taken for, from what the kernel says of it.
 TEST(ApplicationMatch, EachWayAProcessNamesItsApplication)
 {
-    QTemporaryDir temp;
-    const fs::path root = temp.path().toStdString();
+    const test::TempDir temp("exitwise-match");
+    const fs::path& root = temp.path();
     const auto write = [&root](const fs::path& relative, const std::string& text) {
         fs::create_directories((root / relative).parent_path());
         std::ofstream(root / relative) << text;
@@ -41,10 +43,13 @@ TEST(ApplicationMatch, EachWayAProcessNamesItsApplication)
     entry("org.ex.Calc", "office --calc %U");
     entry("org.ex.Flat", "flatpak run org.ex.Flat", "X-Flatpak=org.ex.Flat\n");
     entry("org.ex.Scoped", "scoped-tool");
+    entry("org.ex.Tool", "python3 /opt/tool/tool.py");
     const DesktopEntryIndex index(
         DesktopEntryEnvironment{{root / "applications"}, {root / "bin"}, "", "exitwise"});
-    const std::string editor = (root / "bin/editor").string();
+    const std::string ed = (root / "bin/editor").string();
     const std::string office = (root / "bin/office").string();
+    const std::string py = "/usr/bin/python3.11";
+    const std::optional<std::string> none;
 
     struct Case
     {
@@ -56,15 +61,19 @@ TEST(ApplicationMatch, EachWayAProcessNamesItsApplication)
     };
     // clang-format off
     const Case cases[] = {
-        {"its executable",                 editor,            {},                                       "",                        "org.ex.Editor"},
-        {"a copy elsewhere is another",    "/opt/editor",     {"/opt/editor"},                          "",                        std::nullopt},
-        {"exe unreadable: command line",   std::nullopt,      {editor, "a.txt"},                        "",                        "org.ex.Editor"},
-        {"through a wrapper",              "/usr/bin/env",    {"env", "A=1", "editor", "a.txt"},        "",                        "org.ex.Editor"},
-        {"shared program: the arguments",  office,            {office, "--calc", "b.ods"},              "",                        "org.ex.Calc"},
-        {"shared program: the unit first", office,            {office, "--calc"},                       scopeOf("org.ex.Writer"),  "org.ex.Writer"},
-        {"a Flatpak application",          "/usr/bin/flatpak", {"flatpak", "run", "org.ex.Flat"},       "",                        "org.ex.Flat"},
-        {"only its unit names it",         "/usr/bin/python3", {"python3"},                             scopeOf("org.ex.Scoped"),  "org.ex.Scoped"},
-        {"nothing names it",               "/usr/bin/python3", {"python3"},                             "",                        std::nullopt},
+        {"a copy elsewhere is another", "/opt/editor", {"/opt/editor"}, "", none},
+        {"a copy the desktop started as it", "/opt/editor", {}, unitOf("org.ex.Editor"), "org.ex.Editor"},
+        {"the program beats an inherited unit", ed, {ed}, unitOf("org.ex.Scoped"), "org.ex.Editor"},
+        {"exe unreadable: command line", none, {ed, "a.txt"}, "", "org.ex.Editor"},
+        {"through a wrapper", "/usr/bin/env", {"env", "A=1", "editor", "a.txt"}, "", "org.ex.Editor"},
+        {"a wrapper starting a copy", "/usr/bin/env", {"env", "A=1", "/home/ann/editor"}, "", none},
+        {"an interpreter's script", py, {"python3", "-u", "/opt/tool/tool.py"}, "", "org.ex.Tool"},
+        {"a relative script: its name", py, {"python3", "tool.py"}, "", "org.ex.Tool"},
+        {"shared program: the arguments", office, {office, "--calc", "b.ods"}, "", "org.ex.Calc"},
+        {"shared program: unit", office, {"office", "--calc"}, unitOf("org.ex.Writer"), "org.ex.Writer"},
+        {"a Flatpak application", "/usr/bin/flatpak", {"flatpak", "run", "org.ex.Flat"}, "", "org.ex.Flat"},
+        {"inside its sandbox", "/app/bin/flat", {"flat"}, unitOf("org.ex.Flat", "flatpak"), "org.ex.Flat"},
+        {"nothing names it", py, {"python3"}, "", none},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -75,7 +84,7 @@ TEST(ApplicationMatch, EachWayAProcessNamesItsApplication)
 
     // A program that decides alone: neither the command line nor the unit is read.
     int reads = 0;
-    const ProcessView decided{editor,
+    const ProcessView decided{ed,
                               [&reads] {
                                   ++reads;
                                   return std::vector<std::string>{};

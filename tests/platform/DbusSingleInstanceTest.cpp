@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/linux/DbusSingleInstance.h"
 
-#include "support/PrivateBus.h"
-
-#include <QDBusConnectionInterface>
+#include "support/PlatformFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -12,41 +10,25 @@ namespace {
 
 using Claim = DbusSingleInstance::Claim;
 
-TEST(DbusSingleInstance, ALaterStartAsksTheFirstToComeForwardAndStops)
+// Two processes, as far as the bus can tell: one connection each.
+using DbusSingleInstanceTest = test::ServiceBusTest;
+
+TEST_F(DbusSingleInstanceTest, ALaterStartAsksTheFirstToComeForwardAndStops)
 {
-    test::PrivateBus bus;
-    if (!bus.failure().empty()) {
-        GTEST_SKIP() << bus.failure();
-    }
-    // Two processes, as far as the bus can tell: one connection each.
-    QDBusConnection firstBus = QDBusConnection::connectToBus(bus.address(), QStringLiteral("first"));
-    QDBusConnection laterBus = QDBusConnection::connectToBus(bus.address(), QStringLiteral("later"));
+    const test::BusConnection none(QStringLiteral("unix:path=/nonexistent/bus"));
+    EXPECT_EQ(DbusSingleInstance(none.connection).claim(), Claim::noBus)
+        << "without a bus the app still starts";
     {
-        DbusSingleInstance first(firstBus);
+        DbusSingleInstance first(service());
         int activations = 0;
         QObject::connect(&first, &DbusSingleInstance::activationRequested, [&activations] { ++activations; });
         ASSERT_EQ(first.claim(), Claim::first);
 
-        DbusSingleInstance later(laterBus);
-        EXPECT_EQ(later.claim(), Claim::alreadyRunning);
+        EXPECT_EQ(DbusSingleInstance(client()).claim(), Claim::alreadyRunning);
         EXPECT_EQ(activations, 1);
-        EXPECT_EQ(DbusSingleInstance(laterBus).claim(), Claim::alreadyRunning);
-        EXPECT_EQ(activations, 2);
     }
     // Once the first instance is gone the name is free for the next start.
-    DbusSingleInstance next(laterBus);
-    EXPECT_EQ(next.claim(), Claim::first);
-    QDBusConnection::disconnectFromBus(QStringLiteral("first"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("later"));
-}
-
-TEST(DbusSingleInstance, WithoutABusTheAppStillStarts)
-{
-    QDBusConnection none =
-        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("none"));
-    DbusSingleInstance instance(none);
-    EXPECT_EQ(instance.claim(), Claim::noBus);
-    QDBusConnection::disconnectFromBus(QStringLiteral("none"));
+    EXPECT_EQ(DbusSingleInstance(client()).claim(), Claim::first);
 }
 
 } // namespace

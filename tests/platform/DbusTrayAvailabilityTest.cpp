@@ -2,16 +2,14 @@
 #include "platform/linux/DbusTrayAvailability.h"
 
 #include "platform/linux/XcbTrayProbe.h"
-#include "support/EventLoop.h"
 #include "support/FakeStatusNotifierWatcher.h"
-#include "support/PrivateBus.h"
+#include "support/PlatformFixtures.h"
 
 #include <QProcess>
 #include <QStandardPaths>
 
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <optional>
 #include <string>
 #include <vector>
 #include <xcb/xcb.h>
@@ -21,23 +19,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Two processes as far as the bus can tell: the application and the panel.
-class TrayBus
+// The application and the panel: two processes as far as the bus can tell.
+class DbusTrayAvailabilityTest : public test::ServiceBusTest
 {
-public:
-    TrayBus()
-        : app(QDBusConnection::connectToBus(bus.address(), QStringLiteral("tray-app")))
-        , panel(QDBusConnection::connectToBus(bus.address(), QStringLiteral("tray-panel")))
-    {}
-    ~TrayBus()
-    {
-        QDBusConnection::disconnectFromBus(QStringLiteral("tray-app"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("tray-panel"));
-    }
-
-    test::PrivateBus bus;
-    QDBusConnection app;
-    QDBusConnection panel;
+protected:
+    QDBusConnection& app() { return client(); }
+    QDBusConnection& panel() { return service(); }
 };
 
 // Lets the bus deliver what is under way.
@@ -46,13 +33,9 @@ void settle()
     (void)test::waitUntil([] { return false; }, 150ms);
 }
 
-TEST(DbusTrayAvailability, AppearsWhenAPanelRegistersItsHostAfterTheStart)
+TEST_F(DbusTrayAvailabilityTest, FollowsAPanelThatRegistersItsHostAfterTheStartAndRestarts)
 {
-    TrayBus buses;
-    if (!buses.bus.failure().empty()) {
-        GTEST_SKIP() << buses.bus.failure();
-    }
-    DbusTrayAvailability tray(buses.app);
+    DbusTrayAvailability tray(app());
     std::vector<bool> changes;
     QObject::connect(&tray, &app::TrayAvailability::availabilityChanged,
                      [&changes](bool available) { changes.push_back(available); });
@@ -60,52 +43,39 @@ TEST(DbusTrayAvailability, AppearsWhenAPanelRegistersItsHostAfterTheStart)
     EXPECT_FALSE(tray.isAvailable()) << "nobody answers for a tray yet";
 
     test::FakeStatusNotifierWatcher watcher;
-    ASSERT_TRUE(watcher.registerOn(buses.panel));
-    settle();
-    EXPECT_FALSE(tray.isAvailable()) << "a watcher without a host shows no items";
-
+    ASSERT_TRUE(watcher.registerOn(panel()));
     watcher.registerHost();
     ASSERT_TRUE(test::waitUntil([&] { return tray.isAvailable(); }));
 
     watcher.unregister(); // the panel went away
     ASSERT_TRUE(test::waitUntil([&] { return !tray.isAvailable(); }));
-    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
-}
-
-TEST(DbusTrayAvailability, FindsAPanelThatWasThereFirst)
-{
-    TrayBus buses;
-    if (!buses.bus.failure().empty()) {
-        GTEST_SKIP() << buses.bus.failure();
-    }
-    test::FakeStatusNotifierWatcher watcher;
-    ASSERT_TRUE(watcher.registerOn(buses.panel));
-    watcher.registerHost();
-
-    DbusTrayAvailability tray(buses.app);
-    EXPECT_TRUE(test::waitUntil([&] { return tray.isAvailable(); }));
 
     // A panel that restarts takes the name again: its host counts once it says so.
-    watcher.unregister();
-    ASSERT_TRUE(test::waitUntil([&] { return !tray.isAvailable(); }));
     test::FakeStatusNotifierWatcher restarted;
-    ASSERT_TRUE(restarted.registerOn(buses.panel));
+    ASSERT_TRUE(restarted.registerOn(panel()));
     settle();
-    EXPECT_FALSE(tray.isAvailable());
+    EXPECT_FALSE(tray.isAvailable()) << "a watcher without a host shows no items";
     restarted.registerHost();
+    ASSERT_TRUE(test::waitUntil([&] { return tray.isAvailable(); }));
+    EXPECT_EQ(changes, (std::vector<bool>{true, false, true}));
+}
+
+TEST_F(DbusTrayAvailabilityTest, FindsAPanelThatWasThereFirst)
+{
+    test::FakeStatusNotifierWatcher watcher;
+    ASSERT_TRUE(watcher.registerOn(panel()));
+    watcher.registerHost();
+
+    DbusTrayAvailability tray(app());
     EXPECT_TRUE(test::waitUntil([&] { return tray.isAvailable(); }));
 }
 
-TEST(DbusTrayAvailability, AnXembedTrayCountsAndIsLookedForUntilOneIsThere)
+TEST_F(DbusTrayAvailabilityTest, AnXembedTrayCountsAndIsLookedForUntilOneIsThere)
 {
-    TrayBus buses;
-    if (!buses.bus.failure().empty()) {
-        GTEST_SKIP() << buses.bus.failure();
-    }
     bool xembedTray = false;
     int probes = 0;
     DbusTrayAvailability tray(
-        buses.app,
+        app(),
         [&] {
             ++probes;
             return xembedTray;
@@ -123,7 +93,7 @@ TEST(DbusTrayAvailability, AnXembedTrayCountsAndIsLookedForUntilOneIsThere)
 
     // A D-Bus host coming and going does not take the XEmbed tray away.
     test::FakeStatusNotifierWatcher watcher;
-    ASSERT_TRUE(watcher.registerOn(buses.panel));
+    ASSERT_TRUE(watcher.registerOn(panel()));
     watcher.registerHost();
     settle();
     watcher.unregister();
@@ -133,16 +103,12 @@ TEST(DbusTrayAvailability, AnXembedTrayCountsAndIsLookedForUntilOneIsThere)
 
 TEST(DbusTrayAvailability, WithoutABusOnlyTheXembedTrayCounts)
 {
-    QDBusConnection none = QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
-                                                         QStringLiteral("tray-none"));
-    {
-        DbusTrayAvailability noTray(none);
-        settle();
-        EXPECT_FALSE(noTray.isAvailable());
-        DbusTrayAvailability xembed(none, [] { return true; });
-        EXPECT_TRUE(xembed.isAvailable()) << "known at once, before any event";
-    }
-    QDBusConnection::disconnectFromBus(QStringLiteral("tray-none"));
+    const test::BusConnection none(QStringLiteral("unix:path=/nonexistent/bus"));
+    DbusTrayAvailability noTray(none.connection);
+    settle();
+    EXPECT_FALSE(noTray.isAvailable());
+    DbusTrayAvailability xembed(none.connection, [] { return true; });
+    EXPECT_TRUE(xembed.isAvailable()) << "known at once, before any event";
 }
 
 // A real X server (Xvfb) and a tray manager played by taking the tray selection.
@@ -161,9 +127,7 @@ TEST(XcbTrayProbe, SeesTheTraySelectionBeingTaken)
     }
     const QByteArray display = ":" + server.readLine().trimmed();
     ASSERT_NE(display, ":") << "Xvfb did not start";
-    const std::optional<std::string> savedDisplay =
-        std::getenv("DISPLAY") ? std::optional<std::string>(std::getenv("DISPLAY")) : std::nullopt;
-    ::setenv("DISPLAY", display.constData(), 1);
+    const test::ScopedEnvironment displayed("DISPLAY", display.constData());
 
     const std::unique_ptr<XcbTrayProbe> probe = XcbTrayProbe::connect();
     ASSERT_NE(probe, nullptr);
@@ -187,19 +151,14 @@ TEST(XcbTrayProbe, SeesTheTraySelectionBeingTaken)
 
     xcb_disconnect(manager); // the tray manager quits: its selection goes with it
     EXPECT_TRUE(test::waitUntil([&] { return !probe->trayPresent(); }));
-
-    savedDisplay ? ::setenv("DISPLAY", savedDisplay->c_str(), 1) : ::unsetenv("DISPLAY");
     server.terminate();
     server.waitForFinished(3000);
 }
 
 TEST(XcbTrayProbe, WithoutADisplayThereIsNoProbe)
 {
-    const std::optional<std::string> savedDisplay =
-        std::getenv("DISPLAY") ? std::optional<std::string>(std::getenv("DISPLAY")) : std::nullopt;
-    ::setenv("DISPLAY", ":9999", 1);
+    const test::ScopedEnvironment display("DISPLAY", ":9999");
     EXPECT_EQ(XcbTrayProbe::connect(), nullptr);
-    savedDisplay ? ::setenv("DISPLAY", savedDisplay->c_str(), 1) : ::unsetenv("DISPLAY");
 }
 
 } // namespace

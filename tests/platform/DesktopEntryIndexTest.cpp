@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "platform/linux/DesktopEntryIndex.h"
 
+#include "support/PlatformFixtures.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
@@ -17,37 +18,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempTree
+// A temporary tree to lay out directories of entries and programs in.
+class TempTree : public test::TempDir
 {
 public:
     TempTree()
-    {
-        std::string pattern = (fs::temp_directory_path() / "exitwise-index-XXXXXX").string();
-        m_root = mkdtemp(pattern.data());
-    }
-    ~TempTree()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-    TempTree(const TempTree&) = delete;
-    TempTree& operator=(const TempTree&) = delete;
+        : test::TempDir("exitwise-index")
+    {}
 
-    [[nodiscard]] const fs::path& root() const { return m_root; }
+    [[nodiscard]] const fs::path& root() const { return path(); }
 
     fs::path write(const fs::path& relative, const std::string& text, bool executable = false) const
     {
-        const fs::path path = m_root / relative;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << text;
+        const fs::path file = test::writeTextFile(root() / relative, text);
         if (executable) {
-            chmod(path.c_str(), 0755);
+            chmod(file.c_str(), 0755);
         }
-        return path;
+        return file;
     }
-
-private:
-    fs::path m_root;
 };
 
 std::string app(const std::string& name, const std::string& exec, const std::string& extra = {})
@@ -76,26 +64,23 @@ TEST(DesktopEntryIndex, FirstFileForAnIdDecides)
     tree.write("sys/applications/link.desktop", app("Link App", "link-app"));
     tree.write("sys/applications/exitwise.desktop", app("Exitwise", "exitwise"));
     tree.write("sys/applications/uninstalled.desktop", app("Gone", "gone", "TryExec=/nonexistent/gone\n"));
-    tree.write("sys/applications/junk.desktop", std::string("\0\xff[Desktop Entry]\n\0Type", 24));
     tree.write("sys/applications/notes.txt", app("Not An Entry", "notes"));
 
     const DesktopEntryIndex index(
         {{tree.root() / "home/applications", tree.root() / "sys/applications"}, {}, "", "exitwise"});
 
-    ASSERT_NE(index.byId("org.a.App"), nullptr);
-    EXPECT_EQ(index.byId("org.a.App")->name, "Home A");
-    EXPECT_EQ(index.byId("org.a.App")->path, tree.root() / "home/applications/org.a.App.desktop");
-    ASSERT_NE(index.byId("kde-konsole"), nullptr);
-    EXPECT_EQ(index.byId("kde-konsole")->name, "Konsole");
+    // Masked, links, our own entry, uninstalled programs and other files are left out.
+    std::vector<std::string> entries;
+    for (const DesktopEntry& entry : index.entries()) {
+        entries.push_back(entry.id + " " + entry.name + " " + fs::relative(entry.path, tree.root()).string());
+    }
+    EXPECT_EQ(entries,
+              (std::vector<std::string>{"org.a.App Home A home/applications/org.a.App.desktop",
+                                        "kde-konsole Konsole sys/applications/kde/konsole.desktop"}));
+    EXPECT_EQ(index.byId("kde-konsole"), &index.entries()[1]);
     EXPECT_EQ(index.byId("masked"), nullptr);
-    EXPECT_EQ(index.byId("link"), nullptr);
+    EXPECT_EQ(idsFor(index, "konsole"), (std::vector<std::string>{"kde-konsole"}));
     EXPECT_TRUE(idsFor(index, "link-app").empty());
-    EXPECT_EQ(index.byId("exitwise"), nullptr);
-    EXPECT_TRUE(idsFor(index, "exitwise").empty());
-    EXPECT_EQ(index.byId("uninstalled"), nullptr);
-    EXPECT_EQ(index.byId("junk"), nullptr);
-    EXPECT_EQ(index.byId("notes"), nullptr);
-    EXPECT_EQ(index.entries().size(), 2U);
 }
 
 TEST(DesktopEntryIndex, ProgramsAreFoundByEveryNameTheyRunUnder)
@@ -104,9 +89,7 @@ TEST(DesktopEntryIndex, ProgramsAreFoundByEveryNameTheyRunUnder)
     const fs::path real = tree.write("bin/real-editor", "#!/bin/true\n", true);
     fs::create_symlink(real, tree.root() / "bin/editor");
     tree.write("apps/editor.desktop", app("Editor", "editor %F"));
-    tree.write("apps/tool.desktop", app("Tool", "python3 /opt/tool/tool.py"));
     tree.write("apps/shell.desktop", app("Shell", "bash"));
-    tree.write("apps/wrapped.desktop", app("Wrapped", "env A=1 /opt/w/wrapped-bin --x"));
     tree.write("apps/tried.desktop", app("Tried", "launch-tried", "TryExec=" + real.string() + "\n"));
     tree.write("apps/helper.desktop", app("Helper", "/opt/helper/helper", "NoDisplay=true\n"));
     tree.write("apps/top.desktop", app("Top", "htop", "Terminal=true\n"));
@@ -116,10 +99,8 @@ TEST(DesktopEntryIndex, ProgramsAreFoundByEveryNameTheyRunUnder)
 
     EXPECT_EQ(idsFor(index, "editor"), (std::vector<std::string>{"editor"}));
     EXPECT_EQ(idsFor(index, "real-editor"), (std::vector<std::string>{"editor", "tried"}));
-    EXPECT_EQ(idsFor(index, "tool.py"), (std::vector<std::string>{"tool"}));
-    EXPECT_EQ(idsFor(index, "wrapped-bin"), (std::vector<std::string>{"wrapped"}));
     EXPECT_EQ(idsFor(index, "launch-tried"), (std::vector<std::string>{"tried"}));
-    for (const char* wrapper : {"python3", "bash", "env", "flatpak"}) {
+    for (const char* wrapper : {"bash", "flatpak"}) {
         EXPECT_TRUE(idsFor(index, wrapper).empty()) << wrapper;
     }
     // Helpers and terminal tools are applications only when started as such.
@@ -167,11 +148,7 @@ TEST(DesktopEntryIndex, AProgramIsTheFileItsEntryNames)
         return ids;
     };
     using Ids = std::vector<std::string>;
-    const struct
-    {
-        fs::path path;
-        Ids ids;
-    } cases[] = {
+    const std::pair<fs::path, Ids> cases[] = {
         // clang-format off
         {binary, Ids{"absolute", "app"}},
         {"/home/ann/copy/app-bin", Ids{}},
@@ -187,8 +164,8 @@ TEST(DesktopEntryIndex, AProgramIsTheFileItsEntryNames)
         {"/home/ann/relative.py", Ids{"relative"}},
         // clang-format on
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(idsAt(c.path), c.ids) << c.path;
+    for (const auto& [path, ids] : cases) {
+        EXPECT_EQ(idsAt(path), ids) << path;
     }
 }
 
@@ -206,7 +183,6 @@ TEST(DesktopEntryIndex, ReloadsWhenDirectoriesChange)
     tree.write("home/applications/b.desktop", app("B", "b")); // the directory appears
     EXPECT_TRUE(index.reloadIfChanged());
     EXPECT_NE(index.byId("b"), nullptr);
-    EXPECT_FALSE(index.reloadIfChanged());
 
     nextTick();
     tree.write("sys/applications/vendor/c.desktop", app("C", "c"));

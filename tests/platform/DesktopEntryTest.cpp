@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
+// Desktop entries, including as any package or user may write them.
 #include "platform/linux/DesktopEntry.h"
+
+#include "platform/linux/LaunchTarget.h"
+#include "support/PlatformFixtures.h"
 
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
@@ -36,18 +39,12 @@ TEST(DesktopEntry, ParsesTheEntryGroupOnly)
     EXPECT_EQ(entry->exec, (Words{"gedit", "--new-window"}));
     EXPECT_EQ(entry->tryExec, "gedit");
     EXPECT_EQ(entry->flatpakId, "org.gnome.gedit");
-    EXPECT_EQ(entry->icon, "");
     EXPECT_FALSE(entry->noDisplay);
-    EXPECT_FALSE(entry->terminal);
 }
 
 TEST(DesktopEntry, RejectsWhatIsNoUsableApplication)
 {
-    const struct
-    {
-        const char* what;
-        const char* text;
-    } cases[] = {
+    const std::pair<const char*, std::string> cases[] = {
         {"a link", "[Desktop Entry]\nType=Link\nName=Site\nURL=https://example.org\n"},
         {"no type", "[Desktop Entry]\nName=Thing\nExec=thing\n"},
         {"hidden", "[Desktop Entry]\nType=Application\nName=Gone\nExec=gone\nHidden=true\n"},
@@ -55,18 +52,33 @@ TEST(DesktopEntry, RejectsWhatIsNoUsableApplication)
         {"binary junk", "\x7f"
                         "ELF\x02\x01\x01\0\0\0[\xff\xfe=\n==\n[Desktop Entry"},
         {"empty", ""},
+        {"a group header only", "[Desktop Entry]"},
+        {"no line end at all", std::string(100000, '[')},
     };
-    for (const auto& c : cases) {
-        EXPECT_FALSE(parseDesktopEntry(c.text, {})) << c.what;
+    for (const auto& [what, text] : cases) {
+        EXPECT_FALSE(parseDesktopEntry(text, {})) << what;
     }
 }
 
-TEST(DesktopEntry, BrokenExecKeepsTheEntryWithoutAProgram)
+TEST(DesktopEntry, BrokenExecKeepsTheEntryAndItsName)
 {
-    const std::optional<DesktopEntry> entry =
-        parseDesktopEntry("[Desktop Entry]\nType=Application\nName=Odd\nExec=\"unterminated --flag\n", {});
-    ASSERT_TRUE(entry);
-    EXPECT_TRUE(entry->exec.empty());
+    for (const char* exec : {"\"unterminated %F", "'half quoted", "\"a\\\"", "\"\"\""}) {
+        SCOPED_TRACE(exec);
+        const auto entry = parseDesktopEntry(
+            std::string("[Desktop Entry]\nType=Application\nName=Odd App\nExec=") + exec + "\nTryExec=odd\n",
+            {});
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->name, "Odd App");
+        EXPECT_TRUE(entry->exec.empty());
+        EXPECT_EQ(entry->tryExec, "odd") << "keys after a broken Exec still count";
+    }
+    // Field codes with nothing to stand for leave no program behind rather than a bogus one.
+    for (const char* exec : {"%", "%f", "\"\" %U"}) {
+        const auto entry =
+            parseDesktopEntry(std::string("[Desktop Entry]\nType=Application\nName=X\nExec=") + exec, {});
+        ASSERT_TRUE(entry) << exec;
+        EXPECT_FALSE(resolveLaunchTarget(entry->exec)) << exec;
+    }
 }
 
 TEST(DesktopEntry, NameFollowsTheMessagesLocale)
@@ -80,69 +92,85 @@ TEST(DesktopEntry, NameFollowsTheMessagesLocale)
                              "Name[de_AT]=de_AT\n"
                              "Name[fr@euro]=fr@euro\n"
                              "Name[pt_BR]=\n";
-    const struct
-    {
-        const char* locale;
-        const char* name;
-    } cases[] = {
+    // The messages locale, and the name it reads.
+    const std::pair<const char*, const char*> cases[] = {
         {"sr_RS.UTF-8@latin", "sr_RS"}, // lang_COUNTRY beats lang@MODIFIER
         {"sr_ME@latin", "sr@latin"},    {"sr_ME", "sr"},      {"de_DE.UTF-8", "de"},
         {"de_AT.ISO-8859-1", "de_AT"},  {"fr_FR", "Default"}, {"fr_FR@euro", "fr@euro"},
         {"pt_BR.UTF-8", "Default"}, // an empty translation is no translation
         {"C.UTF-8", "Default"},         {"POSIX", "Default"}, {"", "Default"},
     };
-    for (const auto& c : cases) {
-        const std::optional<DesktopEntry> entry = parseDesktopEntry(file, localeFallbacks(c.locale));
+    for (const auto& [locale, name] : cases) {
+        const std::optional<DesktopEntry> entry = parseDesktopEntry(file, localeFallbacks(locale));
         ASSERT_TRUE(entry);
-        EXPECT_EQ(entry->name, c.name) << c.locale;
+        EXPECT_EQ(entry->name, name) << locale;
+    }
+}
+
+TEST(DesktopEntry, NamesLoseNulsAndControlsAndStayWithin1KiB)
+{
+    const std::string name = std::string("Ev\"il\\\u202E bad \xC3\x28 \x1B[31m nul") + '\0' + "end\\tx";
+    const std::string text = "[Desktop Entry]\r\nType=Application\r\nName=" + name + "\r\nExec=odd\r\n";
+    const auto entry = parseDesktopEntry(text, {});
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->name, "Ev\"il\\\u202E bad \xC3\x28  [31m nulend x")
+        << "a NUL would cut the name short where it goes; other bytes are left to those places";
+    EXPECT_EQ(entry->exec, std::vector<std::string>{"odd"});
+
+    // A name fit for an argument list: 1 KiB, cut before a character that would straddle it.
+    // clang-format off
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(1 << 20, 'x'),                  std::string(1024, 'x')},
+        {std::string(1024, 'x'),                     std::string(1024, 'x')},
+        {std::string(1023, 'x') + "\u00E9",          std::string(1023, 'x')},
+        {std::string(1022, 'x') + "\u00E9",          std::string(1022, 'x') + "\u00E9"},
+        {std::string(2000, '\0') + "App",            "App"},
+        {std::string(2000, '\x80'),                  std::string(1021, '\x80')},
+    };
+    // clang-format on
+    for (const auto& [written, kept] : cases) {
+        SCOPED_TRACE(written.size());
+        const auto parsed =
+            parseDesktopEntry("[Desktop Entry]\nType=Application\nName[de]=" + written + "\nName=x", {"de"});
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(parsed->name, kept);
     }
 }
 
 TEST(DesktopEntry, IconNameOfTheFileAtAPath)
 {
-    const std::filesystem::path directory =
-        std::filesystem::path(::testing::TempDir()) / "desktop-entry-icons";
-    std::filesystem::remove_all(directory);
-    std::filesystem::create_directories(directory);
+    const test::TempDir directory("exitwise-desktop-icons");
     const auto write = [&](const char* name, const std::string& text) {
-        std::ofstream(directory / name) << text;
-        return directory / name;
+        return test::writeTextFile(directory.path() / name,
+                                   "[Desktop Entry]\nType=Application\nName=App\nExec=app\n" + text);
     };
-    const std::string head = "[Desktop Entry]\nType=Application\nName=App\nExec=app\n";
+    // A FIFO at the recorded path must not hang the caller.
+    const std::filesystem::path fifo = directory.path() / "fifo.desktop";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const struct
     {
         const char* what;
         std::filesystem::path path;
         std::optional<std::string> icon;
     } cases[] = {
-        {"theme name", write("themed.desktop", head + "Icon = org.example.App \n"), "org.example.App"},
-        {"absolute path", write("path.desktop", head + "Icon=/opt/app/share/app icon.png\n"),
+        {"theme name", write("themed.desktop", "Icon = org.example.App \n"), "org.example.App"},
+        {"absolute path", write("path.desktop", "Icon=/opt/app/share/app icon.png\n"),
          "/opt/app/share/app icon.png"},
-        {"action icon only", write("action.desktop", head + "[Desktop Action new]\nIcon=other\n"),
-         std::nullopt},
-        {"blank icon", write("blank.desktop", head + "Icon=   \n"), std::nullopt},
-        {"hidden entry", write("hidden.desktop", head + "Hidden=true\nIcon=gone\n"), std::nullopt},
-        {"missing file", directory / "missing.desktop", std::nullopt},
-        {"directory", directory, std::nullopt},
+        {"action icon only", write("action.desktop", "[Desktop Action new]\nIcon=other\n"), std::nullopt},
+        {"blank icon", write("blank.desktop", "Icon=   \n"), std::nullopt},
+        {"hidden entry", write("hidden.desktop", "Hidden=true\nIcon=gone\n"), std::nullopt},
+        {"missing file", directory.path() / "missing.desktop", std::nullopt},
+        {"directory", directory.path(), std::nullopt},
+        {"fifo", fifo, std::nullopt},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(desktopEntryIconName(c.path), c.icon) << c.what;
     }
-
-    // A FIFO at the recorded path must not hang the caller.
-    const std::filesystem::path fifo = directory / "fifo.desktop";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(desktopEntryIconName(fifo), std::nullopt);
-    std::filesystem::remove_all(directory);
 }
 
 TEST(DesktopEntry, ExecSplitsQuotesEscapesAndFieldCodes)
 {
-    const struct
-    {
-        const char* exec;
-        std::optional<Words> words;
-    } cases[] = {
+    const std::pair<const char*, std::optional<Words>> cases[] = {
         {"foo %U", Words{"foo"}},
         {"foo --icon=%i %f --name=%c", Words{"foo", "--icon=", "--name="}},
         {"\"/opt/My App/app\" --percent=100%%", Words{"/opt/My App/app", "--percent=100%"}},
@@ -153,9 +181,23 @@ TEST(DesktopEntry, ExecSplitsQuotesEscapesAndFieldCodes)
         {"\"open", std::nullopt},
         {"'open", std::nullopt},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(splitExec(c.exec), c.words) << c.exec;
+    for (const auto& [exec, words] : cases) {
+        EXPECT_EQ(splitExec(exec), words) << exec;
     }
+}
+
+// Found by fuzzing a clang build: the wrapper tables held initializer_lists whose arrays did
+// not outlive their construction, and looking through `env` read freed memory.
+TEST(DesktopEntry, RegressionWrapperTable)
+{
+    const auto entry = parseDesktopEntry(test::readFile(std::filesystem::path(EXITWISE_TEST_DATA_DIR)
+                                                        / "regressions/desktop_entry/wrapper-table.desktop"),
+                                         {});
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->name, "Sketch \"Pad\" Pro");
+    const auto target = resolveLaunchTarget(entry->exec);
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->program, "/opt/sketch pad/bin/sketch");
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 
 #include "platform/linux/LocalTime.h"
 #include "platform/linux/Subprocess.h"
-#include "support/JournalFixture.h"
+#include "support/PlatformFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,6 @@ TEST(ExitwiseLog, RejectsWhatItDoesNotUnderstand)
 {
     const std::string start = local(0);
     const std::vector<std::vector<std::string>> rows = {
-        {},
         {"list"},
         {"show"},
         {"show", "--style", "json", "--start", start, "--end", start, "--predicate", "process == \"a\""},
@@ -56,9 +55,7 @@ TEST(ExitwiseLog, RejectsWhatItDoesNotUnderstand)
 
 TEST(ExitwiseLog, PrintsOneSyslogLinePerMatchingEntry)
 {
-    if (!JournalFixture::available()) {
-        GTEST_SKIP() << JournalFixture::kRemoteTool << " is missing";
-    }
+    SKIP_WITHOUT_JOURNAL_TOOL();
     JournalFixture journal;
     ASSERT_EQ(journal.write({
                   {kT - 100, "kernel", std::nullopt, "", "", "Sketch Pad before the window"},

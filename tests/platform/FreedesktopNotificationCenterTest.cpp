@@ -1,23 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "platform/linux/FreedesktopNotificationCenter.h"
 
-#include "app/NotificationManager.h"
 #include "platform/linux/DesktopEntry.h"
-#include "support/EventLoop.h"
-#include "support/PrivateBus.h"
+#include "support/PlatformFixtures.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusServiceWatcher>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <chrono>
-#include <functional>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -89,12 +82,13 @@ public slots:
         return QStringLiteral("fake");
     }
 
-    QStringList GetCapabilities()
+    // Serves as the notification server on `bus`; whether that worked.
+    bool serveOn(QDBusConnection& bus)
     {
-        return {QStringLiteral("actions"), QStringLiteral("body"), QStringLiteral("sound")};
+        return bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
+                                  QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
+               && bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
     }
-
-    void CloseNotification(uint id) { close(id); }
 
 signals:
     void NotificationClosed(uint id, uint reason);
@@ -112,56 +106,26 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 
 using test::waitUntil;
 
-struct Activation
-{
-    QString identifier;
-    QVariantMap userInfo;
-};
-
-class FreedesktopNotificationCenterTest : public ::testing::Test
+class FreedesktopNotificationCenterTest : public test::ServiceBusTest
 {
 protected:
-    static void SetUpTestSuite() { s_bus = std::make_unique<test::PrivateBus>(); }
-    static void TearDownTestSuite() { s_bus.reset(); }
-
     void SetUp() override
     {
-        if (!s_bus->failure().empty()) {
-            GTEST_SKIP() << s_bus->failure();
+        test::ServiceBusTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
         }
-        static int counter = 0;
-        ++counter;
-        m_serverName = QStringLiteral("server-%1").arg(counter);
-        m_clientName = QStringLiteral("client-%1").arg(counter);
-        m_serverConnection =
-            std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(s_bus->address(), m_serverName));
-        m_clientConnection =
-            std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(s_bus->address(), m_clientName));
-        ASSERT_TRUE(m_serverConnection->isConnected() && m_clientConnection->isConnected());
-        m_center = std::make_unique<FreedesktopNotificationCenter>(*m_clientConnection);
+        m_center = std::make_unique<FreedesktopNotificationCenter>(client());
         QObject::connect(m_center.get(), &app::NotificationCenter::notificationActivated,
                          [this](const QString& identifier, const QVariantMap& userInfo) {
-                             activations.push_back({identifier, userInfo});
+                             activations.emplace_back(identifier, userInfo);
                          });
-    }
-
-    void TearDown() override
-    {
-        m_center.reset();
-        m_server.reset();
-        m_serverConnection.reset();
-        m_clientConnection.reset();
-        QDBusConnection::disconnectFromBus(m_serverName);
-        QDBusConnection::disconnectFromBus(m_clientName);
     }
 
     FakeNotificationServer& startServer()
     {
         m_server = std::make_unique<FakeNotificationServer>();
-        EXPECT_TRUE(m_serverConnection->registerObject(
-            QStringLiteral("/org/freedesktop/Notifications"), m_server.get(),
-            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
-        EXPECT_TRUE(m_serverConnection->registerService(kService));
+        EXPECT_TRUE(m_server->serveOn(service()));
         return *m_server;
     }
 
@@ -176,20 +140,17 @@ protected:
                                           QStringLiteral("Closed after 2m 5s."), std::move(userInfo),
                                           playsDefaultSound, icon},
                                          delay};
-        bool done = false;
-        std::optional<app::NotificationError> result;
-        m_center->add(std::move(request), [&](std::optional<app::NotificationError> error) {
-            done = true;
-            result = std::move(error);
-        });
-        EXPECT_TRUE(waitUntil([&] { return done; }));
-        return result;
+        std::optional<std::optional<app::NotificationError>> result;
+        m_center->add(std::move(request), [&](auto error) { result.emplace(std::move(error)); });
+        EXPECT_TRUE(waitUntil([&] { return result.has_value(); }));
+        return result.value_or(std::nullopt);
     }
 
-    app::NotificationAuthorizationStatus authorizationStatus()
+    app::NotificationAuthorizationStatus authorizationStatus(FreedesktopNotificationCenter* center = nullptr)
     {
         std::optional<app::NotificationSettings> settings;
-        m_center->getNotificationSettings([&](app::NotificationSettings answer) { settings = answer; });
+        (center != nullptr ? center : m_center.get())
+            ->getNotificationSettings([&](app::NotificationSettings answer) { settings = answer; });
         EXPECT_TRUE(waitUntil([&] { return settings.has_value(); }));
         return settings ? settings->authorizationStatus : app::NotificationAuthorizationStatus::notDetermined;
     }
@@ -197,126 +158,70 @@ protected:
     // A round trip to the server: its signals sent before now have been handled.
     void sync() { (void)authorizationStatus(); }
 
-    inline static std::unique_ptr<test::PrivateBus> s_bus;
-    QString m_serverName;
-    QString m_clientName;
-    std::unique_ptr<QDBusConnection> m_serverConnection;
-    std::unique_ptr<QDBusConnection> m_clientConnection;
     std::unique_ptr<FakeNotificationServer> m_server;
     std::unique_ptr<FreedesktopNotificationCenter> m_center;
-    std::vector<Activation> activations;
+    std::vector<std::pair<QString, QVariantMap>> activations; // identifier, user info
 };
 
-TEST_F(FreedesktopNotificationCenterTest, PostsWithDefaultActionSoundAndDesktopEntry)
-{
-    FakeNotificationServer& server = startServer();
-    EXPECT_EQ(authorizationStatus(), app::NotificationAuthorizationStatus::authorized);
-
-    ASSERT_EQ(add(QStringLiteral("A")), std::nullopt);
-
-    ASSERT_EQ(server.calls.size(), 1u);
-    const FakeNotificationServer::Call& call = server.calls.front();
-    EXPECT_EQ(call.appName, QStringLiteral("Exitwise"));
-    EXPECT_EQ(call.replacesId, 0u);
-    EXPECT_EQ(call.summary, QStringLiteral("Mail closed"));
-    EXPECT_EQ(call.body, QStringLiteral("Closed after 2m 5s."));
-    ASSERT_EQ(call.actions.size(), 2);
-    EXPECT_EQ(call.actions.front(), QStringLiteral("default"));
-    EXPECT_EQ(call.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("exitwise"));
-    EXPECT_EQ(call.hints.value(QStringLiteral("sound-name")).toString(),
-              QStringLiteral("message-new-instant"));
-    EXPECT_EQ(call.expireTimeout, -1);
-}
-
-TEST_F(FreedesktopNotificationCenterTest, PassesTheIconAndAsksForSilenceWithoutASound)
+TEST_F(FreedesktopNotificationCenterTest, PostsWithTheIconAndAsksForSilenceWithoutASound)
 {
     struct Case
     {
         const char* what;
-        QString icon;
-        bool playsDefaultSound;
-        QString appIcon;
-        QVariant soundName; // invalid: no such hint
-        QVariant suppressSound;
+        const char* icon;
+        bool sound;
+        const char* appIcon;
     };
-    const QVariant none;
-    const QVariant sound(QStringLiteral("message-new-instant"));
     // clang-format off
     const Case cases[] = {
-        {"no icon, sound",      QString(),                                  true,  QString(),                                      sound, none},
-        {"theme icon, silent",  QStringLiteral("org.gnome.TextEditor"),     false, QStringLiteral("org.gnome.TextEditor"),         none,  true},
-        {"image path, sound",   QStringLiteral("/opt/My App/icon #1.png"),  true,  QStringLiteral("file:///opt/My%20App/icon%20%231.png"), sound, none},
-        {"image path, silent",  QStringLiteral("/usr/share/pixmaps/gimp.png"), false, QStringLiteral("file:///usr/share/pixmaps/gimp.png"), none, true},
+        {"no icon, sound",     "",                            true,  ""},
+        {"theme icon, silent", "org.gnome.TextEditor",        false, "org.gnome.TextEditor"},
+        {"image path, sound",  "/opt/My App/icon #1.png",     true,  "file:///opt/My%20App/icon%20%231.png"},
+        {"image path, silent", "/usr/share/pixmaps/gimp.png", false, "file:///usr/share/pixmaps/gimp.png"},
     };
     // clang-format on
     FakeNotificationServer& server = startServer();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_EQ(add(QString::fromLatin1(c.what), {}, 0ms, c.playsDefaultSound, c.icon), std::nullopt);
+        ASSERT_EQ(add(QString::fromLatin1(c.what), {}, 0ms, c.sound, QString::fromUtf8(c.icon)),
+                  std::nullopt);
 
         const FakeNotificationServer::Call& call = server.calls.back();
-        EXPECT_EQ(call.appIcon, c.appIcon);
-        EXPECT_EQ(call.hints.value(QStringLiteral("sound-name")), c.soundName);
+        EXPECT_EQ(call.appIcon, QString::fromUtf8(c.appIcon));
+        EXPECT_EQ(call.hints.value(QStringLiteral("sound-name")),
+                  c.sound ? QVariant(QStringLiteral("message-new-instant")) : QVariant());
         const QVariant suppress = call.hints.value(QStringLiteral("suppress-sound"));
-        EXPECT_EQ(suppress, c.suppressSound);
-        if (suppress.isValid()) {
-            EXPECT_EQ(suppress.typeId(), QMetaType::Bool) << "the hint is a D-Bus boolean";
-        }
+        EXPECT_EQ(suppress, c.sound ? QVariant() : QVariant(true));
+        EXPECT_EQ(suppress.typeId(), c.sound ? QMetaType::UnknownType : QMetaType::Bool) << "a D-Bus boolean";
         EXPECT_EQ(call.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("exitwise"));
     }
+    // The server's own timeout, and a default action to click.
+    const FakeNotificationServer::Call& call = server.calls.front();
+    EXPECT_EQ(QStringList({call.appName, call.summary, call.body}),
+              QStringList({QStringLiteral("Exitwise"), QStringLiteral("Mail closed"),
+                           QStringLiteral("Closed after 2m 5s.")}));
+    EXPECT_EQ(call.actions, QStringList({QStringLiteral("default"), QStringLiteral("Open")}));
+    EXPECT_EQ(call.expireTimeout, -1);
+    EXPECT_EQ(authorizationStatus(), app::NotificationAuthorizationStatus::authorized);
 }
 
-TEST_F(FreedesktopNotificationCenterTest, ReplacesTheNotificationOfTheSameIdentifier)
+TEST_F(FreedesktopNotificationCenterTest, ReplacesItsNotificationOfTheSameIdentifierWhileItIsShown)
 {
     FakeNotificationServer& server = startServer();
-
-    ASSERT_EQ(add(QStringLiteral("A")), std::nullopt);
-    ASSERT_EQ(add(QStringLiteral("A")), std::nullopt);
-    ASSERT_EQ(add(QStringLiteral("B")), std::nullopt);
-
-    ASSERT_EQ(server.calls.size(), 3u);
-    EXPECT_EQ(server.calls[1].replacesId, server.shown.begin()->first);
-    EXPECT_EQ(server.calls[2].replacesId, 0u);
-    EXPECT_EQ(server.shown.size(), 2u);
-}
-
-TEST_F(FreedesktopNotificationCenterTest, PostsAfreshOnceTheServerClosedTheNotification)
-{
-    FakeNotificationServer& server = startServer();
-    ASSERT_EQ(add(QStringLiteral("A")), std::nullopt);
+    for (const char* identifier : {"A", "A", "B"}) {
+        ASSERT_EQ(add(QString::fromLatin1(identifier)), std::nullopt);
+    }
     const uint first = server.shown.begin()->first;
-
     server.close(first);
     sync();
-    ASSERT_EQ(add(QStringLiteral("A")), std::nullopt);
+    ASSERT_EQ(add(QStringLiteral("A")), std::nullopt); // the server closed it: posted afresh
 
-    EXPECT_EQ(server.calls.back().replacesId, 0u);
-    EXPECT_EQ(server.shown.size(), 1u);
-}
-
-TEST_F(FreedesktopNotificationCenterTest, DeliversClicksOnTheDefaultActionOfItsOwnNotifications)
-{
-    FakeNotificationServer& server = startServer();
-    const QVariantMap userInfo{
-        {QStringLiteral("event_id"), QStringLiteral("0F8FAD5B-D9CB-469F-A165-70867728950E")}};
-    ASSERT_EQ(add(QStringLiteral("A"), userInfo), std::nullopt);
-    const uint id = server.shown.begin()->first;
-
-    server.click(id, QStringLiteral("other"));
-    server.click(id + 100, QStringLiteral("default")); // another application's notification
-    server.click(id, QStringLiteral("default"));
-
-    ASSERT_TRUE(waitUntil([&] { return !activations.empty(); }));
-    sync();
-    ASSERT_EQ(activations.size(), 1u);
-    EXPECT_EQ(activations.front().identifier, QStringLiteral("A"));
-    EXPECT_EQ(activations.front().userInfo, userInfo);
-
-    server.close(id);
-    sync();
-    server.click(id, QStringLiteral("default"));
-    sync();
-    EXPECT_EQ(activations.size(), 1u) << "a closed notification is no longer ours";
+    std::vector<uint> replaced;
+    for (const FakeNotificationServer::Call& call : server.calls) {
+        replaced.push_back(call.replacesId);
+    }
+    EXPECT_EQ(replaced, (std::vector<uint>{0, first, 0, 0}));
+    EXPECT_EQ(server.shown.size(), 2u);
 }
 
 TEST_F(FreedesktopNotificationCenterTest, ForgetsIdsWhenAnotherServerTakesOver)
@@ -326,47 +231,33 @@ TEST_F(FreedesktopNotificationCenterTest, ForgetsIdsWhenAnotherServerTakesOver)
     ASSERT_EQ(first.calls.size(), 1u);
 
     bool ownerChanged = false;
-    QDBusServiceWatcher watcher(kService, *m_clientConnection, QDBusServiceWatcher::WatchForOwnerChange);
+    QDBusServiceWatcher watcher(kService, client(), QDBusServiceWatcher::WatchForOwnerChange);
     QObject::connect(
         &watcher, &QDBusServiceWatcher::serviceOwnerChanged,
         [&](const QString&, const QString&, const QString& newOwner) { ownerChanged = !newOwner.isEmpty(); });
-    const QString otherName = m_serverName + QStringLiteral("-b");
-    QDBusConnection other = QDBusConnection::connectToBus(s_bus->address(), otherName);
+    test::BusConnection other(s_bus->address());
     FakeNotificationServer second;
-    ASSERT_TRUE(other.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &second,
-                                     QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
-    ASSERT_TRUE(m_serverConnection->unregisterService(kService));
-    ASSERT_TRUE(other.registerService(kService));
+    ASSERT_TRUE(service().unregisterService(kService));
+    ASSERT_TRUE(second.serveOn(other.connection));
     ASSERT_TRUE(waitUntil([&] { return ownerChanged; }));
 
     ASSERT_EQ(add(QStringLiteral("A")), std::nullopt);
 
     ASSERT_EQ(second.calls.size(), 1u);
     EXPECT_EQ(second.calls.front().replacesId, 0u);
-    other.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
-    QDBusConnection::disconnectFromBus(otherName);
 }
 
-TEST_F(FreedesktopNotificationCenterTest, HandsBackTheServersError)
-{
-    FakeNotificationServer& server = startServer();
-    server.failsNotify = true;
-
-    const auto error = add(QStringLiteral("A"));
-
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->message, "cannot post notification: too many notifications");
-}
-
-TEST_F(FreedesktopNotificationCenterTest, WaitsForTheRequestedDelay)
+TEST_F(FreedesktopNotificationCenterTest, WaitsForTheRequestedDelayAndHandsBackTheServersError)
 {
     FakeNotificationServer& server = startServer();
     const qint64 addedAt = server.clock.elapsed();
-
     ASSERT_EQ(add(QStringLiteral("A"), {}, 150ms), std::nullopt);
-
     ASSERT_EQ(server.calls.size(), 1u);
     EXPECT_GE(server.calls.front().receivedAtMs - addedAt, 145);
+
+    server.failsNotify = true;
+    EXPECT_EQ(add(QStringLiteral("B")),
+              app::NotificationError{"cannot post notification: too many notifications"});
 }
 
 TEST_F(FreedesktopNotificationCenterTest, WithoutAServerNothingIsAuthorised)
@@ -383,10 +274,7 @@ TEST_F(FreedesktopNotificationCenterTest, WithoutAServerNothingIsAuthorised)
     EXPECT_FALSE(*granted);
 
     FreedesktopNotificationCenter offline(QDBusConnection(QStringLiteral("never-connected")));
-    std::optional<app::NotificationSettings> settings;
-    offline.getNotificationSettings([&](app::NotificationSettings answer) { settings = answer; });
-    ASSERT_TRUE(waitUntil([&] { return settings.has_value(); }));
-    EXPECT_EQ(settings->authorizationStatus, app::NotificationAuthorizationStatus::denied);
+    EXPECT_EQ(authorizationStatus(&offline), app::NotificationAuthorizationStatus::denied);
     std::optional<app::NotificationError> failure;
     offline.add({QStringLiteral("A"), {}, 0ms},
                 [&](std::optional<app::NotificationError> error) { failure = error; });
@@ -394,125 +282,36 @@ TEST_F(FreedesktopNotificationCenterTest, WithoutAServerNothingIsAuthorised)
     EXPECT_EQ(failure->message, "cannot post notification: not connected to D-Bus");
 }
 
-// The manager over the real centre: what a user sees and what a click hands back.
-class NotificationPipelineTest : public FreedesktopNotificationCenterTest
-{
-protected:
-    std::optional<app::NotificationError> notify(app::NotificationManager& manager,
-                                                 const app::AppEvent& event)
-    {
-        bool done = false;
-        std::optional<app::NotificationError> result;
-        manager.notify(event, [&](std::optional<app::NotificationError> error) {
-            done = true;
-            result = std::move(error);
-        });
-        EXPECT_TRUE(waitUntil([&] { return done; }));
-        return result;
-    }
-
-    static app::AppEvent event()
-    {
-        app::AppEvent event;
-        event.id = app::Uuid::random();
-        event.appName = "Text Editor";
-        event.terminatedAt = core::dateFromReferenceSeconds(786300125.0);
-        event.launchedAt = core::dateFromReferenceSeconds(786300000.0);
-        return event;
-    }
-};
-
-TEST_F(NotificationPipelineTest, AnnouncesAClosureAndLeadsBackToIt)
+TEST_F(FreedesktopNotificationCenterTest, AClickOnTheDefaultActionOfOurOwnNotificationActivatesIt)
 {
     FakeNotificationServer& server = startServer();
-    app::NotificationManager manager(*m_center);
-    const app::AppEvent closure = event();
+    ASSERT_EQ(add(QStringLiteral("A"), {{QStringLiteral("event_id"), QStringLiteral("e1")}}), std::nullopt);
+    const uint id = server.shown.begin()->first;
 
-    ASSERT_EQ(notify(manager, closure), std::nullopt);
-    ASSERT_EQ(notify(manager, closure), std::nullopt);
-
-    ASSERT_EQ(server.calls.size(), 2u);
-    EXPECT_EQ(server.calls.front().summary, QStringLiteral("Text Editor closed \u2014 Click to see why."));
-    EXPECT_EQ(server.calls.front().body, QStringLiteral("Closed after 2m 5s."));
-    EXPECT_EQ(server.calls.front().actions.front(), QStringLiteral("default"));
-    ASSERT_EQ(server.shown.size(), 1u) << "the same event is announced once";
-
-    server.click(server.shown.begin()->first, QStringLiteral("default"));
+    server.click(id, QStringLiteral("other"));
+    server.click(id + 100, QStringLiteral("default")); // another application's notification
+    server.click(id, QStringLiteral("default"));
     ASSERT_TRUE(waitUntil([&] { return !activations.empty(); }));
-    const QVariant eventId = activations.front().userInfo.value(QStringLiteral("event_id"));
-    ASSERT_EQ(eventId.typeId(), QMetaType::QString);
-    EXPECT_EQ(app::Uuid::parse(eventId.toString().toStdString()), closure.id);
+    sync();
+    ASSERT_EQ(activations.size(), 1u);
+    EXPECT_EQ(activations.front().first, QStringLiteral("A"));
+    EXPECT_EQ(activations.front().second, (QVariantMap{{QStringLiteral("event_id"), QStringLiteral("e1")}}));
+
+    server.close(id);
+    sync();
+    server.click(id, QStringLiteral("default"));
+    sync();
+    EXPECT_EQ(activations.size(), 1u) << "a closed notification is no longer ours";
 }
 
-TEST_F(NotificationPipelineTest, ShowsTheEndedApplicationsIconAndSoundsOnlyForUnexpectedEndings)
+// The desktop entry we install: servers find it by the desktop-entry hint.
+TEST(ShippedDesktopEntry, NamesTheApplicationTheNotificationsComeFrom)
 {
-    FakeNotificationServer& server = startServer();
-    QTemporaryDir applications;
-    ASSERT_TRUE(applications.isValid());
-    const auto writeEntry = [&](const QString& fileName, const QString& icon) {
-        QFile file(applications.filePath(fileName));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=Editor\nExec=editor\nIcon=%1\n")
-                       .arg(icon)
-                       .toUtf8());
-        return file.fileName().toStdString();
-    };
-    const QString imagePath = applications.filePath(QStringLiteral("editor.png"));
-    app::NotificationManagerOptions options;
-    options.iconLookup = [](const std::string& appPath) { return desktopEntryIconName(appPath); };
-    app::NotificationManager manager(*m_center, std::move(options));
-
-    app::AppEvent crash = event();
-    crash.appPath =
-        writeEntry(QStringLiteral("org.gnome.TextEditor.desktop"), QStringLiteral("accessories-text-editor"));
-    crash.diagnosis.endState = core::EndState::crash;
-    crash.diagnosis.dominantCause = core::DominantCause::crashBug;
-    app::AppEvent quit = event();
-    quit.appPath = writeEntry(QStringLiteral("editor.desktop"), imagePath);
-    quit.diagnosis.endState = core::EndState::cleanExit;
-    quit.diagnosis.dominantCause = core::DominantCause::explicitQuit;
-
-    ASSERT_EQ(notify(manager, crash), std::nullopt);
-    ASSERT_EQ(notify(manager, quit), std::nullopt);
-
-    ASSERT_EQ(server.calls.size(), 2u);
-    const FakeNotificationServer::Call& crashed = server.calls[0];
-    EXPECT_EQ(crashed.appIcon, QStringLiteral("accessories-text-editor"));
-    EXPECT_EQ(crashed.hints.value(QStringLiteral("sound-name")).toString(),
-              QStringLiteral("message-new-instant"));
-    EXPECT_FALSE(crashed.hints.contains(QStringLiteral("suppress-sound")));
-    const FakeNotificationServer::Call& quitted = server.calls[1];
-    EXPECT_EQ(quitted.appIcon, QStringLiteral("file://") + imagePath);
-    EXPECT_FALSE(quitted.hints.contains(QStringLiteral("sound-name")));
-    EXPECT_EQ(quitted.hints.value(QStringLiteral("suppress-sound")), QVariant(true));
-}
-
-TEST_F(NotificationPipelineTest, AnnouncesOnlyUnexpectedEndingsWhenAskedTo)
-{
-    FakeNotificationServer& server = startServer();
-    app::NotificationManager manager(*m_center);
-    manager.setScope(app::NotificationScope::unexpectedOnly);
-
-    app::AppEvent quit = event();
-    quit.diagnosis.dominantCause = core::DominantCause::explicitQuit;
-    app::AppEvent killed = event();
-    killed.appName = "Photos";
-    killed.diagnosis.endState = core::EndState::killed;
-    killed.diagnosis.dominantCause = core::DominantCause::killedJetsamMemory;
-
-    ASSERT_EQ(notify(manager, quit), std::nullopt);
-    ASSERT_EQ(notify(manager, killed), std::nullopt);
-
-    ASSERT_EQ(server.calls.size(), 1u);
-    EXPECT_EQ(server.calls.front().summary, QStringLiteral("Photos closed \u2014 Click to see why."));
-}
-
-TEST_F(NotificationPipelineTest, StaysSilentWithoutAServer)
-{
-    app::NotificationManager manager(*m_center);
-
-    // Posting would have failed with an error: none means nothing was attempted.
-    EXPECT_EQ(notify(manager, event()), std::nullopt);
+    const std::string file = EXITWISE_DESKTOP_FILE;
+    EXPECT_EQ(std::filesystem::path(file).stem(), std::string(FreedesktopNotificationCenter::kDesktopEntry));
+    EXPECT_EQ(desktopEntryIconName(file), "exitwise");
+    // GNOME lists an application under its notification settings only with this key.
+    EXPECT_NE(test::readFile(file).find("\nX-GNOME-UsesNotifications=true\n"), std::string::npos);
 }
 
 } // namespace

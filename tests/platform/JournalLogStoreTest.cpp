@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include "platform/linux/JournalLogStore.h"
 
-#include "support/JournalFixture.h"
+#include "platform/linux/JournalAccess.h"
+#include "support/PlatformFixtures.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace exitwise::platform {
 namespace {
 
+namespace fs = std::filesystem;
 using core::LogEntry;
 using core::LogPredicate;
 using test::JournalFixture;
@@ -38,10 +41,14 @@ readAll(const JournalLogStore& store, const core::LogQuery& query, std::size_t s
     return entries;
 }
 
-#define SKIP_WITHOUT_JOURNAL_TOOL()                                                                          \
-    if (!JournalFixture::available()) {                                                                      \
-        GTEST_SKIP() << JournalFixture::kRemoteTool << " is missing (package systemd-journal-remote)";       \
+std::vector<std::string> messagesOf(const std::vector<LogEntry>& entries)
+{
+    std::vector<std::string> messages;
+    for (const LogEntry& entry : entries) {
+        messages.push_back(entry.message);
     }
+    return messages;
+}
 
 TEST(JournalLogStore, MapsJournalFieldsToEntries)
 {
@@ -81,19 +88,16 @@ TEST(JournalLogStore, CutsLongFieldsAt64KiBOnACharacterBoundary)
                   {kT + 5, "app", 9, "", "", "short"},
               }),
               "");
-    const auto entries =
-        readAll(JournalLogStore(journal.directory()), {at(0), at(10), predicate(R"(process == "app")")});
-    ASSERT_EQ(entries.size(), 5U);
-    EXPECT_EQ(entries[0].message, std::string(65536, 'x'));
-    EXPECT_EQ(entries[1].message, std::string(65535, 'a'));
-    // Each bad byte becomes U+FFFD (three bytes): 21,845 of them fit.
+    // Each bad byte becomes U+FFFD (three bytes): 21,845 of them fit; stray continuation bytes are
+    // cut, not searched back through.
     std::string replaced;
     for (int i = 0; i < 21845; ++i) {
         replaced += "\uFFFD";
     }
-    EXPECT_EQ(entries[2].message, replaced);
-    EXPECT_EQ(entries[3].message, replaced) << "stray continuation bytes are cut, not searched back through";
-    EXPECT_EQ(entries[4].message, "short");
+    EXPECT_EQ(messagesOf(readAll(JournalLogStore(journal.directory()),
+                                 {at(0), at(10), predicate(R"(process == "app")")})),
+              (std::vector<std::string>{std::string(65536, 'x'), std::string(65535, 'a'), replaced, replaced,
+                                        "short"}));
 }
 
 TEST(JournalLogStore, ReadsTheWindowInTimeOrderAcrossFiles)
@@ -116,11 +120,7 @@ TEST(JournalLogStore, ReadsTheWindowInTimeOrderAcrossFiles)
     const core::LogQuery query{at(0), at(10),
                                predicate(R"(process IN {"a", "b"} AND eventMessage CONTAINS[c] "e")")};
 
-    std::vector<std::string> messages;
-    for (const LogEntry& entry : readAll(store, query)) {
-        messages.push_back(entry.message);
-    }
-    EXPECT_EQ(messages,
+    EXPECT_EQ(messagesOf(readAll(store, query)),
               (std::vector<std::string>{"at the start", "other file", "inside", "inside too", "at the end"}));
     EXPECT_EQ(readAll(store, query, 2).size(), 2u) << "the visitor stops the reading";
 }
@@ -143,6 +143,57 @@ TEST(JournalLogStore, DirectoryFromTheEnvironmentOrTheConstructor)
     ASSERT_TRUE(error.has_value());
     EXPECT_NE(error->message.find("/nonexistent/journal"), std::string::npos) << error->message;
     EXPECT_EQ(JournalLogStore().directory(), std::nullopt);
+}
+
+TEST(JournalAccess, WhatAUserCanReadAndTheOneNoteAboutIt)
+{
+    const test::TempDir temp("exitwise-journal-access");
+    const fs::path& root = temp.path();
+    const fs::path machineId = test::writeTextFile(root / "machine-id", "3d1219c7c4c5404aaa1f6d2a48adfda4\n");
+    const fs::path persistent = root / "var/3d1219c7c4c5404aaa1f6d2a48adfda4";
+    const fs::path volatileDir = root / "run/3d1219c7c4c5404aaa1f6d2a48adfda4";
+
+    struct Case
+    {
+        const char* name;
+        std::vector<fs::path> files;
+        bool system;
+        bool user;
+        std::optional<std::string> note;
+    };
+    const std::string noJournal =
+        "no systemd journal found: closures are explained from exit statuses and crash-report files only";
+    const std::string noKernel =
+        "kernel messages are not readable (add yourself to the systemd-journal or adm group to read them): "
+        "crashes are still explained from exit statuses and systemd-coredump's records";
+    const std::string unreadable =
+        "the journal is not readable (add yourself to the systemd-journal or adm group, or enable persistent "
+        "journal storage): closures are explained from exit statuses and crash-report files only";
+    const fs::path own = persistent / "user-1001.journal";
+    const fs::path ownArchived = persistent / "user-1001@0005f0-1.journal";
+    const std::vector<fs::path> otherKinds = {persistent / "system.journal~", persistent / "notes.txt"};
+    // clang-format off
+    const std::vector<Case> cases{
+        {"no journal at all",           {},                                 false, false, noJournal},
+        {"the system journal",          {persistent / "system.journal"},    true,  false, std::nullopt},
+        {"a volatile system journal",   {volatileDir / "system.journal"},   true,  false, std::nullopt},
+        {"only the user's own journal", {own, ownArchived},                 false, true,  noKernel},
+        {"only another user's journal", {persistent / "user-1002.journal"}, false, false, unreadable},
+        {"files of other kinds",        otherKinds,                         false, false, noJournal},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root / "var");
+        fs::remove_all(root / "run");
+        for (const fs::path& file : c.files) {
+            test::writeTextFile(file, "x");
+        }
+        const JournalAccess access = JournalAccess::probe(1001, {root / "var", root / "run"}, machineId);
+        EXPECT_EQ(access.systemJournal, c.system);
+        EXPECT_EQ(access.userJournal, c.user);
+        EXPECT_EQ(access.note(), c.note);
+    }
 }
 
 } // namespace

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "platform/linux/LauncherStreamFollower.h"
 
-#include "support/EventLoop.h"
-#include "support/JournalFixture.h"
+#include "support/PlatformFixtures.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace exitwise::platform {
@@ -19,19 +19,8 @@ using test::JournalFixture;
 constexpr double kT = 1700000000.0;
 constexpr unsigned kUid = 1000;
 
-struct Output
-{
-    std::string identifier;
-    int pid = 0;
-    double time = 0;
-
-    bool operator==(const Output&) const = default;
-};
-
-void PrintTo(const Output& output, std::ostream* os)
-{
-    *os << "{" << output.identifier << ", " << output.pid << ", " << std::fixed << output.time << "}";
-}
+// A report: identifier, pid, time.
+using Outputs = std::vector<std::tuple<std::string, int, double>>;
 
 // A line as journald stores it; an empty transport or uid leaves the field out.
 JournalFields line(double time,
@@ -51,24 +40,18 @@ JournalFields line(double time,
     return entry;
 }
 
-// A follower of the fixture's directory, collecting what it reports.
-class Following
+// A follower of a fixture journal, collecting what it reports.
+class LauncherStreamFollowerTest : public ::testing::Test
 {
-public:
-    explicit Following(const JournalFixture& journal)
-        : m_follower(
-            {journal.directory(), kUid, [](std::string_view identifier) {
-                 static const std::set<std::string_view> installed{"org.example.Notes", "org.example.Paint"};
-                 return installed.contains(identifier);
-             }})
+protected:
+    void SetUp() override
     {
+        SKIP_WITHOUT_JOURNAL_TOOL();
         QObject::connect(&m_follower, &LauncherStreamFollower::applicationOutput,
                          [this](const QString& identifier, int pid, double time) {
-                             outputs.push_back({identifier.toStdString(), pid, time});
+                             outputs.emplace_back(identifier.toStdString(), pid, time);
                          });
     }
-
-    LauncherStreamFollower& follower() { return m_follower; }
 
     // Waits for the count of reports; a few more milliseconds let any surplus show.
     [[nodiscard]] bool waitFor(std::size_t count,
@@ -79,147 +62,108 @@ public:
         return reached;
     }
 
-    std::vector<Output> outputs;
-
-private:
-    LauncherStreamFollower m_follower;
+    JournalFixture m_journal;
+    LauncherStreamFollower m_follower{
+        {m_journal.directory(), kUid, [](std::string_view identifier) {
+             static const std::set<std::string_view> installed{"org.example.Notes", "org.example.Paint"};
+             return installed.contains(identifier);
+         }}};
+    Outputs outputs;
 };
 
-#define SKIP_WITHOUT_JOURNAL_TOOL()                                                                          \
-    if (!JournalFixture::available()) {                                                                      \
-        GTEST_SKIP() << JournalFixture::kRemoteTool << " is missing (package systemd-journal-remote)";       \
-    }
-
-TEST(LauncherStreamFollower, ReportsEachNewApplicationStreamOnce)
+TEST_F(LauncherStreamFollowerTest, ReportsEachNewApplicationStreamOnce)
 {
-    SKIP_WITHOUT_JOURNAL_TOOL();
-    JournalFixture journal;
     ASSERT_EQ(
-        journal.writeFields({line(kT, "org.example.Notes", 100), line(kT + 1, "org.example.Paint", 101)},
-                            "before.journal"),
+        m_journal.writeFields({line(kT, "org.example.Notes", 100), line(kT + 1, "org.example.Paint", 101)},
+                              "before.journal"),
         "");
-    Following following(journal);
-    ASSERT_TRUE(following.follower().start());
-    ASSERT_TRUE(following.follower().isFollowing());
+    ASSERT_TRUE(m_follower.start());
+    ASSERT_TRUE(m_follower.isFollowing());
 
     // clang-format off
-    ASSERT_EQ(journal.writeFields({
+    ASSERT_EQ(m_journal.writeFields({
         line(kT + 10, "org.example.Notes", 200),
         line(kT + 11, "org.example.Notes", 200),                    // the same stream again
         line(kT + 12, "org.example.Paint.desktop", 201),            // as GNOME Shell names it
         line(kT + 13, "org.example.Notes", 202, "1001"),            // another user
         line(kT + 14, "org.example.Notes", 203, std::to_string(kUid), "journal"),
-        line(kT + 15, "org.example.Notes", 204, std::to_string(kUid), "syslog"),
-        line(kT + 16, "org.example.Notes", 205, std::to_string(kUid), "kernel"),
         line(kT + 17, "org.example.Notes", 206, std::to_string(kUid), ""),
         line(kT + 18, "org.example.Notes", 207, ""),
         line(kT + 19, "org.example.Unknown", 208),
         line(kT + 21, "org.example.Paint", 210),
     }, "live.journal"), "");
     // clang-format on
-    EXPECT_TRUE(following.waitFor(3));
-    EXPECT_EQ(following.outputs, (std::vector<Output>{{"org.example.Notes", 200, kT + 10},
-                                                      {"org.example.Paint", 201, kT + 12},
-                                                      {"org.example.Paint", 210, kT + 21}}));
+    EXPECT_TRUE(waitFor(3));
+    EXPECT_EQ(outputs, (Outputs{{"org.example.Notes", 200, kT + 10},
+                                {"org.example.Paint", 201, kT + 12},
+                                {"org.example.Paint", 210, kT + 21}}));
 
     // A stream already reported stays reported in later files and wake-ups.
-    following.outputs.clear();
-    ASSERT_EQ(journal.writeFields(
+    outputs.clear();
+    ASSERT_EQ(m_journal.writeFields(
                   {line(kT + 30, "org.example.Notes", 200), line(kT + 31, "org.example.Notes", 300)},
                   "later.journal"),
               "");
-    EXPECT_TRUE(following.waitFor(1));
-    EXPECT_EQ(following.outputs, (std::vector<Output>{{"org.example.Notes", 300, kT + 31}}));
+    EXPECT_TRUE(waitFor(1));
+    EXPECT_EQ(outputs, (Outputs{{"org.example.Notes", 300, kT + 31}}));
 }
 
-TEST(LauncherStreamFollower, FollowsAnEmptyDirectoryFromItsFirstFile)
+// Lines that do not match are no place to start from: the first file that does is read whole,
+// to its end, without further notice.
+TEST_F(LauncherStreamFollowerTest, ReadsABurstFromTheFirstFileOnward)
 {
-    SKIP_WITHOUT_JOURNAL_TOOL();
-    JournalFixture journal;
-    // Lines that do not match are no place to start from either.
-    ASSERT_EQ(journal.writeFields({line(kT, "org.example.Notes", 100, "0")}, "other-user.journal"), "");
-    Following following(journal);
-    ASSERT_TRUE(following.follower().start());
-
-    ASSERT_EQ(
-        journal.writeFields({line(kT + 10, "org.example.Notes", 200), line(kT + 11, "org.example.Paint", 201),
-                             line(kT + 12, "org.example.Notes", 202)},
-                            "first.journal"),
-        "");
-    EXPECT_TRUE(following.waitFor(3));
-    EXPECT_EQ(following.outputs, (std::vector<Output>{{"org.example.Notes", 200, kT + 10},
-                                                      {"org.example.Paint", 201, kT + 11},
-                                                      {"org.example.Notes", 202, kT + 12}}));
-}
-
-TEST(LauncherStreamFollower, ReadsABurstToItsEndWithoutFurtherNotice)
-{
-    SKIP_WITHOUT_JOURNAL_TOOL();
-    JournalFixture journal;
-    Following following(journal);
-    ASSERT_TRUE(following.follower().start());
+    ASSERT_EQ(m_journal.writeFields({line(kT, "org.example.Notes", 100, "0")}, "other-user.journal"), "");
+    ASSERT_TRUE(m_follower.start());
 
     std::vector<JournalFields> lines;
-    std::vector<Output> expected;
+    Outputs expected;
     for (int pid = 1000; pid < 2200; ++pid) {
-        lines.push_back(line(kT + pid, "org.example.Notes", pid));
-        expected.push_back({"org.example.Notes", pid, kT + pid});
+        const char* identifier = pid % 3 == 0 ? "org.example.Paint" : "org.example.Notes";
+        lines.push_back(line(kT + pid, identifier, pid));
+        expected.emplace_back(identifier, pid, kT + pid);
     }
-    ASSERT_EQ(journal.writeFields(lines, "burst.journal"), "");
-    EXPECT_TRUE(following.waitFor(expected.size()));
-    EXPECT_EQ(following.outputs, expected);
+    ASSERT_EQ(m_journal.writeFields(lines, "burst.journal"), "");
+    EXPECT_TRUE(waitFor(expected.size()));
+    EXPECT_EQ(outputs, expected);
 }
 
-TEST(LauncherStreamFollower, KeepsItsPlaceWhenFilesAreRotatedAndRemoved)
+TEST_F(LauncherStreamFollowerTest, KeepsItsPlaceWhenFilesAreRotatedAndRemoved)
 {
-    SKIP_WITHOUT_JOURNAL_TOOL();
-    JournalFixture journal;
-    ASSERT_EQ(journal.writeFields({line(kT, "org.example.Notes", 100)}, "user-1000.journal"), "");
-    ASSERT_EQ(journal.writeFields({line(kT + 1, "org.example.Paint", 101)}, "old.journal"), "");
-    Following following(journal);
-    ASSERT_TRUE(following.follower().start());
+    ASSERT_EQ(m_journal.writeFields({line(kT, "org.example.Notes", 100)}, "user-1000.journal"), "");
+    ASSERT_EQ(m_journal.writeFields({line(kT + 1, "org.example.Paint", 101)}, "old.journal"), "");
+    ASSERT_TRUE(m_follower.start());
 
     // Rotation renames the active file; vacuuming removes an archived one. Neither is news.
-    const std::filesystem::path directory = journal.directory();
+    const std::filesystem::path directory = m_journal.directory();
     std::filesystem::rename(directory / "user-1000.journal",
                             directory / "user-1000@0123456789abcdef0123456789abcdef-1-1.journal");
     std::filesystem::remove(directory / "old.journal");
-    EXPECT_FALSE(following.waitFor(1, std::chrono::milliseconds(300)));
+    EXPECT_FALSE(waitFor(1, std::chrono::milliseconds(300)));
 
-    ASSERT_EQ(journal.writeFields({line(kT + 10, "org.example.Notes", 200)}, "user-1000.journal"), "");
-    EXPECT_TRUE(following.waitFor(1));
-    EXPECT_EQ(following.outputs, (std::vector<Output>{{"org.example.Notes", 200, kT + 10}}));
+    ASSERT_EQ(m_journal.writeFields({line(kT + 10, "org.example.Notes", 200)}, "user-1000.journal"), "");
+    EXPECT_TRUE(waitFor(1));
+    EXPECT_EQ(outputs, (Outputs{{"org.example.Notes", 200, kT + 10}}));
 }
 
-TEST(LauncherStreamFollower, StopsFromWithinItsOwnSignal)
+TEST_F(LauncherStreamFollowerTest, StopsFromWithinItsOwnSignal)
 {
-    SKIP_WITHOUT_JOURNAL_TOOL();
-    JournalFixture journal;
-    Following following(journal);
-    ASSERT_TRUE(following.follower().start());
-    QObject::connect(&following.follower(), &LauncherStreamFollower::applicationOutput,
-                     [&] { following.follower().stop(); });
+    ASSERT_TRUE(m_follower.start());
+    QObject::connect(&m_follower, &LauncherStreamFollower::applicationOutput, [&] { m_follower.stop(); });
 
-    ASSERT_EQ(journal.writeFields(
+    ASSERT_EQ(m_journal.writeFields(
                   {line(kT + 10, "org.example.Notes", 200), line(kT + 11, "org.example.Notes", 201)},
                   "live.journal"),
               "");
-    EXPECT_FALSE(following.waitFor(2, std::chrono::milliseconds(1000)));
-    EXPECT_EQ(following.outputs.size(), 1U);
-    EXPECT_FALSE(following.follower().isFollowing());
+    EXPECT_FALSE(waitFor(2, std::chrono::milliseconds(1000)));
+    EXPECT_EQ(outputs.size(), 1U);
+    EXPECT_FALSE(m_follower.isFollowing());
 }
 
 TEST(LauncherStreamFollower, StartsOnlyWithAJournal)
 {
-    JournalFixture journal;
-    LauncherStreamFollower missing({journal.directory() / "missing", kUid, {}});
+    LauncherStreamFollower missing({JournalFixture().directory() / "missing", kUid, {}});
     EXPECT_FALSE(missing.start());
     EXPECT_FALSE(missing.isFollowing());
-
-    LauncherStreamFollower follower({journal.directory(), kUid, {}});
-    EXPECT_TRUE(follower.start());
-    follower.stop();
-    EXPECT_FALSE(follower.isFollowing());
 }
 
 } // namespace

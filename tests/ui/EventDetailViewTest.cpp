@@ -3,11 +3,10 @@
 
 #include "app/ClockTime.h"
 #include "app/ReportTexts.h"
-#include "support/EventLoop.h"
-#include "support/ModelFixture.h"
 #include "support/QtPrinters.h"
 #include "support/SampleEvents.h"
 #include "support/StableEvents.h"
+#include "support/UiFixtures.h"
 #include "ui/AppIconProvider.h"
 #include "ui/Style.h"
 
@@ -15,6 +14,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -24,15 +24,7 @@ namespace {
 
 using app::ProductAnalyticsEventName;
 using core::Confidence;
-
-QStringList labelTexts(const QWidget& widget)
-{
-    QStringList texts;
-    for (const QLabel* label : widget.findChildren<QLabel*>()) {
-        texts << label->text();
-    }
-    return texts;
-}
+using Strings = std::vector<std::string>;
 
 QLabel* labelWithText(const QWidget& widget, const QString& text)
 {
@@ -46,40 +38,36 @@ QLabel* labelWithText(const QWidget& widget, const QString& text)
 
 QStringList startingWith(const QStringList& texts, const QString& prefix)
 {
-    QStringList result;
-    for (const QString& text : texts) {
-        if (text.startsWith(prefix)) {
-            result << text;
-        }
-    }
-    return result;
+    return texts.filter(QRegularExpression("^" + QRegularExpression::escape(prefix)));
 }
 
-std::size_t usageWith(const test::ModelFixture& fixture,
-                      ProductAnalyticsEventName name,
-                      const std::string& key,
-                      const std::string& value)
+// Whether `label` is drawn in the caution tone of where it sits.
+bool inCaution(const QLabel* label)
 {
-    std::size_t count = 0;
-    for (const auto& event : fixture.usageEvents()) {
-        const auto found = event.attributes.find(key);
-        count += event.name == name && found != event.attributes.end() && found->second == value ? 1 : 0;
-    }
-    return count;
+    return label != nullptr
+           && label->palette().color(QPalette::WindowText)
+                  == style::tone(style::Tone::caution, label->parentWidget()->palette());
 }
 
 class EventDetailViewTest : public ::testing::Test
 {
 protected:
-    // The model over `stored` and a shown detail for `id`.
-    EventDetailView& show(const std::vector<app::AppEvent>& stored, const app::Uuid& id)
+    // The model over `stored` and a shown detail for `id`, by default the first stored event's.
+    EventDetailView& show(const std::vector<app::AppEvent>& stored, std::optional<app::Uuid> id = {})
     {
         view.reset();
         app::AppModel& model = fixture.makeModel(stored);
-        view = std::make_unique<EventDetailView>(model, id, icons);
+        view = std::make_unique<EventDetailView>(model, id.value_or(stored.front().id), icons);
         view->resize(720, 900);
         view->show();
         return *view;
+    }
+    // `event` alone, its hand-made diagnosis kept through the model's start.
+    EventDetailView& showAlone(const app::AppEvent& event) { return show({test::keptThroughRefresh(event)}); }
+
+    [[nodiscard]] Strings usage(ProductAnalyticsEventName name, const std::string& key) const
+    {
+        return test::usageValues(fixture, name, key);
     }
 
     test::ModelFixture fixture;
@@ -87,100 +75,57 @@ protected:
     std::unique_ptr<EventDetailView> view;
 };
 
-TEST_F(EventDetailViewTest, WhyThisConfidenceFollowsTheEvidenceClasses)
+// The whole card, and why this confidence: what the evidence classes add up to, and a caveat in
+// the caution tone unless the confidence is high.
+TEST_F(EventDetailViewTest, TheCardSaysWhatHappenedAndWhyThisConfidence)
 {
+    using enum core::MemoryPressureEvidence;
     const core::Date at = test::sampleTime();
-    const struct
-    {
-        const char* what;
-        std::vector<core::Signal> signalsUsed;
-        Confidence confidence;
-        const char* headline;
-        QStringList bullets;
-        const char* caveat;
-    } cases[] = {
-        {"no signals",
-         {},
-         Confidence::high,
-         "Confidence is high based on 0 signals.",
-         {"\u2022 No supporting signals were captured for this event."},
-         nullptr},
-        {"correlated and context",
-         {core::JetsamSignal{at, "memorystatus: pressure", core::MemoryPressureEvidence::correlatedPressure},
-          core::UnifiedLogSignal{at, std::string("kernel"), "low memory"}},
+    const std::tuple<const char*, Confidence, std::vector<core::Signal>> cases[] = {
+        {"no-signals", Confidence::high, {}},
+        {"correlated-and-context",
          Confidence::medium,
-         "Confidence is medium based on 2 signals.",
-         {"\u2022 1 correlated evidence signal", "\u2022 1 inferred/context signal"},
-         "Strong evidence exists, but alternate causes are still possible."},
-        {"direct only",
+         {core::JetsamSignal{at, "memorystatus: pressure", correlatedPressure},
+          core::UnifiedLogSignal{at, std::string("kernel"), "low memory"}}},
+        {"direct-only",
+         Confidence::low,
          {core::TerminationSignal{at, core::TerminationReason::crashed, std::string("signal 11"),
                                   std::nullopt},
-          core::JetsamSignal{at, "killed", core::MemoryPressureEvidence::directTermination}},
-         Confidence::low,
-         "Confidence is low based on 2 signals.",
-         {"\u2022 2 direct OS-level signals"},
-         "Evidence is limited. Treat this as the best current hypothesis and verify with additional logs."},
+          core::JetsamSignal{at, "killed", directTermination}}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [name, confidence, signalsUsed] : cases) {
+        SCOPED_TRACE(name);
         app::AppEvent event = test::fullEvent("Sketch Pad", at);
-        event.diagnosis.signalsUsed = c.signalsUsed;
-        event.diagnosis.confidence = c.confidence;
-        EventDetailView& detail = show({test::keptThroughRefresh(event)}, event.id);
-        const QStringList texts = labelTexts(detail);
-
-        EXPECT_EQ(texts.count(c.headline), 1);
-        QStringList bullets;
-        for (const QString& text : startingWith(texts, "\u2022 ")) {
-            // Signal lines under "Details" are bullets too; keep the summary's.
-            if (text.contains("signal") && !text.contains(':')) {
-                bullets << text;
-            }
-        }
-        EXPECT_EQ(bullets, c.bullets);
-        EXPECT_EQ(texts.contains("None"), c.signalsUsed.empty());
-        for (const core::Signal& signal : c.signalsUsed) {
-            EXPECT_TRUE(texts.contains(QString::fromStdString("\u2022 " + signal.summary())));
-        }
-        for (const char* caveat :
-             {"Strong evidence exists, but alternate causes are still possible.",
-              "Evidence is limited. Treat this as the best current hypothesis and verify with "
-              "additional logs."}) {
-            EXPECT_EQ(texts.contains(caveat), c.caveat != nullptr && std::string_view(caveat) == c.caveat);
-        }
-        if (c.caveat != nullptr) {
-            const QLabel* caveat = labelWithText(detail, c.caveat);
-            EXPECT_EQ(caveat->palette().color(QPalette::WindowText),
-                      style::tone(style::Tone::caution, caveat->parentWidget()->palette()));
+        event.diagnosis.signalsUsed = signalsUsed;
+        event.diagnosis.confidence = confidence;
+        EventDetailView& detail = showAlone(event);
+        test::expectTexts(detail, std::string("detail-") + name);
+        for (const QString& caveat :
+             test::labelTexts(detail).filter(QRegularExpression("^(Strong evidence|Evidence is limited)"))) {
+            EXPECT_TRUE(inCaution(labelWithText(detail, caveat))) << caveat.toStdString();
         }
     }
 }
 
-TEST_F(EventDetailViewTest, HeaderShowsHowAndHowLongAfterLaunch)
+TEST_F(EventDetailViewTest, HeaderSaysHowLongAfterLaunchItClosed)
 {
-    const struct
-    {
-        std::optional<double> secondsRunning;
-        const char* closedAfter;
-    } cases[] = {
-        {std::nullopt, nullptr},    {3600.0, "Closed after 60m"},   {59.5, "Closed after 1m"},
-        {59.4, "Closed after 59s"}, {725.5, "Closed after 12m 6s"},
+    // clang-format off
+    const std::pair<std::optional<double>, QStringList> cases[] = {
+        {std::nullopt, {}},
+        {3600.0, {"Closed after 60m"}},
+        {59.5, {"Closed after 1m"}},
+        {59.4, {"Closed after 59s"}},
+        {725.5, {"Closed after 12m 6s"}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.closedAfter != nullptr ? c.closedAfter : "no launch time");
+    // clang-format on
+    for (const auto& [secondsRunning, closedAfter] : cases) {
+        SCOPED_TRACE(secondsRunning.value_or(-1));
         app::AppEvent event = test::fullEvent("Sketch Pad", test::sampleTime());
         event.launchedAt.reset();
-        if (c.secondsRunning) {
-            event.launchedAt = event.terminatedAt - core::Seconds(*c.secondsRunning);
+        if (secondsRunning) {
+            event.launchedAt = event.terminatedAt - core::Seconds(*secondsRunning);
         }
-        const QStringList texts = labelTexts(show({test::keptThroughRefresh(event)}, event.id));
-        EXPECT_TRUE(texts.contains("Sketch Pad"));
-        EXPECT_TRUE(texts.contains("Crash \u2022 Crashed: app bug"));
-        EXPECT_EQ(startingWith(texts, "Closed after "),
-                  c.closedAfter != nullptr ? QStringList{c.closedAfter} : QStringList{});
-        EXPECT_TRUE(startingWith(texts, "Reclassified").isEmpty());
-        // 19:33:20 UTC, with the window of 180 seconds on each side.
-        EXPECT_TRUE(texts.contains("Time window: 7:30:20 PM \u2192 7:36:20 PM"));
+        EXPECT_EQ(startingWith(test::labelTexts(showAlone(event)), "Closed after "), closedAfter);
     }
 }
 
@@ -188,11 +133,10 @@ TEST_F(EventDetailViewTest, HeaderShowsHowAndHowLongAfterLaunch)
 std::vector<app::AppEvent> behindFiftyNewer(const app::AppEvent& oldest)
 {
     std::vector<app::AppEvent> events;
-    for (int i = 1; i <= 50; ++i) {
+    for (int i = 50; i >= 1; --i) {
         events.push_back(
             test::fullEvent("Newer " + std::to_string(i), oldest.terminatedAt + core::Seconds(i)));
     }
-    std::reverse(events.begin(), events.end());
     events.push_back(oldest);
     return events;
 }
@@ -202,112 +146,94 @@ TEST_F(EventDetailViewTest, ReclassifiedLineNeedsThePreviousCause)
     app::AppEvent event = test::fullEvent("Sketch Pad", test::sampleTime());
     event.diagnosis.dominantCause = core::DominantCause::killedJetsamMemory;
     event.diagnosisChanged = true;
-    EXPECT_TRUE(startingWith(labelTexts(show(behindFiftyNewer(event), event.id)), "Reclassified").isEmpty());
+    EXPECT_EQ(startingWith(test::labelTexts(show(behindFiftyNewer(event), event.id)), "Reclassified"),
+              QStringList{});
 
     event.previousDominantCause = core::DominantCause::crashBug;
-    const QStringList texts = labelTexts(show(behindFiftyNewer(event), event.id));
-    EXPECT_EQ(startingWith(texts, "Reclassified"),
-              QStringList{"Reclassified: Crashed: app bug \u2192 Killed: memory pressure"});
-    const QLabel* reclassified = labelWithText(*view, startingWith(texts, "Reclassified").first());
-    EXPECT_EQ(reclassified->palette().color(QPalette::WindowText),
-              style::tone(style::Tone::caution, reclassified->parentWidget()->palette()));
+    const QString line = "Reclassified: Crashed: app bug \u2192 Killed: memory pressure";
+    EXPECT_EQ(startingWith(test::labelTexts(show(behindFiftyNewer(event), event.id)), "Reclassified"),
+              QStringList{line});
+    EXPECT_TRUE(inCaution(labelWithText(*view, line)));
 }
 
 TEST_F(EventDetailViewTest, FeedbackTintFollowsTheStoredRatingAndRecordsChangesOnly)
 {
-    const app::AppEvent event = test::keptThroughRefresh(test::fullEvent("Sketch Pad", test::sampleTime()));
-    EventDetailView& detail = show({event}, event.id);
+    const app::AppEvent event = test::fullEvent("Sketch Pad", test::sampleTime());
+    EventDetailView& detail = showAlone(event);
+    QPushButton* helpful = detail.helpfulButton();
+    QPushButton* unhelpful = detail.unhelpfulButton();
     // Tinted in the shade of each tone that reads on the button.
-    const auto shade = [&detail](style::Tone tone) {
-        return style::tone(tone, detail.helpfulButton()->parentWidget()->palette(), QPalette::Button);
+    const auto shade = [helpful](style::Tone tone) {
+        return style::tone(tone, helpful->parentWidget()->palette(), QPalette::Button);
+    };
+    const auto tints = [helpful, unhelpful] {
+        return std::pair(helpful->palette().color(QPalette::ButtonText),
+                         unhelpful->palette().color(QPalette::ButtonText));
     };
     const QColor accent = shade(style::Tone::accent);
-    const auto tint = [](const QPushButton* button) { return button->palette().color(QPalette::ButtonText); };
-    EXPECT_EQ(detail.helpfulButton()->accessibleName(), "Mark diagnosis as helpful");
-    EXPECT_EQ(detail.unhelpfulButton()->accessibleName(), "Mark diagnosis as not helpful");
-    EXPECT_EQ(tint(detail.helpfulButton()), accent);
-    EXPECT_EQ(tint(detail.unhelpfulButton()), accent);
+    EXPECT_EQ(helpful->accessibleName(), "Mark diagnosis as helpful");
+    EXPECT_EQ(unhelpful->accessibleName(), "Mark diagnosis as not helpful");
+    EXPECT_EQ(tints(), std::pair(accent, accent));
 
-    detail.unhelpfulButton()->click();
-    EXPECT_EQ(tint(detail.unhelpfulButton()), shade(style::Tone::negative));
-    EXPECT_EQ(tint(detail.helpfulButton()), accent);
+    unhelpful->click();
+    EXPECT_EQ(tints(), std::pair(accent, shade(style::Tone::negative)));
     EXPECT_EQ(fixture.model().event(event.id)->feedback, app::FeedbackRating::unhelpful);
-
-    detail.helpfulButton()->click();
-    EXPECT_EQ(tint(detail.helpfulButton()), shade(style::Tone::positive));
-    EXPECT_EQ(tint(detail.unhelpfulButton()), accent);
-    detail.helpfulButton()->click();
-    EXPECT_EQ(fixture.usageCount(ProductAnalyticsEventName::feedbackSubmitted), 2u);
-    EXPECT_EQ(usageWith(fixture, ProductAnalyticsEventName::feedbackSubmitted, "helpful", "true"), 1u);
+    helpful->click();
+    EXPECT_EQ(tints(), std::pair(shade(style::Tone::positive), accent));
+    helpful->click();
+    EXPECT_EQ(usage(ProductAnalyticsEventName::feedbackSubmitted, "helpful"), (Strings{"false", "true"}));
 }
 
-TEST_F(EventDetailViewTest, ReportTwiceCopiesTwiceAndConfirmsOnce)
-{
-    const app::AppEvent event = test::keptThroughRefresh(test::fullEvent("Sketch Pad", test::sampleTime()));
-    EventDetailView& detail = show({event}, event.id);
-    const QString confirmation = "Copied report template. Paste it in your support channel or issue tracker.";
-    EXPECT_FALSE(labelTexts(detail).contains(confirmation));
-    EXPECT_EQ(detail.reportButton()->accessibleDescription(),
-              "Copies a structured report template to the clipboard.");
-
-    detail.reportButton()->click();
-    detail.reportButton()->click();
-    EXPECT_EQ(labelTexts(detail).count(confirmation), 1);
-    EXPECT_TRUE(detail.supportStatusLabel()->isVisible());
-    EXPECT_EQ(usageWith(fixture, ProductAnalyticsEventName::actionCopied, "action", "report_wrong_diagnosis"),
-              2u);
-    const std::string expected = app::wrongDiagnosisReport(event, app::clockTimeText(event.terminatedAt));
-    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), expected);
-    EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith(
-        "Exitwise Wrong-Diagnosis Report\nEvent ID: " + QString::fromStdString(event.id.toString())));
-
-    // A rating re-renders the feedback tint, not the view: the confirmation stays.
-    detail.helpfulButton()->click();
-    EXPECT_EQ(labelTexts(detail).count(confirmation), 1);
-}
-
-TEST_F(EventDetailViewTest, CopyActionsPutTheTextsOnTheClipboard)
+TEST_F(EventDetailViewTest, CopyActionsPutTheTextsOnTheClipboardAndAreRecorded)
 {
     app::AppEvent event = test::fullEvent("Sketch Pad", test::sampleTime());
     event.diagnosis.explanation.whatHappened = "It stopped.\nThen it was gone.";
     event.diagnosis.explanation.whatToDo = "Reopen it.\nSave often.";
     event = test::keptThroughRefresh(event);
-    EventDetailView& detail = show({event}, event.id);
+    EventDetailView& detail = show({event});
+    const QString confirmation = "Copied report template. Paste it in your support channel or issue tracker.";
+    const QClipboard& clipboard = *QGuiApplication::clipboard();
     EXPECT_EQ(detail.copyFixButton()->text(), "Copy fix");
     EXPECT_EQ(detail.copyFixButton()->accessibleName(), "Copy recommended fix");
+    EXPECT_EQ(detail.reportButton()->accessibleDescription(),
+              "Copies a structured report template to the clipboard.");
+    EXPECT_FALSE(test::labelTexts(detail).contains(confirmation));
 
     detail.copyFixButton()->click();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), "Reopen it.\nSave often.");
+    EXPECT_EQ(clipboard.text(), "Reopen it.\nSave often.");
     detail.copyIncidentSummaryButton()->click();
-    const std::string summary = app::incidentSummary(event, app::clockTimeText(event.terminatedAt));
-    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), summary);
-    EXPECT_NE(summary.find("What happened: It stopped.\nThen it was gone.\nWhy: "), std::string::npos);
+    const std::string at = app::clockTimeText(event.terminatedAt);
+    EXPECT_EQ(clipboard.text().toStdString(), app::incidentSummary(event, at));
+    // Reported twice: copied twice, confirmed once.
+    detail.reportButton()->click();
+    detail.reportButton()->click();
+    EXPECT_EQ(clipboard.text().toStdString(), app::wrongDiagnosisReport(event, at));
+    EXPECT_EQ(test::labelTexts(detail).count(confirmation), 1);
+    EXPECT_TRUE(detail.supportStatusLabel()->isVisible());
+    EXPECT_EQ(
+        usage(ProductAnalyticsEventName::actionCopied, "action"),
+        (Strings{"copy_fix", "copy_incident_summary", "report_wrong_diagnosis", "report_wrong_diagnosis"}));
+    EXPECT_EQ(usage(ProductAnalyticsEventName::actionCopied, "event_id"), Strings(4, event.id.toString()));
 
-    EXPECT_EQ(usageWith(fixture, ProductAnalyticsEventName::actionCopied, "action", "copy_fix"), 1u);
-    EXPECT_EQ(usageWith(fixture, ProductAnalyticsEventName::actionCopied, "action", "copy_incident_summary"),
-              1u);
-    EXPECT_EQ(usageWith(fixture, ProductAnalyticsEventName::actionCopied, "event_id", event.id.toString()),
-              2u);
+    // A rating re-renders the feedback tint, not the view: the confirmation stays.
+    detail.helpfulButton()->click();
+    EXPECT_EQ(test::labelTexts(detail).count(confirmation), 1);
 }
 
 TEST_F(EventDetailViewTest, EachExpansionOfWhyThisConfidenceIsRecorded)
 {
     app::AppEvent event = test::fullEvent("Sketch Pad", test::sampleTime());
     event.diagnosis.explanation.alternatives = {"Check the disk.", "Update the driver."};
-    event = test::keptThroughRefresh(event);
-    EventDetailView& detail = show({event}, event.id);
+    EventDetailView& detail = showAlone(event);
     QToolButton* toggle = detail.confidenceDetailsToggle();
-    ASSERT_NE(toggle, nullptr);
     EXPECT_EQ(toggle->text(), "Why this confidence");
     EXPECT_FALSE(detail.showConfidenceDetails());
-
     toggle->click();
     toggle->click();
     toggle->click();
     EXPECT_TRUE(detail.showConfidenceDetails());
-    EXPECT_EQ(usageWith(fixture, ProductAnalyticsEventName::confidenceNoteExpanded, "event_id",
-                        event.id.toString()),
-              2u);
+    EXPECT_EQ(usage(ProductAnalyticsEventName::confidenceNoteExpanded, "event_id"),
+              Strings(2, event.id.toString()));
 
     ASSERT_NE(detail.alternativesToggle(), nullptr);
     EXPECT_FALSE(labelWithText(detail, "\u2022 Check the disk.")->isVisible());
@@ -318,22 +244,18 @@ TEST_F(EventDetailViewTest, EachExpansionOfWhyThisConfidenceIsRecorded)
     EXPECT_TRUE(labelWithText(detail, "Signals used")->isVisible());
 }
 
-TEST_F(EventDetailViewTest, ShownEventRecordsOneView)
-{
-    const app::AppEvent event = test::keptThroughRefresh(test::fullEvent("Sketch Pad", test::sampleTime()));
-    EventDetailView& detail = show({event}, event.id);
-    EXPECT_TRUE(detail.isEventFound());
-    EXPECT_EQ(detail.alternativesToggle(), nullptr); // no alternatives, no group
-    EXPECT_EQ(usageWith(fixture, ProductAnalyticsEventName::diagnosisViewed, "source", "detail_view"), 1u);
-}
-
-TEST_F(EventDetailViewTest, UnknownEventShowsNotFoundAndRecordsNothing)
+TEST_F(EventDetailViewTest, AShownEventIsOneViewAndAnUnknownOneNone)
 {
     const app::AppEvent event = test::keptThroughRefresh(test::fullEvent("Sketch Pad", test::sampleTime()));
     EventDetailView& missing = show({event}, app::Uuid::random());
     EXPECT_FALSE(missing.isEventFound());
-    EXPECT_EQ(labelTexts(missing), QStringList{"Event not found"});
-    EXPECT_EQ(fixture.usageCount(ProductAnalyticsEventName::diagnosisViewed), 0u);
+    EXPECT_EQ(test::labelTexts(missing), QStringList{"Event not found"});
+    EXPECT_EQ(test::viewsSince(fixture), Strings{});
+
+    EventDetailView& shown = show({event});
+    EXPECT_TRUE(shown.isEventFound());
+    EXPECT_EQ(shown.alternativesToggle(), nullptr); // no alternatives, no group
+    EXPECT_EQ(test::viewsSince(fixture), Strings{"detail_view " + event.id.toString()});
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "support/ModelFixture.h"
 #include "support/QtPrinters.h"
 #include "support/SampleEvents.h"
+#include "support/UiFixtures.h"
 #include "ui/MenuBarPopoverContentView.h"
 #include "ui/Style.h"
 
@@ -19,166 +19,59 @@
 namespace exitwise::ui {
 namespace {
 
-using app::ProductAnalyticsEventName;
+using app::NotificationScope;
+using test::labelTexts;
 
-QStringList labelTexts(const QWidget& widget)
+class MenuBarPopoverContentViewTest : public ::testing::Test
 {
-    QStringList texts;
-    for (const QLabel* label : widget.findChildren<QLabel*>()) {
-        texts << label->text();
-    }
-    return texts;
-}
+protected:
+    test::ModelFixture fixture;
+};
 
-TEST(MenuBarPopoverContentViewTest, ListsAtMostTheFiveNewestClosuresInTheModelsOrder)
+TEST_F(MenuBarPopoverContentViewTest, ListsAtMostTheFiveNewestClosuresInTheModelsOrder)
 {
     for (const int stored : {0, 1, 5, 6, 9}) {
         SCOPED_TRACE(stored);
-        test::ModelFixture fixture;
         app::AppModel& model = fixture.makeModel(test::sampleHistory(stored));
         MenuBarPopoverContentView view(model, {});
-
-        const std::size_t expected = std::min<std::size_t>(stored, 5);
-        ASSERT_EQ(view.eventRows().size(), expected);
-        ASSERT_EQ(view.listedEventIDs().size(), expected);
-        for (std::size_t i = 0; i < expected; ++i) {
-            EXPECT_EQ(view.listedEventIDs()[i], model.events()[i].id);
-            EXPECT_EQ(view.eventRows()[i]->text(), QString::fromStdString(model.events()[i].appName));
+        std::vector<app::Uuid> newest;
+        QStringList names;
+        for (int i = 0; i < std::min(stored, 5); ++i) {
+            newest.push_back(model.events()[i].id);
+            names << QString::fromStdString(model.events()[i].appName);
         }
-        if (stored == 0) {
-            ASSERT_NE(view.emptyLabel(), nullptr);
-            EXPECT_EQ(view.emptyLabel()->text(), "No events yet.");
-        } else {
-            EXPECT_EQ(view.emptyLabel(), nullptr);
+        QStringList rows;
+        for (const QAbstractButton* row : view.eventRows()) {
+            rows << row->text();
         }
+        EXPECT_EQ(view.listedEventIDs(), newest);
+        EXPECT_EQ(rows, names);
+        EXPECT_EQ(view.emptyLabel() != nullptr ? view.emptyLabel()->text() : "(none)",
+                  stored == 0 ? "No events yet." : "(none)");
     }
 }
 
-TEST(MenuBarPopoverContentViewTest, RowShowsNameRawCauseAndConfidence)
+TEST_F(MenuBarPopoverContentViewTest, RowShowsNameRawCauseAndConfidence)
 {
     app::AppEvent event = test::fullEvent("Sketch Pad", test::sampleTime());
     event.diagnosis.endState = core::EndState::killed;
     event.diagnosis.dominantCause = core::DominantCause::killedJetsamMemory;
     event.diagnosis.confidence = core::Confidence::medium;
-    test::ModelFixture fixture;
     MenuBarPopoverContentView view(fixture.makeModel({event}), {});
-
     ASSERT_EQ(view.eventRows().size(), 1u);
-    const QStringList texts = labelTexts(*view.eventRows().front());
-    EXPECT_TRUE(texts.contains("Sketch Pad")) << texts.join('|').toStdString();
-    EXPECT_TRUE(texts.contains("Killed: memory pressure")) << texts.join('|').toStdString();
+    const QAbstractButton& row = *view.eventRows().front();
     // How it ended beside the cause, and when.
-    EXPECT_TRUE(texts.contains("\u2022 2/28/26")) << texts.join('|').toStdString();
-    EXPECT_EQ(view.eventRows().front()->accessibleName(),
-              "Sketch Pad, Killed, Killed: memory pressure, 2/28/26");
-    EXPECT_EQ(view.eventRows().front()->toolTip(), "Killed \u2022 Killed: memory pressure");
-    const QStringList all = labelTexts(view);
-    EXPECT_TRUE(all.contains("Exitwise"));
-    EXPECT_TRUE(all.contains("Recent events"));
+    test::expectTexts(view, "popover-one-closure");
+    EXPECT_EQ(row.accessibleName(), "Sketch Pad, Killed, Killed: memory pressure, 2/28/26");
+    EXPECT_EQ(row.toolTip(), "Killed \u2022 Killed: memory pressure");
     EXPECT_EQ(view.openWindowButton()->text(), "Open full window");
     EXPECT_EQ(view.quitButton()->text(), "Quit");
 }
 
-TEST(MenuBarPopoverContentViewTest, PauseSwitchDrivesTheModelAndFollowsIt)
+TEST_F(MenuBarPopoverContentViewTest, SwitchesFollowTheModelAndKeepTheKeyboardFocus)
 {
-    test::ModelFixture fixture;
-    app::AppModel& model = fixture.makeModel();
-    MenuBarPopoverContentView view(model, {});
+    app::AppModel& model = fixture.makeModel(test::sampleHistory(2));
     QSignalSpy changes(&model, &app::AppModel::monitoringPausedChanged);
-
-    EXPECT_EQ(view.stateLabel()->text(), "Monitoring");
-    EXPECT_EQ(view.stateLabel()->palette().color(QPalette::WindowText), style::primary(&view));
-    EXPECT_EQ(view.pauseSwitch()->text(), "Pause monitoring");
-    EXPECT_FALSE(view.pauseSwitch()->isChecked());
-
-    view.pauseSwitch()->click();
-    EXPECT_TRUE(model.isMonitoringPaused());
-    EXPECT_EQ(changes.count(), 1);
-    EXPECT_EQ(view.stateLabel()->text(), "Paused");
-    EXPECT_EQ(view.stateLabel()->palette().color(QPalette::WindowText), style::secondary(&view));
-
-    // A change made elsewhere (the window's toolbar) shows here and is not sent back.
-    model.setMonitoringPaused(false);
-    EXPECT_EQ(changes.count(), 2);
-    EXPECT_FALSE(view.pauseSwitch()->isChecked());
-    EXPECT_EQ(view.stateLabel()->text(), "Monitoring");
-    EXPECT_FALSE(model.isMonitoringPaused());
-}
-
-TEST(MenuBarPopoverContentViewTest, LaunchAtLoginReportsOnlyTheUsersChanges)
-{
-    test::ModelFixture fixture;
-    app::AppModel& model = fixture.makeModel();
-    std::vector<bool> toggles;
-    MenuBarPopoverContentView::Options options;
-    options.launchAtLoginEnabled = true;
-    options.supportsLaunchAtLogin = true;
-    options.onToggleLaunchAtLogin = [&](bool enabled) { toggles.push_back(enabled); };
-    MenuBarPopoverContentView view(model, options);
-
-    ASSERT_NE(view.launchAtLoginSwitch(), nullptr);
-    EXPECT_EQ(view.launchAtLoginSwitch()->text(), "Launch at login");
-    EXPECT_TRUE(view.launchAtLoginSwitch()->isChecked());
-    EXPECT_TRUE(toggles.empty()); // the initial value is not a change
-    view.launchAtLoginSwitch()->click();
-    EXPECT_EQ(toggles, std::vector<bool>{false});
-
-    options.supportsLaunchAtLogin = false;
-    MenuBarPopoverContentView without(model, options);
-    EXPECT_EQ(without.launchAtLoginSwitch(), nullptr);
-}
-
-TEST(MenuBarPopoverContentViewTest, RowClickOpensTheEventThenTheWindow)
-{
-    test::ModelFixture fixture;
-    app::AppModel& model = fixture.makeModel(test::sampleHistory(3));
-    std::vector<std::string> calls;
-    MenuBarPopoverContentView::Options options;
-    options.onOpenWindow = [&] {
-        // The selection is already made when the window comes forward.
-        calls.push_back(model.selectedEventID() ? model.selectedEventID()->toString() : "none");
-    };
-    int quits = 0;
-    options.onQuit = [&] { ++quits; };
-    MenuBarPopoverContentView view(model, options);
-    const app::Uuid second = model.events()[1].id;
-
-    view.eventRows()[1]->click();
-    EXPECT_EQ(model.selectedEventID(), second);
-    EXPECT_EQ(calls, std::vector<std::string>{second.toString()});
-    const auto usage = fixture.usageEvents();
-    std::vector<app::ProductAnalyticsEvent> viewed;
-    std::copy_if(usage.begin(), usage.end(), std::back_inserter(viewed),
-                 [](const auto& e) { return e.name == ProductAnalyticsEventName::diagnosisViewed; });
-    ASSERT_EQ(viewed.size(), 1u);
-    EXPECT_EQ(viewed.front().attributes.at("source"), "open_event");
-    EXPECT_EQ(viewed.front().attributes.at("event_id"), second.toString());
-
-    view.openWindowButton()->click();
-    EXPECT_EQ(calls.size(), 2u);
-    view.quitButton()->click();
-    EXPECT_EQ(quits, 1);
-}
-
-TEST(MenuBarPopoverContentViewTest, FollowsTheModelsEventList)
-{
-    test::ModelFixture fixture;
-    app::AppModel& model = fixture.makeModel(test::sampleHistory(2));
-    MenuBarPopoverContentView view(model, {});
-    ASSERT_EQ(view.eventRows().size(), 2u);
-
-    // A row rebuilt while its own click is being delivered must survive until it returns.
-    QAbstractButton* first = view.eventRows().front();
-    QObject::connect(first, &QAbstractButton::clicked, &model, [&model] { emit model.eventsChanged(); });
-    first->click();
-    EXPECT_EQ(view.eventRows().size(), 2u);
-    EXPECT_NE(view.eventRows().front(), first);
-}
-
-TEST(MenuBarPopoverContentViewTest, SwitchesKeepTheKeyboardFocusWhenToggled)
-{
-    test::ModelFixture fixture;
-    app::AppModel& model = fixture.makeModel(test::sampleHistory(2));
     MenuBarPopoverContentView* view = nullptr;
     std::vector<bool> toggles;
     MenuBarPopoverContentView::Options options;
@@ -193,15 +86,22 @@ TEST(MenuBarPopoverContentViewTest, SwitchesKeepTheKeyboardFocusWhenToggled)
     content.show();
     QApplication::setActiveWindow(&content);
     const std::vector<QAbstractButton*> rows = content.eventRows();
+    QCheckBox* pause = content.pauseSwitch();
+    EXPECT_EQ(pause->text(), "Pause monitoring");
+    EXPECT_EQ(content.stateLabel()->text(), "Monitoring");
+    EXPECT_EQ(content.stateLabel()->palette().color(QPalette::WindowText), style::primary(&content));
 
-    content.pauseSwitch()->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(content.pauseSwitch(), Qt::Key_Space);
+    pause->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(pause, Qt::Key_Space);
     EXPECT_TRUE(model.isMonitoringPaused());
-    EXPECT_TRUE(content.pauseSwitch()->hasFocus());
+    EXPECT_TRUE(pause->hasFocus());
     EXPECT_EQ(content.stateLabel()->text(), "Paused");
-    QTest::keyClick(content.pauseSwitch(), Qt::Key_Space);
-    EXPECT_FALSE(model.isMonitoringPaused());
-    EXPECT_TRUE(content.pauseSwitch()->hasFocus());
+    EXPECT_EQ(content.stateLabel()->palette().color(QPalette::WindowText), style::secondary(&content));
+    // A change made elsewhere (the window's toolbar) shows here and is not sent back.
+    model.setMonitoringPaused(false);
+    EXPECT_FALSE(pause->isChecked());
+    EXPECT_EQ(content.stateLabel()->text(), "Monitoring");
+    EXPECT_EQ(changes.count(), 2);
 
     QCheckBox* login = content.launchAtLoginSwitch();
     login->setFocus(Qt::TabFocusReason);
@@ -213,56 +113,80 @@ TEST(MenuBarPopoverContentViewTest, SwitchesKeepTheKeyboardFocusWhenToggled)
     EXPECT_EQ(content.eventRows(), rows);
 }
 
-TEST(MenuBarPopoverContentViewTest, NotifyAboutShowsTheRememberedChoiceAndSendsTheUsersOnly)
+TEST_F(MenuBarPopoverContentViewTest, SettingsShowTheRememberedChoiceAndSendTheUsersChangesOnly)
 {
-    test::ModelFixture fixture;
     app::AppModel& model = fixture.makeModel();
-    EXPECT_EQ(MenuBarPopoverContentView(model, {}).notifyAboutChoice(), nullptr);
+    const MenuBarPopoverContentView plain(model, {});
+    EXPECT_EQ(plain.launchAtLoginSwitch(), nullptr);
+    EXPECT_EQ(plain.notifyAboutChoice(), nullptr);
+    EXPECT_EQ(plain.journalEntriesSwitch(), nullptr);
 
-    std::vector<app::NotificationScope> chosen;
+    std::vector<std::string> sent;
     MenuBarPopoverContentView::Options options;
-    options.notificationScope = [] { return app::NotificationScope::unexpectedOnly; };
-    options.onChangeNotificationScope = [&](app::NotificationScope scope) { chosen.push_back(scope); };
+    options.launchAtLoginEnabled = true;
+    options.supportsLaunchAtLogin = true;
+    options.onToggleLaunchAtLogin = [&](bool on) { sent.push_back(on ? "login on" : "login off"); };
+    options.notificationScope = [] { return NotificationScope::unexpectedOnly; };
+    options.onChangeNotificationScope = [&](NotificationScope scope) {
+        sent.push_back(scope == NotificationScope::everyClosure ? "every" : "unexpected");
+    };
+    options.journalEntriesEnabled = [] { return true; };
+    options.onToggleJournalEntries = [&](bool on) { sent.push_back(on ? "journal on" : "journal off"); };
     MenuBarPopoverContentView view(model, options);
     QComboBox* choice = view.notifyAboutChoice();
-    ASSERT_NE(choice, nullptr);
+    EXPECT_EQ(view.launchAtLoginSwitch()->text(), "Launch at login");
+    EXPECT_TRUE(view.launchAtLoginSwitch()->isChecked());
+    EXPECT_EQ(view.journalEntriesSwitch()->text(), "Log each closure to the system journal");
+    EXPECT_TRUE(view.journalEntriesSwitch()->isChecked());
     EXPECT_EQ(choice->accessibleName(), "Notify about");
     EXPECT_TRUE(labelTexts(view).contains("Notify about"));
-    ASSERT_EQ(choice->count(), 2);
-    EXPECT_EQ(choice->itemText(0), "every closure");
-    EXPECT_EQ(choice->itemText(1), "unexpected endings only");
     EXPECT_EQ(choice->currentText(), "unexpected endings only");
-    EXPECT_TRUE(chosen.empty());
+    EXPECT_TRUE(sent.empty()); // the initial values are no changes
 
     view.show();
     QApplication::setActiveWindow(&view);
     choice->setFocus();
     QTest::keyClick(choice, Qt::Key_Up);
-    EXPECT_EQ(chosen, std::vector<app::NotificationScope>{app::NotificationScope::everyClosure});
+    EXPECT_EQ(choice->currentText(), "every closure");
     EXPECT_TRUE(choice->hasFocus());
     QTest::keyClick(choice, Qt::Key_Down);
-    EXPECT_EQ(chosen, (std::vector<app::NotificationScope>{app::NotificationScope::everyClosure,
-                                                           app::NotificationScope::unexpectedOnly}));
+    view.launchAtLoginSwitch()->click();
+    view.journalEntriesSwitch()->click();
+    EXPECT_EQ(sent, (std::vector<std::string>{"every", "unexpected", "login off", "journal off"}));
 }
 
-TEST(MenuBarPopoverContentViewTest, JournalSwitchShowsTheSettingAndSendsTheUsersToggles)
+TEST_F(MenuBarPopoverContentViewTest, RowClickOpensTheEventThenTheWindow)
 {
-    test::ModelFixture fixture;
-    app::AppModel& model = fixture.makeModel();
-    EXPECT_EQ(MenuBarPopoverContentView(model, {}).journalEntriesSwitch(), nullptr);
-
-    std::vector<bool> toggles;
+    app::AppModel& model = fixture.makeModel(test::sampleHistory(3));
+    std::vector<std::string> calls;
     MenuBarPopoverContentView::Options options;
-    options.journalEntriesEnabled = [] { return true; };
-    options.onToggleJournalEntries = [&](bool enabled) { toggles.push_back(enabled); };
+    options.onOpenWindow = [&] {
+        // The selection is already made when the window comes forward.
+        calls.push_back(model.selectedEventID() ? model.selectedEventID()->toString() : "none");
+    };
+    int quits = 0;
+    options.onQuit = [&] { ++quits; };
     MenuBarPopoverContentView view(model, options);
-    QCheckBox* journal = view.journalEntriesSwitch();
-    ASSERT_NE(journal, nullptr);
-    EXPECT_EQ(journal->text(), "Log each closure to the system journal");
-    EXPECT_TRUE(journal->isChecked());
-    EXPECT_TRUE(toggles.empty());
-    journal->click();
-    EXPECT_EQ(toggles, std::vector<bool>{false});
+    const std::string second = model.events()[1].id.toString();
+
+    view.eventRows()[1]->click();
+    EXPECT_EQ(calls, std::vector<std::string>{second});
+    EXPECT_EQ(test::viewsSince(fixture), std::vector<std::string>{"open_event " + second});
+    view.openWindowButton()->click();
+    EXPECT_EQ(calls.size(), 2u);
+    view.quitButton()->click();
+    EXPECT_EQ(quits, 1);
+}
+
+TEST_F(MenuBarPopoverContentViewTest, ARowRebuiltWhileItsClickIsDeliveredSurvivesUntilItReturns)
+{
+    app::AppModel& model = fixture.makeModel(test::sampleHistory(2));
+    MenuBarPopoverContentView view(model, {});
+    QAbstractButton* first = view.eventRows().front();
+    QObject::connect(first, &QAbstractButton::clicked, &model, [&model] { emit model.eventsChanged(); });
+    first->click();
+    EXPECT_EQ(view.eventRows().size(), 2u);
+    EXPECT_NE(view.eventRows().front(), first);
 }
 
 } // namespace

@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "support/EventLoop.h"
-#include "support/ModelFixture.h"
 #include "support/QtPrinters.h"
+#include "support/UiFixtures.h"
 #include "ui/ConfidenceBadgeView.h"
 #include "ui/FailureTimelineView.h"
 #include "ui/IdleDetailView.h"
-#include "ui/MenuBarPopoverContentView.h"
 #include "ui/OnboardingChecklistView.h"
-#include "ui/PopoverWindow.h"
 #include "ui/Style.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
@@ -25,31 +24,23 @@ using core::Confidence;
 using core::DominantCause;
 using core::EndState;
 
-core::Date utc(double secondsSince1970)
-{
-    return core::dateFromSecondsSince1970(secondsSince1970);
-}
-
-struct BadgeCase
-{
-    Confidence confidence;
-    const char* text;
-    const char* accessibleName;
-};
-
 TEST(ConfidenceBadgeViewTest, TextAccessibleNameAndColourPerConfidence)
 {
-    const BadgeCase cases[] = {
-        {Confidence::high, "High", "Confidence High"},
+    // clang-format off
+    const std::tuple<Confidence, const char*, const char*> cases[] = {
+        {Confidence::high,   "High",   "Confidence High"},
         {Confidence::medium, "Medium", "Confidence Medium"},
-        {Confidence::low, "Low", "Confidence Low"},
+        {Confidence::low,    "Low",    "Confidence Low"},
     };
-    for (const BadgeCase& c : cases) {
-        SCOPED_TRACE(c.text);
-        ConfidenceBadgeView badge(c.confidence);
-        EXPECT_EQ(badge.text(), QString::fromUtf8(c.text));
-        EXPECT_EQ(badge.accessibleName(), QString::fromUtf8(c.accessibleName));
-        EXPECT_EQ(badge.colour(), style::confidenceColour(c.confidence, &badge));
+    // clang-format on
+    for (const auto& [confidence, text, accessibleName] : cases) {
+        SCOPED_TRACE(text);
+        // Renamed when the confidence changes.
+        ConfidenceBadgeView badge(confidence == Confidence::low ? Confidence::high : Confidence::low);
+        badge.setConfidence(confidence);
+        EXPECT_EQ(badge.text(), text);
+        EXPECT_EQ(badge.accessibleName(), accessibleName);
+        EXPECT_EQ(badge.colour(), style::confidenceColour(confidence, &badge));
     }
     // Shades of green and orange that read on the background (the contrast is measured in
     // ThemeTest): the hue stays.
@@ -62,25 +53,18 @@ TEST(ConfidenceBadgeViewTest, TextAccessibleNameAndColourPerConfidence)
     EXPECT_GE(low.colour().lightness(), style::secondary(&low).lightness() - 16);
 }
 
-TEST(ConfidenceBadgeViewTest, ChangingConfidenceRenamesTheBadge)
-{
-    ConfidenceBadgeView badge(Confidence::low);
-    badge.setConfidence(Confidence::high);
-    EXPECT_EQ(badge.accessibleName(), "Confidence High");
-    EXPECT_GT(ConfidenceBadgeView::sizeFor(Confidence::medium).width(),
-              ConfidenceBadgeView::sizeFor(Confidence::low).width());
-}
-
 TEST(FailureTimelineViewTest, WithoutLaunchTimeTheLaunchRowReadsUnknown)
 {
-    FailureTimelineView timeline(std::nullopt, utc(1772373909)); // 2026-03-01 14:05:09 UTC
+    FailureTimelineView timeline(std::nullopt,
+                                 core::dateFromSecondsSince1970(1772373909)); // 2026-03-01 14:05:09
     EXPECT_EQ(timeline.launchText(), "Unknown");
     EXPECT_EQ(timeline.closedText(), "Mar 1, 2026, 2:05:09 PM");
 }
 
 TEST(FailureTimelineViewTest, EntranceFadesInPulsesOnceAndComesToRest)
 {
-    FailureTimelineView timeline(utc(1772373000), utc(1772373909));
+    FailureTimelineView timeline(core::dateFromSecondsSince1970(1772373000),
+                                 core::dateFromSecondsSince1970(1772373909));
     EXPECT_FALSE(timeline.didAnimateIn());
     timeline.resize(400, 140);
     timeline.show();
@@ -88,20 +72,21 @@ TEST(FailureTimelineViewTest, EntranceFadesInPulsesOnceAndComesToRest)
     EXPECT_TRUE(test::waitUntil([&] { return timeline.isPulsing(); }, std::chrono::milliseconds(2000)));
     QSignalSpy finished(&timeline, &FailureTimelineView::entranceFinished);
     ASSERT_TRUE(finished.wait(2000));
-    EXPECT_FALSE(timeline.isPulsing());
-    EXPECT_DOUBLE_EQ(timeline.barOpacity(), 1.0);
-    EXPECT_DOUBLE_EQ(timeline.closeMarkerScale(), 1.0);
-    EXPECT_DOUBLE_EQ(timeline.glowOpacity(), 0.0);
     EXPECT_FALSE(timeline.isAnimating());
+    EXPECT_EQ(std::make_tuple(timeline.barOpacity(), timeline.closeMarkerScale(), timeline.glowOpacity()),
+              std::make_tuple(1.0, 1.0, 0.0));
     EXPECT_EQ(finished.count(), 1); // one pulse, no repeat
 }
 
-TEST(OnboardingChecklistViewTest, CompleteIsEnabledOnlyWithAllFourTicked)
+TEST(OnboardingChecklistViewTest, CompleteIsEnabledOnlyWithAllFourTickedAndSkipIsNoCompletion)
 {
     OnboardingChecklistView view;
     QSignalSpy completed(&view, &OnboardingChecklistView::completed);
+    QSignalSpy skipped(&view, &OnboardingChecklistView::skipped);
     const auto& boxes = view.checkBoxes();
     EXPECT_EQ(boxes[2]->text(), "Open the diagnosis and read \u201CWhat happened / Why / What to do\u201D");
+    view.skipButton()->click();
+    EXPECT_EQ(skipped.count(), 1);
     for (int i = 0; i < 3; ++i) {
         boxes[i]->setChecked(true);
     }
@@ -116,29 +101,12 @@ TEST(OnboardingChecklistViewTest, CompleteIsEnabledOnlyWithAllFourTicked)
     view.completeButton()->click();
     view.completeButton()->click();
     EXPECT_EQ(completed.count(), 2);
-}
-
-TEST(OnboardingChecklistViewTest, SkipReportsOnlySkipped)
-{
-    OnboardingChecklistView view;
-    QSignalSpy completed(&view, &OnboardingChecklistView::completed);
-    QSignalSpy skipped(&view, &OnboardingChecklistView::skipped);
-    view.skipButton()->click();
     EXPECT_EQ(skipped.count(), 1);
-    EXPECT_EQ(completed.count(), 0);
 }
 
 TEST(IdleDetailViewTest, ShowsTheFirstDiagnosisPromise)
 {
-    IdleDetailView view;
-    QStringList texts;
-    for (const QLabel* label : view.findChildren<QLabel*>()) {
-        texts << label->text();
-    }
-    EXPECT_TRUE(texts.contains("No events yet"));
-    EXPECT_TRUE(texts.contains("Leave Exitwise running. The next time an app closes unexpectedly, "
-                               "you\u2019ll see the reason here."));
-    EXPECT_TRUE(texts.contains("\u2022 A concrete next action you can copy/share"));
+    test::expectTexts(IdleDetailView(), "idle-view");
 }
 
 app::AppEvent closure(const std::string& name, EndState state, DominantCause cause, Confidence confidence)
@@ -146,35 +114,27 @@ app::AppEvent closure(const std::string& name, EndState state, DominantCause cau
     return test::eventWithVerdict(name, core::now(), state, cause, confidence);
 }
 
-std::unique_ptr<QWidget> popover(app::AppModel& model)
-{
-    MenuBarPopoverContentView::Options options;
-    options.supportsLaunchAtLogin = true;
-    options.notificationScope = [] { return app::NotificationScope::unexpectedOnly; };
-    options.onChangeNotificationScope = [](app::NotificationScope) {};
-    auto window = std::make_unique<PopoverWindow>();
-    window->setContent(new MenuBarPopoverContentView(model, std::move(options)));
-    return window;
-}
-
 // Five rows (the newest of six) with every end state's mark and a name too long for its row.
 std::unique_ptr<QWidget> popoverWithClosures(test::ModelFixture& fixture)
 {
+    using enum EndState;
+    using enum DominantCause;
+    using enum Confidence;
     // clang-format off
-    return popover(fixture.makeModel({
-        closure("Firefox", EndState::killed, DominantCause::killedJetsamMemory, Confidence::high),
-        closure("Visual Studio Code", EndState::killed, DominantCause::killedWatchdogHang, Confidence::medium),
-        closure("Thunderbird Mail with a very long window name indeed", EndState::crash, DominantCause::dependencyHelperFailure, Confidence::low),
-        closure("LibreOffice Writer", EndState::cleanExit, DominantCause::explicitQuit, Confidence::high),
-        closure("Inkscape", EndState::launchBlocked, DominantCause::dyldFailure, Confidence::medium),
-        closure("GIMP", EndState::crash, DominantCause::crashBug, Confidence::high),
-    }));
+    return test::popoverWith(fixture.makeModel({
+        closure("Firefox", killed, killedJetsamMemory, high),
+        closure("Visual Studio Code", killed, killedWatchdogHang, medium),
+        closure("Thunderbird Mail with a very long window name indeed", crash, dependencyHelperFailure, low),
+        closure("LibreOffice Writer", cleanExit, explicitQuit, high),
+        closure("Inkscape", launchBlocked, dyldFailure, medium),
+        closure("GIMP", crash, crashBug, high),
+    }), app::NotificationScope::unexpectedOnly);
     // clang-format on
 }
 
 std::unique_ptr<QWidget> emptyPopover(test::ModelFixture& fixture)
 {
-    return popover(fixture.makeModel());
+    return test::popoverWith(fixture.makeModel(), app::NotificationScope::unexpectedOnly);
 }
 
 std::unique_ptr<QWidget> onboardingHalfDone(test::ModelFixture&)
@@ -193,42 +153,44 @@ std::unique_ptr<QWidget> idle(test::ModelFixture&)
     return view;
 }
 
-struct FitCase
-{
-    const char* view;
-    std::unique_ptr<QWidget> (*make)(test::ModelFixture&);
-};
-
-// Every child lies inside its parent and every text has the height it needs: nothing is cut off.
+// Every child lies inside its parent and every text has the room it needs, also with the
+// application font 25 % larger: nothing is cut off.
 TEST(ViewFitTest, EveryViewFitsItsContent)
 {
-    // clang-format off
-    const FitCase cases[] = {
+    const std::pair<const char*, std::unique_ptr<QWidget> (*)(test::ModelFixture&)> cases[] = {
         {"popover with closures", popoverWithClosures},
         {"popover without closures", emptyPopover},
         {"onboarding checklist, half done", onboardingHalfDone},
         {"idle view", idle},
     };
-    // clang-format on
-    for (const FitCase& c : cases) {
-        SCOPED_TRACE(c.view);
-        test::ModelFixture fixture;
-        const std::unique_ptr<QWidget> root = c.make(fixture);
-        root->show();
-        QCoreApplication::processEvents();
-        for (const QWidget* child : root->findChildren<QWidget*>()) {
-            if (!child->isVisible()) {
-                continue;
-            }
-            EXPECT_TRUE(child->parentWidget()->rect().contains(child->geometry()))
-                << child->metaObject()->className() << " " << child->objectName().toStdString();
-            if (const auto* label = qobject_cast<const QLabel*>(child)) {
-                const int needed =
-                    label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
-                EXPECT_GE(label->height(), needed) << label->text().toStdString();
+    const QFont original = QApplication::font();
+    for (const double scale : {1.0, 1.25}) {
+        QFont font = original;
+        font.setPointSizeF(original.pointSizeF() * scale);
+        QApplication::setFont(font);
+        for (const auto& [view, make] : cases) {
+            SCOPED_TRACE(std::string(view) + " at " + std::to_string(scale));
+            test::ModelFixture fixture;
+            const std::unique_ptr<QWidget> root = make(fixture);
+            root->show();
+            QCoreApplication::processEvents();
+            for (const QWidget* child : root->findChildren<QWidget*>()) {
+                if (!child->isVisible()) {
+                    continue;
+                }
+                EXPECT_TRUE(child->parentWidget()->rect().contains(child->geometry()))
+                    << child->metaObject()->className() << " " << child->objectName().toStdString();
+                if (const auto* label = qobject_cast<const QLabel*>(child)) {
+                    EXPECT_GE(label->height(), label->wordWrap() ? label->heightForWidth(label->width())
+                                                                 : label->sizeHint().height())
+                        << label->text().toStdString();
+                } else if (const auto* box = qobject_cast<const QCheckBox*>(child)) {
+                    EXPECT_GE(box->width(), box->sizeHint().width()) << box->text().toStdString();
+                }
             }
         }
     }
+    QApplication::setFont(original);
 }
 
 } // namespace

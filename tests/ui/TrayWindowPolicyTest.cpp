@@ -2,9 +2,8 @@
 #include "ui/TrayWindowPolicy.h"
 
 #include "app/BroadcastCenter.h"
-#include "app/LoginItems.h"
-#include "support/EventLoop.h"
 #include "support/FakeTray.h"
+#include "support/UiFixtures.h"
 #include "ui/AppDelegate.h"
 
 #include <QApplication>
@@ -17,22 +16,39 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class NoLoginItems final : public app::LoginItems
+// A start of the application: the tray side, the window and the notes it was shown.
+struct Start
 {
-public:
-    [[nodiscard]] app::LoginItemStatus status() const override { return app::LoginItemStatus::notRegistered; }
-    [[nodiscard]] std::optional<app::LoginItemError> registerItem() override { return std::nullopt; }
-    [[nodiscard]] std::optional<app::LoginItemError> unregisterItem() override { return std::nullopt; }
-};
+    Start(bool trayAtStart, TrayWindowPolicyOptions options)
+        : tray(trayAtStart)
+    {
+        AppDelegateOptions delegateOptions;
+        delegateOptions.tray = &tray;
+        delegateOptions.makeStatusItem = [] { return std::make_unique<test::FakeStatusItem>(); };
+        delegate = std::make_unique<AppDelegate>(loginItems, broadcasts, delegateOptions);
+        options.showNote = [this](const QString& text) { note = text; };
+        policy = std::make_unique<TrayWindowPolicy>(*delegate, window, std::move(options));
+        delegate->installStatusItem();
+        policy->start();
+    }
+    ~Start() { QApplication::setQuitOnLastWindowClosed(true); }
 
-constexpr const char* kNoTray =
-    "No system tray found: Exitwise stays in this window. Closing it quits Exitwise.";
+    test::FakeLoginItems loginItems;
+    app::BroadcastCenter broadcasts;
+    test::FakeTrayAvailability tray;
+    std::unique_ptr<AppDelegate> delegate;
+    QMainWindow window;
+    QString note = "(none)";
+    std::unique_ptr<TrayWindowPolicy> policy;
+};
 
 // How a start goes: whether the window came, whether closing it quits, and what it says.
 TEST(TrayWindowPolicy, TheWindowIsTheWayInUntilTheTrayIs)
 {
     constexpr int never = -1;
-    struct Case
+    const char* const noTray =
+        "No system tray found: Exitwise stays in this window. Closing it quits Exitwise. Journal note.";
+    const struct
     {
         const char* name;
         bool startInTray;
@@ -41,80 +57,47 @@ TEST(TrayWindowPolicy, TheWindowIsTheWayInUntilTheTrayIs)
         bool windowShown;
         bool quitsOnClose;
         const char* note;
+    } cases[] = {
+        // clang-format off
+        {"menu start, tray there",             false, true,  never, true,  false, "Journal note."},
+        {"menu start, no tray ever",           false, false, never, true,  true,  noTray},
+        {"menu start, the panel comes later",  false, false, 50,    true,  false, "Journal note."},
+        {"login start, tray there",            true,  true,  never, false, false, "Journal note."},
+        {"login start, the panel comes later", true,  false, 50,    false, false, "Journal note."},
+        {"login start, no tray ever",          true,  false, never, true,  true,  noTray},
+        // clang-format on
     };
-    // clang-format off
-    const Case cases[] = {
-        {"menu start, tray there",              false, true,  never, true,  false, "Journal note."},
-        {"menu start, no tray ever",            false, false, never, true,  true,  "No system tray found: Exitwise stays in this window. Closing it quits Exitwise. Journal note."},
-        {"menu start, the panel comes later",   false, false, 50,    true,  false, "Journal note."},
-        {"login start, tray there",             true,  true,  never, false, false, "Journal note."},
-        {"login start, the panel comes later",  true,  false, 50,    false, false, "Journal note."},
-        {"login start, no tray ever",           true,  false, never, true,  true,  "No system tray found: Exitwise stays in this window. Closing it quits Exitwise. Journal note."},
-    };
-    // clang-format on
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        NoLoginItems loginItems;
-        app::BroadcastCenter broadcasts;
-        test::FakeTrayAvailability tray(c.trayAtStart);
-        AppDelegateOptions delegateOptions;
-        delegateOptions.tray = &tray;
-        delegateOptions.makeStatusItem = [] { return std::make_unique<test::FakeStatusItem>(); };
-        AppDelegate delegate(loginItems, broadcasts, delegateOptions);
-        QMainWindow window;
-        bool everShown = false;
-        QString note = "(none)";
-
         TrayWindowPolicyOptions options;
         options.startInTray = c.startInTray;
         options.trayWait = 200ms;
-        options.showNote = [&note](const QString& text) { note = text; };
         options.otherNote = "Journal note.";
-        TrayWindowPolicy policy(delegate, window, options);
-        delegate.installStatusItem();
-        policy.start();
-        everShown = window.isVisible();
+        Start start(c.trayAtStart, options);
+        bool everShown = start.window.isVisible();
         if (c.trayAfterMs != never) {
-            QTimer::singleShot(c.trayAfterMs, [&tray] { tray.set(true); });
+            QTimer::singleShot(c.trayAfterMs, [&start] { start.tray.set(true); });
         }
-        (void)test::waitUntil(
-            [&] {
-                everShown = everShown || window.isVisible();
-                return false;
-            },
-            400ms);
-
+        for (const auto until = std::chrono::steady_clock::now() + 400ms;
+             std::chrono::steady_clock::now() < until;) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            everShown = everShown || start.window.isVisible();
+        }
         EXPECT_EQ(everShown, c.windowShown);
         EXPECT_EQ(QGuiApplication::quitOnLastWindowClosed(), c.quitsOnClose);
-        EXPECT_EQ(note, c.note);
+        EXPECT_EQ(start.note, c.note);
     }
-    QApplication::setQuitOnLastWindowClosed(true);
 }
 
 TEST(TrayWindowPolicy, TheNoteIsExactAndGoesAwayWithoutOtherNotes)
 {
-    EXPECT_STREQ(TrayWindowPolicy::kNoTrayNote, kNoTray);
-    NoLoginItems loginItems;
-    app::BroadcastCenter broadcasts;
-    test::FakeTrayAvailability tray(false);
-    AppDelegateOptions delegateOptions;
-    delegateOptions.tray = &tray;
-    delegateOptions.makeStatusItem = [] { return std::make_unique<test::FakeStatusItem>(); };
-    AppDelegate delegate(loginItems, broadcasts, delegateOptions);
-    QMainWindow window;
-    QString note;
-    TrayWindowPolicyOptions options;
-    options.showNote = [&note](const QString& text) { note = text; };
-    TrayWindowPolicy policy(delegate, window, options);
-    delegate.installStatusItem();
-    policy.start();
-    EXPECT_EQ(note, kNoTray);
-    EXPECT_FALSE(policy.hasTray());
-    tray.set(true);
-    EXPECT_TRUE(policy.hasTray());
-    EXPECT_EQ(note, "");
-    EXPECT_TRUE(window.isVisible()) << "the tray appearing does not close the window";
-    QApplication::setQuitOnLastWindowClosed(true);
+    Start start(false, {});
+    EXPECT_EQ(start.note, "No system tray found: Exitwise stays in this window. Closing it quits Exitwise.");
+    EXPECT_FALSE(start.policy->hasTray());
+    start.tray.set(true);
+    EXPECT_TRUE(start.policy->hasTray());
+    EXPECT_EQ(start.note, "");
+    EXPECT_TRUE(start.window.isVisible()) << "the tray appearing does not close the window";
 }
 
 } // namespace

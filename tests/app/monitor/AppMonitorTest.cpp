@@ -3,6 +3,7 @@
 
 #include "app/stores/TerminationEventLedger.h"
 #include "support/EventLoop.h"
+#include "support/Files.h"
 
 #include <QCoreApplication>
 
@@ -25,17 +26,21 @@ const core::Date T0 = core::dateFromReferenceSeconds(786300000.0);
 
 using test::waitUntil;
 
+// The head of every query: the processes it asks.
+const std::string kProcesses =
+    R"((process IN {"launchd", "runningboardd", "ReportCrash", "kernel", "loginwindow"}) AND )";
+
 RunningApplication app(std::optional<std::string> name, std::int32_t pid, std::optional<std::string> id = {})
 {
     return RunningApplication{std::move(name), std::move(id), pid, std::nullopt, {}};
 }
 
-// A log tool that answers from a table, optionally slowly, and remembers what it was asked.
+// A log tool that answers a predicate naming a key of its table, optionally slowly, and
+// remembers what it was asked.
 struct FakeLog
 {
     std::mutex mutex;
-    std::map<std::string, std::string> outputBySubstring;
-    std::map<std::string, std::chrono::milliseconds> delayBySubstring;
+    std::map<std::string, std::pair<std::string, std::chrono::milliseconds>> answers;
     std::vector<std::string> predicates;
     std::vector<std::pair<core::Date, core::Date>> windows;
 
@@ -44,25 +49,19 @@ struct FakeLog
         return [this](core::Date start, core::Date end, const std::string& predicate,
                       std::chrono::seconds timeout) -> std::optional<std::string> {
             EXPECT_EQ(timeout, 2s);
-            std::optional<std::string> output;
-            std::chrono::milliseconds delay{0};
+            std::pair<std::optional<std::string>, std::chrono::milliseconds> answer;
             {
                 const std::lock_guard lock(mutex);
                 predicates.push_back(predicate);
                 windows.emplace_back(start, end);
-                for (const auto& [key, text] : outputBySubstring) {
+                for (const auto& [key, given] : answers) {
                     if (predicate.find(key) != std::string::npos) {
-                        output = text;
-                    }
-                }
-                for (const auto& [key, d] : delayBySubstring) {
-                    if (predicate.find(key) != std::string::npos) {
-                        delay = d;
+                        answer = given;
                     }
                 }
             }
-            std::this_thread::sleep_for(delay);
-            return output;
+            std::this_thread::sleep_for(answer.second);
+            return answer.first;
         };
     }
     std::size_t calls()
@@ -76,13 +75,8 @@ class AppMonitorTest : public ::testing::Test
 {
 protected:
     AppMonitorTest()
-        : directory(std::filesystem::path(::testing::TempDir())
-                    / ("monitor-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-"
-                       + ::testing::UnitTest::GetInstance()->current_test_info()->name()))
     {
-        std::filesystem::remove_all(directory);
-        std::filesystem::create_directories(directory);
-        ledger = std::make_shared<TerminationEventLedger>(directory);
+        ledger = std::make_shared<TerminationEventLedger>(directory.path());
         monitor = std::make_unique<AppMonitor>(workspace, ledger, log.query(), "exitwise");
         monitor->setClock([this] { return now; });
         monitor->setOnTermination([this](const MonitoredTermination& t) {
@@ -92,18 +86,23 @@ protected:
         });
         monitor->start();
     }
-    ~AppMonitorTest() override
-    {
-        monitor.reset();
-        std::filesystem::remove_all(directory);
-    }
+    ~AppMonitorTest() override { monitor.reset(); }
 
     void terminate(const RunningApplication& application)
     {
         emit workspace.applicationTerminated(application);
     }
 
-    std::filesystem::path directory;
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> result;
+        for (const MonitoredTermination& t : recorded) {
+            result.push_back(t.appName);
+        }
+        return result;
+    }
+
+    test::TempDir directory{"exitwise-monitor"};
     WorkspaceEvents workspace;
     FakeLog log;
     std::shared_ptr<TerminationEventLedger> ledger;
@@ -121,9 +120,9 @@ TEST_F(AppMonitorTest, ShutdownNoticeExplainsTerminationsWithinFifteenSeconds)
     terminate(app("Mail", 11));
     ASSERT_TRUE(waitUntil([&] { return recorded.size() == 2; }));
     for (const auto& t : recorded) {
-        EXPECT_EQ(t.terminationReason, TerminationReason::quit);
-        EXPECT_EQ(t.terminationQuitAttribution, QuitAttribution::shutdown);
-        EXPECT_EQ(t.terminationRawValue, "System shutdown/restart request");
+        EXPECT_EQ(std::tie(t.terminationReason, t.terminationQuitAttribution, t.terminationRawValue),
+                  std::make_tuple(TerminationReason::quit, QuitAttribution::shutdown,
+                                  std::optional<std::string>("System shutdown/restart request")));
     }
     EXPECT_EQ(log.calls(), 0u);
 
@@ -145,7 +144,7 @@ TEST_F(AppMonitorTest, ShutdownNoticeExplainsTerminationsWithinFifteenSeconds)
 
 TEST_F(AppMonitorTest, LogEvidenceClassifiesTheTermination)
 {
-    log.outputBySubstring["Sketch"] = "2026-12-07 10:00:01 kernel[0]: Sketch Pad[812] killed by SIGKILL\n";
+    log.answers["Sketch"] = {"2026-12-07 10:00:01 kernel[0]: Sketch Pad[812] killed by SIGKILL\n", 0ms};
     terminate(app("Sketch Pad", 812, "org.example.Sketch"));
     ASSERT_TRUE(waitUntil([&] { return recorded.size() == 1; }));
     const MonitoredTermination& t = recorded.front();
@@ -153,12 +152,12 @@ TEST_F(AppMonitorTest, LogEvidenceClassifiesTheTermination)
     EXPECT_EQ(t.terminationRawValue, "log show: kill evidence for Sketch Pad");
     EXPECT_EQ(t.terminationQuitAttribution, std::nullopt);
     EXPECT_EQ(t.terminatedAt, T0);
-    ASSERT_EQ(log.windows.size(), 1u);
-    EXPECT_EQ(log.windows[0].first, T0 - core::Seconds(8));
-    EXPECT_EQ(log.windows[0].second, T0 + core::Seconds(2));
-    EXPECT_EQ(log.predicates[0],
-              R"((process IN {"launchd", "runningboardd", "ReportCrash", "kernel", "loginwindow"}) AND )"
-              R"((eventMessage CONTAINS[c] "Sketch Pad" OR eventMessage CONTAINS[c] "org.example.Sketch" OR )"
+    EXPECT_EQ(log.windows, (std::vector<std::pair<core::Date, core::Date>>{
+                               {T0 - core::Seconds(8), T0 + core::Seconds(2)}}));
+    EXPECT_EQ(
+        log.predicates[0],
+        kProcesses
+            + R"((eventMessage CONTAINS[c] "Sketch Pad" OR eventMessage CONTAINS[c] "org.example.Sketch" OR )"
               R"(eventMessage CONTAINS[c] "812"))");
 
     const auto entries = ledger->readAll();
@@ -172,18 +171,16 @@ TEST_F(AppMonitorTest, LogEvidenceClassifiesTheTermination)
 
 TEST_F(AppMonitorTest, RecordsLeaveInNoticeOrderWhateverTheQueryTimes)
 {
-    log.delayBySubstring["Slow"] = 150ms;
-    log.outputBySubstring["Fast"] = "2026-12-07 10:00:01 ReportCrash[1]: Fast EXC_BAD_ACCESS\n";
+    log.answers["Slow"] = {"", 150ms};
+    log.answers["Fast"] = {"2026-12-07 10:00:01 ReportCrash[1]: Fast EXC_BAD_ACCESS\n", 0ms};
     terminate(app("Slow", 1));
     terminate(app("Fast", 2));
     emit workspace.willPowerOff();
     terminate(app("Instant", 3)); // needs no query, still waits its turn
     EXPECT_TRUE(recorded.empty());
     ASSERT_TRUE(waitUntil([&] { return recorded.size() == 3; }));
-    EXPECT_EQ(recorded[0].appName, "Slow");
-    EXPECT_EQ(recorded[1].appName, "Fast");
+    EXPECT_EQ(names(), (std::vector<std::string>{"Slow", "Fast", "Instant"}));
     EXPECT_EQ(recorded[1].terminationReason, TerminationReason::crashed);
-    EXPECT_EQ(recorded[2].appName, "Instant");
     // Each callback comes after its own line (later lines may already be written too).
     ASSERT_EQ(ledgerSizeAtCallback.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
@@ -277,12 +274,8 @@ TEST_F(AppMonitorTest, NamingOwnApplicationAndLaunchTimes)
     terminate(app("Exitwise", 43, "exitwise"));
     terminate(app("Preview", 40));
     ASSERT_TRUE(waitUntil([&] { return recorded.size() == 3; }));
-    EXPECT_EQ(recorded[0].appName, "Unknown App");
-    EXPECT_EQ(log.predicates[0],
-              R"((process IN {"launchd", "runningboardd", "ReportCrash", "kernel", "loginwindow"}) AND )"
-              R"((eventMessage CONTAINS[c] "41"))");
-    EXPECT_EQ(recorded[1].appName, "org.example.Tool");
-    EXPECT_EQ(recorded[2].appName, "Preview");
+    EXPECT_EQ(names(), (std::vector<std::string>{"Unknown App", "org.example.Tool", "Preview"}));
+    EXPECT_EQ(log.predicates[0], kProcesses + R"((eventMessage CONTAINS[c] "41"))");
     EXPECT_EQ(recorded[2].launchedAt, T0);
     EXPECT_EQ(recorded[0].launchedAt, std::nullopt);
 
@@ -303,58 +296,46 @@ TEST_F(AppMonitorTest, NamingOwnApplicationAndLaunchTimes)
 
 TEST(QuitEvidence, OutputClassification)
 {
+    using E = QuitEvidence::Evidence;
     using R = TerminationReason;
-    struct Case
-    {
-        const char* output;
-        std::optional<R> reason;
-        const char* raw;
-        std::optional<QuitAttribution> attribution;
+    const std::map<E, QuitEvidence::Classification> expected{
+        {E::logoutForceQuit,
+         {R::quit, "log show: loginwindow force-quit evidence (QUIT:asn exitStatus=137) for App",
+          QuitAttribution::logout, E::logoutForceQuit}},
+        {E::crash, {R::crashed, "log show: crash evidence for App", std::nullopt, E::crash}},
+        {E::abort, {R::crashed, "log show: abort evidence for App", std::nullopt, E::abort}},
+        {E::kill, {R::killed, "log show: kill evidence for App", std::nullopt, E::kill}},
+        {E::quit, {R::quit, "log show: quit/exit evidence for App", QuitAttribution::unknown, E::quit}},
     };
-    const Case cases[] = {
-        {"2026-01-01 00:00:00 loginwindow[1]: QUIT:asn exitStatus=137 SIGKILL\n", R::quit,
-         "log show: loginwindow force-quit evidence (QUIT:asn exitStatus=137) for App",
-         QuitAttribution::logout},
-        {"2026-01-01 00:00:00 kernel: App killed after SIGTERM\n", R::quit,
-         "log show: quit/exit evidence for App", QuitAttribution::unknown},
-        {"2026-01-01 00:00:00 kernel: App Killed\n", R::killed, "log show: kill evidence for App",
-         std::nullopt},
-        {"2026-01-01 00:00:00 kernel: signal 9 sent\n", R::killed, "log show: kill evidence for App",
-         std::nullopt},
-        {"2026-01-01 00:00:00 ReportCrash: EXC_BAD_ACCESS\n", R::crashed, "log show: crash evidence for App",
-         std::nullopt},
-        {"2026-01-01 00:00:00 kernel: App: Abort trap: 6\n", R::crashed, "log show: abort evidence for App",
-         std::nullopt},
-        {"2026-01-01 00:00:00 kernel: SIGABRT and SIGKILL\n", R::crashed, "log show: abort evidence for App",
-         std::nullopt},
-        {"2026-01-01 00:00:00 launchd: exited with code 0\n", R::quit, "log show: quit/exit evidence for App",
-         QuitAttribution::unknown},
-        {"2026-01-01 00:00:00 launchd: nothing to see\n", std::nullopt, "", std::nullopt},
-        // A banner that repeats the search terms is not evidence.
-        {"Filtering the log data using \"process IN {\"ReportCrash\"} AND eventMessage CONTAINS[c] "
-         "\"killed\"\"\n",
-         std::nullopt, "", std::nullopt},
-        {"", std::nullopt, "", std::nullopt},
+    // clang-format off
+    const std::pair<const char*, std::optional<E>> rows[] = {
+        {"loginwindow[1]: QUIT:asn exitStatus=137 SIGKILL", E::logoutForceQuit},
+        {"kernel: App killed after SIGTERM",                E::quit},
+        {"kernel: App Killed",                              E::kill},
+        {"kernel: signal 9 sent",                           E::kill},
+        {"ReportCrash: EXC_BAD_ACCESS",                     E::crash},
+        {"kernel: App: Abort trap: 6",                      E::abort},
+        {"kernel: SIGABRT and SIGKILL",                     E::abort},
+        {"launchd: exited with code 0",                     E::quit},
+        {"launchd: nothing to see",                         std::nullopt},
     };
-    for (const Case& c : cases) {
-        const auto result = QuitEvidence::classify(c.output, "App");
-        if (!c.reason) {
-            EXPECT_EQ(result, std::nullopt) << c.output;
-            continue;
-        }
-        ASSERT_TRUE(result.has_value()) << c.output;
-        EXPECT_EQ(result->reason, *c.reason) << c.output;
-        EXPECT_EQ(result->rawValue, c.raw) << c.output;
-        EXPECT_EQ(result->attribution, c.attribution) << c.output;
+    // clang-format on
+    for (const auto& [line, evidence] : rows) {
+        const auto result = QuitEvidence::classify("2026-01-01 00:00:00 " + std::string(line) + "\n", "App");
+        EXPECT_EQ(result, evidence ? std::optional(expected.at(*evidence)) : std::nullopt) << line;
     }
+    // A banner that repeats the search terms is not evidence.
+    const char* banner = "Filtering the log data using \"process IN {\"ReportCrash\"} AND eventMessage "
+                         "CONTAINS[c] \"killed\"\"\n";
+    EXPECT_EQ(QuitEvidence::classify(banner, "App"), std::nullopt);
+    EXPECT_EQ(QuitEvidence::classify("", "App"), std::nullopt);
 }
 
 TEST(QuitEvidence, PredicateEscapesAndSkipsBlankTerms)
 {
     EXPECT_EQ(QuitEvidence::escapedTerm(R"(My "Quoted" \App)"), R"(My \"Quoted\" \\App)");
     EXPECT_EQ(QuitEvidence::predicate(std::string(" a\"b\\c "), std::string("  "), std::nullopt),
-              R"((process IN {"launchd", "runningboardd", "ReportCrash", "kernel", "loginwindow"}) AND )"
-              R"((eventMessage CONTAINS[c] "a\"b\\c"))");
+              kProcesses + R"((eventMessage CONTAINS[c] "a\"b\\c"))");
     EXPECT_EQ(QuitEvidence::predicate(std::nullopt, std::nullopt, std::nullopt), std::nullopt);
     EXPECT_EQ(QuitEvidence::identifier(std::nullopt, std::nullopt, 7), "7");
 }

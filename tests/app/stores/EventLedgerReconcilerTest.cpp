@@ -2,9 +2,7 @@
 #include "app/stores/EventLedgerReconciler.h"
 
 #include "app/RecordFiles.h"
-#include "support/SampleEvents.h"
-
-#include <QTemporaryDir>
+#include "support/StoreTesting.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -15,6 +13,22 @@ namespace exitwise::app {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::vector<std::string> mismatchNames(const EventLedgerReconciliationReport& report)
+{
+    std::vector<std::string> names;
+    for (const auto& mismatch : report.mismatches) {
+        names.push_back(mismatch.appName);
+    }
+    return names;
+}
+
+// The line the monitor writes for a closure of `appName` `endedAt` seconds after the sample time.
+TerminationLedgerEntry entryFor(const std::string& appName, double endedAt, double capturedAt)
+{
+    return test::ledgerEntryFor(test::fullEvent(appName, test::sampleTime(endedAt)),
+                                test::sampleTime(capturedAt));
+}
 
 TEST(LedgerMatching, IdentityTimeReasonAndAttributionRules)
 {
@@ -71,83 +85,33 @@ TEST(LedgerMatching, IdentityTimeReasonAndAttributionRules)
     }
 }
 
-// An event as a later version writes it: a value this version does not know makes it undecodable.
-core::json::Json laterVersionEvent(const AppEvent& event, const char* key, const char* value)
-{
-    core::json::Json json = encode(event);
-    if (std::string(key) == "endState") {
-        json["diagnosis"]["endState"] = value;
-    } else {
-        json[key] = value;
-    }
-    return json;
-}
-
-TEST(LedgerMatching, EventsOfALaterVersionAccountForTheirEntries)
-{
-    const AppEvent known = test::fullEvent("Known", test::sampleTime(10));
-    const AppEvent laterVerdict = test::fullEvent("LaterVerdict", test::sampleTime(20));
-    const AppEvent laterReason = test::fullEvent("LaterReason", test::sampleTime(30));
-    const AppEvent unrecorded = test::fullEvent("Unrecorded", test::sampleTime(40));
-    const AppEvent otherApp = test::fullEvent("OtherApp", test::sampleTime(50));
-    AppEvent laterOtherApp = otherApp;
-    laterOtherApp.appName = "Elsewhere";
-    laterOtherApp.bundleIdentifier = "org.example.elsewhere";
-
-    const std::vector<core::json::Json> later = {
-        laterVersionEvent(laterVerdict, "endState", "Suspended"),
-        laterVersionEvent(laterReason, "terminationReason", "hibernated"),
-        laterVersionEvent(laterOtherApp, "endState", "Suspended"),
-    };
-    std::vector<TerminationLedgerEntry> entries;
-    for (const AppEvent& event : {known, laterVerdict, laterReason, unrecorded, otherApp}) {
-        entries.push_back(test::ledgerEntryFor(event, event.terminatedAt));
-    }
-
-    const auto report = EventLedgerReconciler(fs::temp_directory_path())
-                            .buildReport(entries, {known}, test::sampleTime(1000), later);
-    EXPECT_EQ(report.recordedEventCount, 4);
-    std::vector<std::string> unmatched;
-    for (const auto& mismatch : report.mismatches) {
-        unmatched.push_back(mismatch.appName);
-    }
-    EXPECT_EQ(unmatched, (std::vector<std::string>{"OtherApp", "Unrecorded"}));
-}
-
-class Reconciler : public ::testing::Test
+class Reconciler : public test::StoreTest
 {
 protected:
-    fs::path directory() const { return m_temp.path().toStdString(); }
-
-    QTemporaryDir m_temp;
     EventLedgerReconciler m_reconciler{directory()};
+    TerminationEventLedger m_ledger{directory()};
 };
 
 TEST_F(Reconciler, ReportsUnmatchedEntriesNewestFirstAndSkipsYoungOnes)
 {
     const core::Date now = test::sampleTime(1000);
     const AppEvent recorded = test::fullEvent("Recorded", test::sampleTime(100));
-    std::vector<TerminationLedgerEntry> entries = {
-        test::ledgerEntryFor(test::fullEvent("Old", test::sampleTime(10)), test::sampleTime(11)),
-        test::ledgerEntryFor(recorded, test::sampleTime(101)),
-        test::ledgerEntryFor(test::fullEvent("Newer", test::sampleTime(500)), test::sampleTime(501)),
-        test::ledgerEntryFor(test::fullEvent("Young", test::sampleTime(996)), now - core::Seconds(3)),
-        test::ledgerEntryFor(test::fullEvent("Middle", test::sampleTime(200)), test::sampleTime(201)),
+    const std::vector<TerminationLedgerEntry> entries = {
+        entryFor("Old", 10, 11),      test::ledgerEntryFor(recorded, test::sampleTime(101)),
+        entryFor("Newer", 500, 501),  entryFor("Young", 996, 997),
+        entryFor("Middle", 200, 201),
     };
-    TerminationEventLedger ledger(directory());
     for (const auto& entry : entries) {
-        ledger.append(entry);
+        m_ledger.append(entry);
     }
 
     const EventLedgerReconciliationReport report = m_reconciler.reconcile({recorded}, now);
     EXPECT_EQ(report.generatedAt, now);
     EXPECT_EQ(report.evidenceCount, 5);
     EXPECT_EQ(report.recordedEventCount, 1);
-    ASSERT_EQ(report.mismatchCount, 3);
-    ASSERT_EQ(report.mismatches.size(), 3u);
-    EXPECT_EQ(report.mismatches[0].appName, "Newer");
-    EXPECT_EQ(report.mismatches[1].appName, "Middle");
-    EXPECT_EQ(report.mismatches[2].appName, "Old");
+    EXPECT_EQ(report.mismatchCount, 3);
+    EXPECT_EQ(mismatchNames(report), (std::vector<std::string>{"Newer", "Middle", "Old"}));
+    ASSERT_FALSE(report.mismatches.empty());
     EXPECT_EQ(report.mismatches[0].ledgerEntryID, entries[2].id);
     EXPECT_EQ(report.mismatches[0].reason, "No recorded AppEvent within 2.0s and same identity");
 
@@ -180,16 +144,6 @@ TEST(ReconciliationReportText, MatchesTheGeneralPrettyPrinter)
     EXPECT_EQ(prettyReportJson(report), core::json::dumpPretty(encode(report)));
 }
 
-TEST_F(Reconciler, YoungEntryIsCountedButNeverReportedEvenWithoutEvents)
-{
-    const core::Date now = test::sampleTime(100);
-    TerminationEventLedger(directory())
-        .append(test::ledgerEntryFor(test::fullEvent("A", test::sampleTime(96)), now - core::Seconds(3)));
-    const auto report = m_reconciler.reconcile({}, now);
-    EXPECT_EQ(report.evidenceCount, 1);
-    EXPECT_EQ(report.mismatchCount, 0);
-}
-
 TEST_F(Reconciler, MissingLedgerGivesAnEmptyReportThatIsStillWritten)
 {
     const auto report =
@@ -205,8 +159,7 @@ TEST(ReconcilerBound, ListsTheNewestThousandAndCountsThemAll)
     // Pairs of equal times, so the cut falls between two entries that tie.
     std::vector<TerminationLedgerEntry> entries;
     for (int i = 0; i < 1203; ++i) {
-        entries.push_back(test::ledgerEntryFor(test::fullEvent("A", test::sampleTime(((i * 7) % 1203) / 2)),
-                                               test::sampleTime(1000)));
+        entries.push_back(entryFor("A", ((i * 7) % 1203) / 2, 1000));
     }
     std::vector<std::size_t> order(entries.size());
     std::iota(order.begin(), order.end(), 0);
@@ -240,7 +193,7 @@ TEST_F(Reconciler, RememberingTheSettledRunChangesNoReport)
 {
     constexpr double kApart = 900; // eight kept events span two hours
     std::mt19937 random(11);
-    TerminationEventLedger ledger(directory());
+    TerminationEventLedger& ledger = m_ledger;
     std::vector<AppEvent> events; // newest first, at most 8
     std::vector<AppEvent> late;   // diagnosed a step after they ended
     std::optional<AppEvent> stray;
@@ -306,13 +259,11 @@ TEST_F(Reconciler, RememberingTheSettledRunChangesNoReport)
 // A line still being written is not part of the settled run, however old its entry.
 TEST_F(Reconciler, ALineWithoutItsLineFeedIsReadAgain)
 {
-    TerminationEventLedger ledger(directory());
     for (int i = 0; i < 10; ++i) {
-        ledger.append(
-            test::ledgerEntryFor(test::fullEvent("Old", test::sampleTime(i)), test::sampleTime(i + 1)));
+        m_ledger.append(entryFor("Old", i, i + 1));
     }
-    const std::string line = records::jsonLine(
-        encode(test::ledgerEntryFor(test::fullEvent("Old", test::sampleTime(20)), test::sampleTime(21))));
+    const TerminationEventLedger& ledger = m_ledger;
+    const std::string line = records::jsonLine(encode(entryFor("Old", 20, 21)));
     const AppEvent recent = test::fullEvent("Recent", test::sampleTime(7200));
     const core::Date now = test::sampleTime(7300);
     std::ofstream writer(ledger.fileURL(), std::ios::binary | std::ios::app);
@@ -320,33 +271,6 @@ TEST_F(Reconciler, ALineWithoutItsLineFeedIsReadAgain)
     EXPECT_EQ(m_reconciler.reconcile({recent}, now).mismatchCount, 10);
     writer << line.substr(40) << std::flush;
     EXPECT_EQ(m_reconciler.reconcile({recent}, now).mismatchCount, 11);
-}
-
-TEST_F(Reconciler, ReadsOnlyTheLedgerThatCanStillMatch)
-{
-    TerminationEventLedger ledger(directory());
-    for (int i = 0; i < 50; ++i) {
-        ledger.append(
-            test::ledgerEntryFor(test::fullEvent("Old", test::sampleTime(i)), test::sampleTime(i + 1)));
-    }
-    const AppEvent recent = test::fullEvent("Recent", test::sampleTime(7200));
-    ledger.append(test::ledgerEntryFor(recent, test::sampleTime(7201)));
-    const core::Date now = test::sampleTime(7300);
-    EXPECT_EQ(m_reconciler.reconcile({recent}, now).mismatchCount, 50);
-
-    // The settled lines change in place: only a reader of the whole file sees it.
-    std::string text = records::readFile(ledger.fileURL()).value();
-    for (std::size_t at = text.find("\"Old\""); at != std::string::npos; at = text.find("\"Old\"", at)) {
-        text.replace(at, 5, "\"Odd\"");
-    }
-    {
-        std::fstream file(ledger.fileURL(), std::ios::in | std::ios::out | std::ios::binary);
-        file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    }
-    const auto remembered = m_reconciler.reconcile({recent}, now + core::Seconds(1));
-    EXPECT_EQ(remembered.mismatchCount, 50);
-    EXPECT_EQ(remembered.mismatches.front().appName, "Old");
-    EXPECT_EQ(EventLedgerReconciler(directory()).reconcile({recent}, now).mismatches.front().appName, "Odd");
 }
 
 // The time-indexed search must agree with trying every event for every entry.
@@ -381,9 +305,8 @@ TEST(ReconcilerIndex, AgreesWithTheExhaustiveSearch)
             }
         }
         std::vector<Uuid> actual;
-        for (const auto& m : report.mismatches) {
-            actual.push_back(m.ledgerEntryID);
-        }
+        std::transform(report.mismatches.begin(), report.mismatches.end(), std::back_inserter(actual),
+                       [](const EventLedgerMismatch& m) { return m.ledgerEntryID; });
         std::sort(expected.begin(), expected.end());
         std::sort(actual.begin(), actual.end());
         EXPECT_EQ(actual, expected) << "round " << round;

@@ -4,9 +4,7 @@
 #include "app/RecordFiles.h"
 #include "app/stores/EventLedgerReconciliationReport.h"
 #include "app/stores/TerminationLedgerEntry.h"
-#include "support/SampleEvents.h"
-
-#include <QTemporaryDir>
+#include "support/StoreTesting.h"
 
 #include <sys/wait.h>
 
@@ -24,39 +22,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class EventStoreTest : public ::testing::Test
-{
-protected:
-    fs::path directory() const { return m_temp.path().toStdString(); }
-
-    static std::vector<AppEvent> sampleList(int count, const char* prefix = "App")
-    {
-        std::vector<AppEvent> events;
-        for (int i = 0; i < count; ++i) {
-            events.push_back(test::fullEvent(prefix + std::to_string(i), test::sampleTime(-60.0 * i)));
-        }
-        return events;
-    }
-
-    std::vector<std::string> entriesStartingWith(const std::string& prefix) const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(directory())) {
-            if (entry.path().filename().string().rfind(prefix, 0) == 0) {
-                names.push_back(entry.path().filename().string());
-            }
-        }
-        return names;
-    }
-
-    QTemporaryDir m_temp;
-};
+using EventStoreTest = test::StoreTest;
+using test::eventList;
 
 TEST_F(EventStoreTest, SavesACompactArrayAndLoadsItBack)
 {
     EventStore store(directory());
     EXPECT_TRUE(store.load().empty()) << "no file yet";
-    const std::vector<AppEvent> events = sampleList(3);
+    EXPECT_TRUE(EventStore::readStoredEvents(directory()).value().empty());
+    const std::vector<AppEvent> events = eventList(3);
     ASSERT_FALSE(store.save(events, test::sampleTime(100)));
 
     const std::string text = records::readFile(store.fileURL()).value();
@@ -72,7 +46,7 @@ TEST_F(EventStoreTest, SavesACompactArrayAndLoadsItBack)
 TEST_F(EventStoreTest, LaterEventsWithAnIdAlreadySeenAreDroppedAtLoad)
 {
     namespace json = core::json;
-    json::Json file = json::parse(EventStore::encodeEventFile(sampleList(3, "First")));
+    json::Json file = json::parse(EventStore::encodeEventFile(eventList(3, "First")));
     json::Json twin = file[0];
     twin["appName"] = "Twin";
     json::Json newerTwin = file[1];
@@ -91,11 +65,7 @@ TEST_F(EventStoreTest, LaterEventsWithAnIdAlreadySeenAreDroppedAtLoad)
 
     EventStore store(directory());
     const std::vector<AppEvent> events = store.load();
-    std::vector<std::string> names;
-    for (const AppEvent& event : events) {
-        names.push_back(event.appName);
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"First0", "First1", "First2"}));
+    EXPECT_EQ(test::namesOf(events), (std::vector<std::string>{"First0", "First1", "First2"}));
     ASSERT_TRUE(EventStore::readStoredEvents(directory()).ok());
     EXPECT_EQ(EventStore::readStoredEvents(directory()).value().size(), 3u);
 
@@ -128,9 +98,9 @@ TEST_F(EventStoreTest, EventsOfALaterVersionCountInTheTrimAndTheReconciliation)
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        QTemporaryDir temp;
-        const fs::path dir = temp.path().toStdString();
-        const std::vector<AppEvent> known = sampleList(c.known, "Known");
+        const test::TempDir temp("exitwise-trim");
+        const fs::path& dir = temp.path();
+        const std::vector<AppEvent> known = eventList(c.known, "Known");
         json::Json file = json::parse(EventStore::encodeEventFile(known));
         std::vector<std::pair<double, std::string>> byTime; // the oracle: newest 200 by time
         for (const AppEvent& event : known) {
@@ -141,10 +111,15 @@ TEST_F(EventStoreTest, EventsOfALaterVersionCountInTheTrimAndTheReconciliation)
             const core::Date at = test::sampleTime(c.laterFirstOffset + c.laterStep * i);
             const AppEvent event = test::fullEvent("Later" + std::to_string(i), at);
             json::Json later = encode(event);
-            later["diagnosis"]["endState"] = "Suspended";
+            (i % 2 == 0 ? later["diagnosis"]["endState"] : later["terminationReason"]) = "Suspended";
             file.push_back(later);
             byTime.emplace_back(core::secondsSince1970(at), event.appName);
             ledger << json::dumpCompact(encode(test::ledgerEntryFor(event, at))) << '\n';
+            if (i == 0) { // another application's closure at the same moment
+                AppEvent stranger = event;
+                stranger.bundleIdentifier = "org.example.elsewhere";
+                ledger << json::dumpCompact(encode(test::ledgerEntryFor(stranger, at))) << '\n';
+            }
         }
         ledger.close();
         std::ofstream(dir / "events.json") << json::dumpCompact(file);
@@ -173,47 +148,16 @@ TEST_F(EventStoreTest, EventsOfALaterVersionCountInTheTrimAndTheReconciliation)
         const auto report = decodeEventLedgerReconciliationReport(
             json::parse(records::readFile(store.reconciler().reportURL()).value()));
         EXPECT_EQ(report.recordedEventCount, static_cast<std::int64_t>(saved.size()));
-        EXPECT_EQ(report.mismatchCount, c.later - c.laterKept) << "kept later events match their lines";
+        EXPECT_EQ(report.mismatchCount, c.later - c.laterKept + 1)
+            << "kept later events match their own lines, and only those";
     }
-}
-
-TEST_F(EventStoreTest, UndecodableFileIsMovedAsideBeforeAnythingOverwritesIt)
-{
-    const std::string damaged = R"([{"id":"0E4CBD8A-1F5B-4C1E-8B7A-2D3C4E5F6A7B","appName":"Notes"}])";
-    std::ofstream(directory() / "events.json") << damaged;
-
-    EventStore store(directory());
-    const core::Date at = core::dateFromSecondsSince1970(1772374509.0); // 2026-03-01T14:15:09Z
-    EXPECT_TRUE(store.load(at).empty());
-    ASSERT_FALSE(store.save(sampleList(1), at));
-
-    EXPECT_EQ(records::readFile(directory() / "events.json.unreadable-20260301T141509Z").value(), damaged);
-    EXPECT_EQ(EventStore(directory()).load().size(), 1u);
-}
-
-TEST_F(EventStoreTest, ReaderReportsWhyAFileCannotBeUsedAndChangesNothing)
-{
-    const fs::path file = directory() / "events.json";
-    std::ofstream(file)
-        << R"([{"id":"0E4CBD8A-1F5B-4C1E-8B7A-2D3C4E5F6A7B","appName":"Notes","terminatedAt":1}])";
-    const auto result = EventStore::readStoredEvents(directory());
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().code, 0);
-    EXPECT_NE(result.error().reason.find("[0]: missing key \"diagnosis\""), std::string::npos)
-        << result.error().reason;
-    EXPECT_EQ(entriesStartingWith("events.json"), std::vector<std::string>{"events.json"});
-
-    fs::remove(file);
-    const auto missing = EventStore::readStoredEvents(directory());
-    ASSERT_TRUE(missing);
-    EXPECT_TRUE(missing.value().empty());
 }
 
 // A process killed at any moment of a save leaves either the old or the new list.
 TEST_F(EventStoreTest, SaveSurvivesSigkillAtAnyMoment)
 {
-    const std::vector<AppEvent> listA = sampleList(40, "Old");
-    const std::vector<AppEvent> listB = sampleList(60, "New");
+    const std::vector<AppEvent> listA = eventList(40, "Old");
+    const std::vector<AppEvent> listB = eventList(60, "New");
     EventStore store(directory());
     // Kill within a few save durations, however fast this disk is.
     const auto started = std::chrono::steady_clock::now();

@@ -1,20 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "core/evidence/CrashRecordEvidence.h"
 
-#include "core/DiagnosisEngine.h"
 #include "core/evidence/CrashReportProvider.h"
 #include "support/CorePrinters.h"
 
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
-#include <mutex>
+#include <tuple>
 
 namespace exitwise::core {
 namespace {
 
 using namespace std::chrono_literals;
-using Kind = CrashRecord::Kind;
+using R = TerminationReason;
 
 const Date T0 = dateFromSecondsSince1970(1796641220.0);
 constexpr std::int32_t kPid = 4491;
@@ -30,10 +29,10 @@ ProcessFacts notesFacts(std::optional<ProcessExit> exit = std::nullopt)
     return facts;
 }
 
-EventContext notes(TerminationReason reason = TerminationReason::unknown,
+EventContext notes(std::optional<ProcessFacts> facts = notesFacts(),
+                   R reason = R::unknown,
                    std::optional<std::string> raw = std::nullopt,
-                   std::optional<std::int32_t> pid = kPid,
-                   std::optional<ProcessFacts> facts = notesFacts())
+                   std::optional<std::int32_t> pid = kPid)
 {
     EventContext context = contextAround({.appName = "Notes",
                                           .bundleIdentifier = "org.example.Notes",
@@ -66,11 +65,11 @@ CrashRecord crash(std::int32_t pid,
     return record;
 }
 
-CrashRecord marker(std::int32_t pid, std::string exe = "notes-bin", double offset = -0.2)
+CrashRecord marker(std::int32_t pid, std::string exe = "notes-bin")
 {
     CrashRecord record;
-    record.kind = Kind::unresponsiveKill;
-    record.timestamp = T0 + Seconds(offset);
+    record.kind = CrashRecord::Kind::unresponsiveKill;
+    record.timestamp = T0 - Seconds(0.2);
     record.pid = pid;
     record.executable = std::move(exe);
     record.source =
@@ -80,7 +79,10 @@ CrashRecord marker(std::int32_t pid, std::string exe = "notes-bin", double offse
 
 TEST(CrashRecordEvidence, WhichRecordsAreTheApplications)
 {
-    const std::string group = notesFacts().cgroup;
+    ProcessFacts rootGroup = notesFacts();
+    rootGroup.cgroup = "/";
+    const EventContext noPid = notes(notesFacts(), R::unknown, {}, std::nullopt);
+    const EventContext nothingKnown = notes(std::nullopt, R::unknown, {}, std::nullopt);
     struct Case
     {
         const char* name;
@@ -93,15 +95,13 @@ TEST(CrashRecordEvidence, WhichRecordsAreTheApplications)
     const std::vector<Case> cases{
         {"by pid", notes(), {crash(kPid, "notes-bin", "SIGSEGV")}, kPid, {}},
         {"another pid of the same program is not ours", notes(), {crash(4496, "notes-bin", "SIGSEGV")}, std::nullopt, {}},
-        {"the latest of two", notes(), {crash(kPid, "notes-bin", "SIGSEGV", 0.5), crash(kPid, "notes-bin", "SIGABRT", 0.1)}, kPid, {}},
         {"a child is a helper", notes(), {crash(5000, "notes-helper", "SIGSEGV", 0.05, kPid)}, std::nullopt, {"notes-helper"}},
-        {"same unit is a helper", notes(), {crash(5001, "notes-render", "SIGBUS", 0.05, 1, group)}, std::nullopt, {"notes-render"}},
-        {"the root group says nothing", notes(TerminationReason::unknown, {}, kPid, [] { auto f = notesFacts(); f.cgroup = "/"; return f; }()),
-            {crash(5001, "other", "SIGSEGV", 0.05, 1, "/")}, std::nullopt, {}},
-        {"no pid: by program path", notes(TerminationReason::unknown, {}, std::nullopt), {crash(4496, "notes-bin", "SIGSEGV")}, 4496, {}},
-        {"no pid: too far away", notes(TerminationReason::unknown, {}, std::nullopt), {crash(4496, "notes-bin", "SIGSEGV", 31)}, std::nullopt, {}},
-        {"no pid, no facts: by name", notes(TerminationReason::unknown, {}, std::nullopt, std::nullopt), {crash(4496, "Notes", "SIGSEGV")}, 4496, {}},
-        {"no pid, no facts: other name", notes(TerminationReason::unknown, {}, std::nullopt, std::nullopt), {crash(4496, "notes-bin", "SIGSEGV")}, std::nullopt, {}},
+        {"same unit is a helper", notes(), {crash(5001, "notes-render", "SIGBUS", 0.05, 1, notesFacts().cgroup)}, std::nullopt, {"notes-render"}},
+        {"the root group says nothing", notes(rootGroup), {crash(5001, "other", "SIGSEGV", 0.05, 1, "/")}, std::nullopt, {}},
+        {"no pid: by program path", noPid, {crash(4496, "notes-bin", "SIGSEGV")}, 4496, {}},
+        {"no pid: too far away", noPid, {crash(4496, "notes-bin", "SIGSEGV", 31)}, std::nullopt, {}},
+        {"no pid, no facts: by name", nothingKnown, {crash(4496, "Notes", "SIGSEGV")}, 4496, {}},
+        {"no pid, no facts: other name", nothingKnown, {crash(4496, "notes-bin", "SIGSEGV")}, std::nullopt, {}},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -114,10 +114,11 @@ TEST(CrashRecordEvidence, WhichRecordsAreTheApplications)
         }
         EXPECT_EQ(helpers, c.helpers);
     }
-    EXPECT_EQ(crashrecords::examine(notes(), {crash(kPid, "notes-bin", "SIGSEGV", 0.5),
-                                              crash(kPid, "notes-bin", "SIGABRT", 0.1)})
-                  .crash->signal,
-              "SIGSEGV");
+    // Of two records, the latest.
+    const auto latest = crashrecords::examine(
+        notes(), {crash(kPid, "notes-bin", "SIGSEGV", 0.5), crash(kPid, "notes-bin", "SIGABRT", 0.1)});
+    ASSERT_TRUE(latest.crash);
+    EXPECT_EQ(latest.crash->signal, "SIGSEGV");
 }
 
 TEST(CrashRecordEvidence, ReportsAndHelperSignals)
@@ -126,22 +127,21 @@ TEST(CrashRecordEvidence, ReportsAndHelperSignals)
         crashrecords::report(crashrecords::examine(notes(), {crash(kPid, "notes-bin", "SIGSEGV")}));
     ASSERT_TRUE(segv);
     EXPECT_EQ(Signal(*segv).summary(), "Crash report: SIGSEGV");
-    EXPECT_EQ(segv->terminationSignal, "SIGSEGV");
-    EXPECT_EQ(segv->terminationReason, "Process 4491 (notes-bin) of user 1001 dumped core.");
-    EXPECT_EQ(segv->timestamp, T0 + Seconds(0.05));
-    EXPECT_FALSE(segv->suspectedWatchdogHang);
+    EXPECT_EQ(std::tie(segv->terminationSignal, segv->terminationReason, segv->timestamp,
+                       segv->suspectedWatchdogHang),
+              std::tuple("SIGSEGV", "Process 4491 (notes-bin) of user 1001 dumped core.", T0 + Seconds(0.05),
+                         false));
 
     // A marker makes the record a hang: no exception type, the desktop's reason, the signal sent.
     const auto hang = crashrecords::report(
         crashrecords::examine(notes(), {marker(kPid), crash(kPid, "notes-bin", "SIGABRT")}));
     ASSERT_TRUE(hang);
-    EXPECT_EQ(hang->exceptionType, std::nullopt);
-    EXPECT_EQ(hang->terminationReason, "Ended by the desktop after it stopped responding");
-    EXPECT_EQ(hang->terminationSignal, "SIGABRT");
-    EXPECT_TRUE(hang->suspectedWatchdogHang);
+    EXPECT_EQ(std::tie(hang->exceptionType, hang->terminationReason, hang->terminationSignal,
+                       hang->suspectedWatchdogHang),
+              std::tuple(std::nullopt, "Ended by the desktop after it stopped responding", "SIGABRT", true));
     // A marker for another program's pid is not ours.
     EXPECT_FALSE(
-        crashrecords::examine(notes(TerminationReason::unknown, {}, std::nullopt), {marker(kPid, "other")})
+        crashrecords::examine(notes(notesFacts(), R::unknown, {}, std::nullopt), {marker(kPid, "other")})
             .aboutApplication());
 
     const auto findings = crashrecords::examine(notes(), {crash(5000, "notes-helper", "SIGSEGV", 1, kPid),
@@ -152,8 +152,7 @@ TEST(CrashRecordEvidence, ReportsAndHelperSignals)
     EXPECT_EQ(helpers[0].summary(), "Helper/service: notes-helper (repeat exits: 2)");
     EXPECT_EQ(helpers[0].timestamp(), T0 + Seconds(2));
     EXPECT_EQ(helpers[1].summary(), "Helper/service: notes-gpu");
-    EXPECT_EQ(std::get<LaunchdSignal>(helpers[1].payload()).message,
-              "Process 5003 (notes-gpu) of user 1001 dumped core.");
+    EXPECT_EQ(helpers[1].as<LaunchdSignal>()->message, "Process 5003 (notes-gpu) of user 1001 dumped core.");
 }
 
 // Records that appear after a delay, as systemd-coredump's entries do.
@@ -168,10 +167,7 @@ public:
     std::vector<CrashRecord> records(const TimestampWindow&) const override
     {
         ++calls;
-        if (std::chrono::steady_clock::now() < m_ready) {
-            return {};
-        }
-        return m_records;
+        return std::chrono::steady_clock::now() < m_ready ? std::vector<CrashRecord>{} : m_records;
     }
 
     mutable std::atomic<int> calls{0};
@@ -181,30 +177,26 @@ private:
     std::chrono::steady_clock::time_point m_ready;
 };
 
+std::shared_ptr<LateSource> source(std::vector<CrashRecord> records = {},
+                                   std::chrono::milliseconds delay = 0ms)
+{
+    return std::make_shared<LateSource>(std::move(records), delay);
+}
+
 CrashReportProvider providerWith(std::shared_ptr<const CrashRecordSource> source,
                                  std::chrono::milliseconds dumpedCore = 1500ms,
                                  std::chrono::milliseconds unknown = 1000ms,
                                  std::chrono::milliseconds failed = 900ms)
 {
-    CrashRecordOptions options;
-    options.sources = {std::move(source)};
-    options.settleForDumpedCore = dumpedCore;
-    options.settleForUnknownExit = unknown;
-    options.settleForFailedExit = failed;
-    options.pollInterval = 10ms;
+    CrashRecordOptions options{{std::move(source)}, dumpedCore, unknown, failed, 10ms};
     return CrashReportProvider({}, 3, options);
 }
 
 TEST(CrashReportProviderRecords, SettleTimeFollowsTheExitStatus)
 {
-    const auto provider =
-        providerWith(std::make_shared<LateSource>(std::vector<CrashRecord>{}, 0ms), 1500ms, 700ms);
-    struct Case
-    {
-        std::optional<ProcessFacts> facts;
-        std::chrono::milliseconds expected;
-    };
-    const std::vector<Case> cases{
+    const auto provider = providerWith(source(), 1500ms, 700ms);
+    // clang-format off
+    const std::vector<std::pair<std::optional<ProcessFacts>, std::chrono::milliseconds>> cases{
         {notesFacts(ProcessExit::signaled("SIGSEGV", false)), 1500ms},
         {notesFacts(ProcessExit::signaled("SIGUSR1", true)), 1500ms},
         {notesFacts(ProcessExit::signaled("SIGKILL", false)), 0ms},
@@ -214,12 +206,11 @@ TEST(CrashReportProviderRecords, SettleTimeFollowsTheExitStatus)
         {notesFacts(std::nullopt), 0ms},
         {std::nullopt, 0ms},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(provider.settleTime(notes(TerminationReason::unknown, {}, kPid, c.facts)), c.expected);
+    // clang-format on
+    for (const auto& [facts, expected] : cases) {
+        EXPECT_EQ(provider.settleTime(notes(facts)), expected);
     }
-    EXPECT_EQ(CrashReportProvider({}).settleTime(
-                  notes(TerminationReason::unknown, {}, kPid, notesFacts(ProcessExit::unknown()))),
-              0ms);
+    EXPECT_EQ(CrashReportProvider({}).settleTime(notes(notesFacts(ProcessExit::unknown()))), 0ms);
 }
 
 // The same closure, ended `ago` before now: the provider waits from the termination on.
@@ -231,120 +222,40 @@ EventContext endedAgo(EventContext context, Seconds ago = Seconds(0))
 
 TEST(CrashReportProviderRecords, WaitsForALateRecordOnlyWithinTheBound)
 {
-    const auto lands =
-        std::make_shared<LateSource>(std::vector<CrashRecord>{crash(kPid, "notes-bin", "SIGSEGV")}, 120ms);
-    const auto segv = notes(TerminationReason::crashed, std::string("terminated by SIGSEGV (core dumped)"),
-                            kPid, notesFacts(ProcessExit::signaled("SIGSEGV", true)));
-    const auto signals = providerWith(lands).collectSignals(endedAgo(segv));
+    const auto segv = notes(notesFacts(ProcessExit::signaled("SIGSEGV", true)), R::crashed,
+                            "terminated by SIGSEGV (core dumped)");
+    const auto signals =
+        providerWith(source({crash(kPid, "notes-bin", "SIGSEGV")}, 120ms)).collectSignals(endedAgo(segv));
     ASSERT_FALSE(signals.empty());
     EXPECT_EQ(signals.front().summary(), "Crash report: SIGSEGV");
 
     // A record that never comes costs the bound, not more.
-    const auto never = std::make_shared<LateSource>(std::vector<CrashRecord>{}, 0ms);
+    const auto never = source();
     const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(providerWith(never, 150ms).collectSignals(endedAgo(segv)).empty());
     EXPECT_GE(std::chrono::steady_clock::now() - started, 150ms);
     EXPECT_GT(never->calls.load(), 2);
 
     // The bound counts from the termination: a diagnosis that starts late waits only for the rest.
-    const auto late = std::make_shared<LateSource>(std::vector<CrashRecord>{}, 0ms);
+    const auto late = source();
     EXPECT_TRUE(providerWith(late, 1500ms).collectSignals(endedAgo(segv, Seconds(2))).empty());
     EXPECT_EQ(late->calls.load(), 1);
 
     // An exit with an error waits for a helper's record, and no longer once it is there.
-    const auto helper = std::make_shared<LateSource>(
-        std::vector<CrashRecord>{crash(5000, "notes-helper", "SIGSEGV", -1, kPid)}, 60ms);
+    const auto helper = source({crash(5000, "notes-helper", "SIGSEGV", -1, kPid)}, 60ms);
     const auto failedAt = std::chrono::steady_clock::now();
-    const auto helperSignals =
-        providerWith(helper, 1500ms, 1000ms, 5000ms)
-            .collectSignals(endedAgo(notes(TerminationReason::unknown, std::string("exited with code 1"),
-                                           kPid, notesFacts(ProcessExit::exited(1)))));
+    const auto failed = notes(notesFacts(ProcessExit::exited(1)), R::unknown, "exited with code 1");
+    const auto helperSignals = providerWith(helper, 1500ms, 1000ms, 5000ms).collectSignals(endedAgo(failed));
     ASSERT_EQ(helperSignals.size(), 1u);
     EXPECT_EQ(helperSignals.front().summary(), "Helper/service: notes-helper");
     EXPECT_LT(std::chrono::steady_clock::now() - failedAt, 4000ms);
 
     // A clean exit waits for nothing.
-    const auto clean = std::make_shared<LateSource>(std::vector<CrashRecord>{}, 0ms);
+    const auto clean = source();
     EXPECT_TRUE(providerWith(clean)
-                    .collectSignals(endedAgo(
-                        notes(TerminationReason::quit, {}, kPid, notesFacts(ProcessExit::exited(0)))))
+                    .collectSignals(endedAgo(notes(notesFacts(ProcessExit::exited(0)), R::quit)))
                     .empty());
     EXPECT_EQ(clean->calls.load(), 1);
-}
-
-class FixedProvider : public SignalProvider
-{
-public:
-    explicit FixedProvider(std::vector<Signal> signals)
-        : m_signals(std::move(signals))
-    {}
-    std::vector<Signal> collectSignals(const EventContext&) const override { return m_signals; }
-
-private:
-    std::vector<Signal> m_signals;
-};
-
-// The records carry the verdict through the unchanged rules.
-TEST(CrashReportProviderRecords, VerdictsThroughTheEngine)
-{
-    struct Case
-    {
-        const char* name;
-        EventContext context;
-        std::vector<CrashRecord> records;
-        std::vector<Signal> logSignals;
-        EndState endState;
-        DominantCause cause;
-        Confidence confidence;
-    };
-    const auto helperReport =
-        LaunchdSignal{T0 - Seconds(1), std::nullopt, "helper process crashed", std::nullopt};
-    // clang-format off
-    const std::vector<Case> cases{
-        {"segfault, exit status unknown", notes(), {crash(kPid, "notes-bin", "SIGSEGV")}, {},
-            EndState::crash, DominantCause::crashBug, Confidence::high},
-        {"abort, exit status unknown", notes(), {crash(kPid, "notes-bin", "SIGABRT")}, {},
-            EndState::crash, DominantCause::crashAbort, Confidence::high},
-        {"killed by the desktop as unresponsive", notes(TerminationReason::killed, std::string("ended by the desktop")),
-            {marker(kPid), crash(kPid, "notes-bin", "SIGABRT")}, {},
-            EndState::killed, DominantCause::killedWatchdogHang, Confidence::high},
-        {"a helper crashed, the application exited 1 and said so",
-            notes(TerminationReason::unknown, std::string("exited with code 1")),
-            {crash(5000, "notes-helper", "SIGSEGV", -1, kPid)}, {Signal(helperReport)},
-            EndState::cleanExit, DominantCause::dependencyHelperFailure, Confidence::low},
-        {"a helper crashed, the application quit", notes(TerminationReason::quit, std::string("exited with code 0")),
-            {crash(5000, "notes-helper", "SIGSEGV", -1, kPid)}, {},
-            EndState::cleanExit, DominantCause::explicitQuit, Confidence::high},
-    };
-    // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const DiagnosisEngine engine({std::make_shared<CrashReportProvider>(
-                                          providerWith(std::make_shared<LateSource>(c.records, 0ms))),
-                                      std::make_shared<FixedProvider>(c.logSignals)});
-        const Diagnosis diagnosis = engine.diagnose(c.context, {}, true);
-        EXPECT_EQ(diagnosis.endState, c.endState);
-        EXPECT_EQ(diagnosis.dominantCause, c.cause);
-        EXPECT_EQ(diagnosis.confidence, c.confidence);
-    }
-}
-
-// The desktop's force quit of a hung application, as a Linux user reads it.
-TEST(CrashReportProviderRecords, UnresponsiveKillInLinuxWords)
-{
-    CrashRecordOptions options;
-    options.sources = {std::make_shared<LateSource>(
-        std::vector<CrashRecord>{marker(kPid), crash(kPid, "notes-bin", "SIGABRT")}, 0ms)};
-    const DiagnosisEngine engine({std::make_shared<CrashReportProvider>(std::vector<std::filesystem::path>{},
-                                                                        3, options, Wording::linuxDesktop)},
-                                 Wording::linuxDesktop);
-    const Diagnosis diagnosis =
-        engine.diagnose(notes(TerminationReason::killed, std::string("ended by the desktop")), {}, true);
-    ASSERT_EQ(diagnosis.dominantCause, DominantCause::killedWatchdogHang);
-    ASSERT_FALSE(diagnosis.signalsUsed.empty());
-    EXPECT_EQ(diagnosis.signalsUsed.front().summary(),
-              "Watchdog: App became unresponsive (ended from the desktop)");
-    EXPECT_EQ(diagnosis.explanation.whatHappened, "The desktop ended Notes because it stopped responding.");
 }
 
 } // namespace

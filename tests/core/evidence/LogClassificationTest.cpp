@@ -3,14 +3,20 @@
 
 #include "core/Text.h"
 #include "support/CorePrinters.h"
+#include "support/Files.h"
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <span>
+#include <sstream>
+#include <tuple>
 
 namespace exitwise::core::logclass {
 namespace {
 
+using R = TerminationReason;
+using K = DyldFailureKind;
 const Date kTerminatedAt = dateFromSecondsSince1970(1700000000.0);
 const Date kEntryDate = dateFromSecondsSince1970(1699999990.0);
 
@@ -21,7 +27,7 @@ EventContext sketchPad(std::optional<std::string> bundle = "org.example.SketchPa
                           .bundleIdentifier = std::move(bundle),
                           .pid = pid,
                           .terminatedAt = kTerminatedAt,
-                          .terminationReason = TerminationReason::killed},
+                          .terminationReason = R::killed},
                          180.0);
 }
 
@@ -74,51 +80,42 @@ TEST(LogClassification, TermListsAreExactlyThese)
 // Every term of a list, in any case and inside other text, makes its test hold.
 TEST(LogClassification, EveryTermOfEachListIsFoundIgnoringCase)
 {
-    struct Row
-    {
-        const char* list;
-        std::span<const std::string_view> terms;
-        std::function<bool(std::string_view)> test;
-    };
-    const auto attributedAs = [](QuitAttribution expected) {
+    using Test = std::function<bool(std::string_view)>;
+    const auto attributedAs = [](QuitAttribution expected) -> Test {
         return [expected](std::string_view m) { return attributeQuit("kernel", m) == expected; };
     };
-    const std::vector<Row> rows = {
+    const auto loaderSays = [](K kind) -> Test {
+        return [kind](std::string_view m) { return loaderKind("dyld " + std::string(m)) == kind; };
+    };
+    const Test blocks = [](std::string_view m) { return isPolicyBlock("gatekeeper " + std::string(m)); };
+    const Test throttled = [](std::string_view m) { return parseExitCount(m) == 2; };
+    // clang-format off
+    const std::vector<std::tuple<const char*, std::span<const std::string_view>, Test>> rows = {
         {"memory", kMemoryTerms, containsMemoryTerm},
         {"termination", kTerminationTerms, containsTerminationTerm},
         {"quit", kQuitTerms, containsQuitTerm},
         {"watchdog", kWatchdogTerms, containsWatchdogTerm},
         {"crash", kCrashTerms, containsCrashTerm},
         {"service failure", kServiceFailureTerms, isServiceFailure},
-        {"block", kBlockTerms,
-         [](std::string_view m) { return isPolicyBlock("gatekeeper " + std::string(m)); }},
+        {"block", kBlockTerms, blocks},
         {"logout", kLogoutTerms, attributedAs(QuitAttribution::logout)},
         {"shutdown", kShutdownTerms, attributedAs(QuitAttribution::shutdown)},
         {"update", kUpdateTerms, attributedAs(QuitAttribution::update)},
         {"management", kManagementTerms, attributedAs(QuitAttribution::mdm)},
-        {"missing library", kMissingLibraryTerms,
-         [](std::string_view m) {
-             return loaderKind("dyld " + std::string(m)) == DyldFailureKind::missingLibrary;
-         }},
-        {"architecture", kArchitectureTerms,
-         [](std::string_view m) {
-             return loaderKind("dyld " + std::string(m)) == DyldFailureKind::wrongArchitecture;
-         }},
-        {"validation", kValidationTerms,
-         [](std::string_view m) {
-             return loaderKind("dyld " + std::string(m)) == DyldFailureKind::libraryValidation;
-         }},
-        {"throttle", kThrottleTerms, [](std::string_view m) { return parseExitCount(m) == 2; }},
+        {"missing library", kMissingLibraryTerms, loaderSays(K::missingLibrary)},
+        {"architecture", kArchitectureTerms, loaderSays(K::wrongArchitecture)},
+        {"validation", kValidationTerms, loaderSays(K::libraryValidation)},
+        {"throttle", kThrottleTerms, throttled},
     };
-    for (const Row& row : rows) {
-        EXPECT_FALSE(row.test("an ordinary line of text")) << row.list;
-        for (const std::string_view term : row.terms) {
-            EXPECT_TRUE(row.test("x " + upper(term) + " y")) << row.list << ": " << term;
+    // clang-format on
+    for (const auto& [list, terms, test] : rows) {
+        EXPECT_FALSE(test("an ordinary line of text")) << list;
+        for (const std::string_view term : terms) {
+            EXPECT_TRUE(test("x " + upper(term) + " y")) << list << ": " << term;
         }
     }
     for (const std::string_view term : kLoaderGateTerms) {
-        EXPECT_EQ(loaderKind(std::string(term) + ": library not loaded"), DyldFailureKind::missingLibrary)
-            << term;
+        EXPECT_EQ(loaderKind(std::string(term) + ": library not loaded"), K::missingLibrary) << term;
     }
     for (const std::string_view term : kInactiveTerms) {
         EXPECT_FALSE(isServiceFailure(std::string(term) + ", helper crashed")) << term;
@@ -162,23 +159,35 @@ TEST(LogClassification, QuitAttributionTakesTheFirstListInItsOrder)
     }
 }
 
-TEST(LogClassification, LoaderKindNeedsAGateTermAndNeverSaysOther)
+// The macOS vocabulary needs a gate term and never says `other`; the Linux one reads the
+// Linux loader lines instead.
+TEST(LogClassification, LoaderKindsInEachVocabulary)
 {
-    const std::vector<std::pair<const char*, std::optional<DyldFailureKind>>> rows = {
-        {"Library not loaded: libfoo", DyldFailureKind::missingLibrary},
-        {"bad cpu type in executable", std::nullopt},
-        {"Mach-O: bad cpu type in executable", DyldFailureKind::wrongArchitecture},
-        {"dyld: not valid for use in process", DyldFailureKind::libraryValidation},
-        {"dyld: something odd", std::nullopt},
-        {"no such file", std::nullopt},
+    using Kind = std::optional<K>;
+    // clang-format off
+    const std::vector<std::tuple<const char*, Kind, Kind>> rows = {
+        {"Library not loaded: libfoo", K::missingLibrary, std::nullopt},
+        {"bad cpu type in executable", std::nullopt, std::nullopt},
+        {"Mach-O: bad cpu type in executable", K::wrongArchitecture, std::nullopt},
+        {"dyld: not valid for use in process", K::libraryValidation, std::nullopt},
+        {"dyld: something odd", std::nullopt, std::nullopt},
+        {"no such file", std::nullopt, std::nullopt},
+        {"x: error while loading shared libraries: libx.so: cannot open shared object file: No such file or directory", std::nullopt, K::missingLibrary},
+        {"x: error while loading shared libraries: libx.so: wrong ELF class: ELFCLASS32", std::nullopt, K::wrongArchitecture},
+        {"Failed to execute /opt/x: Exec format error", std::nullopt, K::wrongArchitecture},
+        {"x: /lib/libc.so.6: version `GLIBC_2.38' not found (required by x)", std::nullopt, K::other},
     };
-    for (const auto& [message, expected] : rows) {
-        EXPECT_EQ(loaderKind(message), expected) << message;
+    // clang-format on
+    for (const auto& [message, macos, onLinux] : rows) {
+        EXPECT_EQ(loaderKind(message), macos) << message;
+        EXPECT_EQ(loaderKind(message, LogVocabulary::macos()), macos) << message;
+        EXPECT_EQ(loaderKind(message, LogVocabulary::linuxDesktop()), onLinux) << message;
     }
 }
 
 TEST(LogClassification, ExitCountsAndServiceLabels)
 {
+    // clang-format off
     const std::vector<std::pair<std::string, std::optional<std::int64_t>>> counts = {
         {"Service com.example.agent exited (12 times)", 12},
         {"will try again in 10 seconds", 2},
@@ -192,10 +201,10 @@ TEST(LogClassification, ExitCountsAndServiceLabels)
         {"exited (99999999999999999999 times); 6 recent crashes", 6},
         {"exited (99999999999999999999 times)", std::nullopt},
     };
+    // clang-format on
     for (const auto& [message, expected] : counts) {
         EXPECT_EQ(parseExitCount(message), expected) << message;
     }
-
     EXPECT_EQ(serviceLabel("Service com.example.agent exited (12 times)"), "com.example.agent");
     EXPECT_EQ(serviceLabel("(com.Example-app_2.helper[812])"), "com.Example-app_2.helper");
     EXPECT_EQ(serviceLabel("Com.example.agent"), std::nullopt);
@@ -221,79 +230,63 @@ TEST(LogClassification, RelevanceByNameBundlePidOrProcess)
     EXPECT_TRUE(mentionsEvent(context, "org.example.sketchpad helper"));
     EXPECT_TRUE(mentionsEvent(context, "process 1812 exited")); // plain substring
     EXPECT_FALSE(mentionsEvent(sketchPad("", std::nullopt), "sketchpad 812"));
-    EXPECT_TRUE(
-        classifyEntry(context, "kernel", 1, kEntryDate, "Editor was killed: jetsam, SIGTERM, EXC_BAD_ACCESS")
-            .empty());
+    const std::string allTerms = "Editor was killed: jetsam, SIGTERM, EXC_BAD_ACCESS";
+    EXPECT_TRUE(classifyEntry(context, "kernel", 1, kEntryDate, allTerms).empty());
     EXPECT_FALSE(classifyEntry(context, "sketch pad", 4, kEntryDate, "jetsam killed").empty());
     EXPECT_FALSE(classifyEntry(context, "helper", 812, kEntryDate, "jetsam killed").empty());
     // An unnamed application is not relevant to every unnamed process.
-    const EventContext unnamed = contextAround(
-        {.appName = "", .terminatedAt = kTerminatedAt, .terminationReason = TerminationReason::unknown},
-        180.0);
+    const EventContext unnamed =
+        contextAround({.appName = "", .terminatedAt = kTerminatedAt, .terminationReason = R::unknown}, 180.0);
     EXPECT_TRUE(classifyEntry(unnamed, "", std::nullopt, kEntryDate, "jetsam killed").empty());
 }
 
 TEST(LogClassification, ClassifyEntryBuildsSignalsInOrder)
 {
     const EventContext context = sketchPad();
-    const auto memory =
-        classifyEntry(context, "kernel", std::nullopt, kEntryDate, "Sketch Pad was killed: memory pressure");
-    ASSERT_EQ(memory.size(), 2u);
-    EXPECT_EQ(memory[0],
-              Signal(TerminationSignal{kEntryDate, TerminationReason::killed,
-                                       "kernel: Sketch Pad was killed: memory pressure", std::nullopt}));
-    EXPECT_EQ(memory[1], Signal(JetsamSignal{kEntryDate, "Sketch Pad was killed: memory pressure",
-                                             MemoryPressureEvidence::directTermination}));
+    const std::string memory = "Sketch Pad was killed: memory pressure";
+    EXPECT_EQ(
+        classifyEntry(context, "kernel", std::nullopt, kEntryDate, memory),
+        (std::vector<Signal>{TerminationSignal{kEntryDate, R::killed, "kernel: " + memory, std::nullopt},
+                             JetsamSignal{kEntryDate, memory, MemoryPressureEvidence::directTermination}}));
 
-    const auto all =
-        classifyEntry(context, "syspolicyd", 90, kEntryDate,
-                      "Gatekeeper blocked Sketch Pad: dyld library validation, watchdog, jetsam killed");
+    const std::string many =
+        "Gatekeeper blocked Sketch Pad: dyld library validation, watchdog, jetsam killed";
+    const auto all = classifyEntry(context, "syspolicyd", 90, kEntryDate, many);
     EXPECT_EQ(typesOf(all), (std::vector{SignalType::termination, SignalType::policy, SignalType::dyld,
                                          SignalType::watchdog, SignalType::jetsam}));
-    EXPECT_EQ(all[1], Signal(PolicySignal{kEntryDate, PolicyBlockKind::gatekeeper,
-                                          "Gatekeeper blocked Sketch Pad: dyld library validation, watchdog, "
-                                          "jetsam killed"}));
-    EXPECT_EQ(all[2].as<DyldSignal>()->kind, DyldFailureKind::libraryValidation);
-
+    EXPECT_EQ(all[1], Signal(PolicySignal{kEntryDate, PolicyBlockKind::gatekeeper, many}));
+    EXPECT_EQ(all[2].as<DyldSignal>()->kind, K::libraryValidation);
     // The same block from the kernel is no policy signal.
     EXPECT_EQ(typesOf(classifyEntry(context, "kernel", 0, kEntryDate, "Gatekeeper blocked Sketch Pad")),
               std::vector<SignalType>{});
 
-    const auto launchd =
-        classifyEntry(context, "launchd", 1, kEntryDate,
-                      "Service com.example.SketchPad.helper for Sketch Pad exited abnormally (3 times)");
-    ASSERT_EQ(launchd.size(), 1u);
-    EXPECT_EQ(launchd[0],
-              Signal(LaunchdSignal{kEntryDate, "com.example.SketchPad.helper",
-                                   "Service com.example.SketchPad.helper for Sketch Pad exited abnormally "
-                                   "(3 times)",
-                                   3}));
-    EXPECT_TRUE(
-        classifyEntry(context, "launchd", 1, kEntryDate, "Sketch Pad: service became inactive, crashed")
-            .size()
-        == 1); // only the crash termination
+    const std::string helper =
+        "Service com.example.SketchPad.helper for Sketch Pad exited abnormally (3 times)";
+    EXPECT_EQ(classifyEntry(context, "launchd", 1, kEntryDate, helper),
+              (std::vector<Signal>{LaunchdSignal{kEntryDate, "com.example.SketchPad.helper", helper, 3}}));
+    // An inactive service is no failure: only the crash termination.
+    EXPECT_EQ(classifyEntry(context, "launchd", 1, kEntryDate, "Sketch Pad: service became inactive, crashed")
+                  .size(),
+              1u);
 }
 
 TEST(LogClassification, TerminationRuleTakesQuitThenKillThenCrash)
 {
-    const EventContext context = sketchPad();
-    const std::vector<std::tuple<const char*, const char*, TerminationReason, std::optional<QuitAttribution>>>
-        rows = {
-            {"loginwindow", "Sketch Pad got SIGTERM during logout, crashed", TerminationReason::quit,
-             QuitAttribution::logout},
-            {"LaunchD", "Sketch Pad: signal 15", TerminationReason::quit, QuitAttribution::unknown},
-            {"kernel", "Sketch Pad unresponsive, crash", TerminationReason::killed, std::nullopt},
-            {"kernel", "Sketch Pad: EXC_BAD_ACCESS", TerminationReason::crashed, std::nullopt},
-        };
+    // clang-format off
+    const std::vector<std::tuple<const char*, const char*, R, std::optional<QuitAttribution>>> rows = {
+        {"loginwindow", "Sketch Pad got SIGTERM during logout, crashed", R::quit, QuitAttribution::logout},
+        {"LaunchD", "Sketch Pad: signal 15", R::quit, QuitAttribution::unknown},
+        {"kernel", "Sketch Pad unresponsive, crash", R::killed, std::nullopt},
+        {"kernel", "Sketch Pad: EXC_BAD_ACCESS", R::crashed, std::nullopt},
+    };
+    // clang-format on
     for (const auto& [process, message, reason, attribution] : rows) {
-        const auto signals = classifyEntry(context, process, 1, kEntryDate, message);
+        const auto signals = classifyEntry(sketchPad(), process, 1, kEntryDate, message);
         ASSERT_FALSE(signals.empty()) << message;
-        const auto* termination = signals[0].as<TerminationSignal>();
-        ASSERT_NE(termination, nullptr) << message;
-        EXPECT_EQ(termination->reason, reason) << message;
-        EXPECT_EQ(termination->quitAttribution, attribution) << message;
+        const std::string raw = std::string(process) + ": " + message;
+        EXPECT_EQ(signals.front(), Signal(TerminationSignal{kEntryDate, reason, raw, attribution}));
     }
-    EXPECT_TRUE(classifyEntry(context, "kernel", 1, kEntryDate, "Sketch Pad started").empty());
+    EXPECT_TRUE(classifyEntry(sketchPad(), "kernel", 1, kEntryDate, "Sketch Pad started").empty());
 }
 
 TEST(LogClassification, LongMessagesAreShortenedByCharacters)
@@ -309,29 +302,19 @@ TEST(LogClassification, LongMessagesAreShortenedByCharacters)
     EXPECT_EQ(signals[0].as<TerminationSignal>()->rawValue, "kernel: " + text::shortened(message, 120));
 }
 
-TEST(LogClassification, OutputClassifiesOnlyEntryLines)
+TEST(LogClassification, OutputIsReadByItsEntryLinesInAFixedOrder)
 {
-    const EventContext context = sketchPad();
     // A banner that quotes the query must not count as evidence.
-    const std::string banner =
-        "Filtering the log data using \"eventMessage CONTAINS[c] \"jetsam\" OR eventMessage CONTAINS[c] "
-        "\"SIGTERM\" OR eventMessage CONTAINS[c] \"terminated\" OR eventMessage CONTAINS[c] \"watchdog\"\"\n"
-        "Timestamp                       (process)[PID]\n";
-    EXPECT_TRUE(classifyOutput(context, banner, true).empty());
+    const std::string banner = test::readFile(EXITWISE_TEST_DATA_DIR "/logs/log-show-banner.txt");
+    EXPECT_TRUE(classifyOutput(sketchPad(), banner, true).empty());
+    const std::string jetsam =
+        "2023-11-14 22:13:20.000000+0000 localhost kernel: Sketch Pad killed by jetsam\n";
+    EXPECT_EQ(
+        classifyOutput(sketchPad(), banner + jetsam, false),
+        (std::vector<Signal>{JetsamSignal{kTerminatedAt, "jetsam/memory pressure signal from unified log",
+                                          MemoryPressureEvidence::directTermination},
+                             TerminationSignal{kTerminatedAt, R::killed, "log show: jetsam", std::nullopt}}));
 
-    const auto signals = classifyOutput(
-        context, banner + "2023-11-14 22:13:20.000000+0000 localhost kernel: Sketch Pad killed by jetsam\n",
-        false);
-    EXPECT_EQ(signals, (std::vector<Signal>{
-                           JetsamSignal{kTerminatedAt, "jetsam/memory pressure signal from unified log",
-                                        MemoryPressureEvidence::directTermination},
-                           TerminationSignal{kTerminatedAt, TerminationReason::killed, "log show: jetsam",
-                                             std::nullopt},
-                       }));
-}
-
-TEST(LogClassification, OutputSignalsComeInTheirFixedOrder)
-{
     const std::string output = "2023-11-14 22:13:20 kernel: Sketch Pad killed by jetsam\r\n"
                                "2023-11-14 22:13:21 watchdog: Sketch Pad unresponsive\n"
                                "2023-11-14 22:13:22 kernel: Gatekeeper blocked Sketch Pad\n"
@@ -344,28 +327,23 @@ TEST(LogClassification, OutputSignalsComeInTheirFixedOrder)
                            SignalType::termination, SignalType::policy, SignalType::dyld, SignalType::launchd,
                            SignalType::termination, SignalType::unifiedLog}));
     EXPECT_EQ(signals[4].as<PolicySignal>()->kind, PolicyBlockKind::gatekeeper);
-    EXPECT_EQ(signals[5].as<DyldSignal>()->kind, DyldFailureKind::missingLibrary);
+    EXPECT_EQ(signals[5].as<DyldSignal>()->kind, K::missingLibrary);
     EXPECT_EQ(signals[6], Signal(LaunchdSignal{kTerminatedAt, std::nullopt,
                                                "helper/service failure signal from unified log", 4}));
-    EXPECT_EQ(signals[7],
-              Signal(TerminationSignal{kTerminatedAt, TerminationReason::quit,
-                                       "log show: SIGTERM/quit request", QuitAttribution::logout}));
-    const auto* raw = signals[8].as<UnifiedLogSignal>();
-    EXPECT_EQ(raw->process, "log");
-    EXPECT_EQ(raw->message, text::shortened(entryLines(output), 600));
-    EXPECT_EQ(text::characterCount(classifyOutput(sketchPad(), "2023-11-14 " + std::string(700, 'x'), true)
-                                       .back()
-                                       .as<UnifiedLogSignal>()
-                                       ->message),
-              601u);
+    EXPECT_EQ(signals[7], Signal(TerminationSignal{kTerminatedAt, R::quit, "log show: SIGTERM/quit request",
+                                                   QuitAttribution::logout}));
+    EXPECT_EQ(signals[8],
+              Signal(UnifiedLogSignal{kTerminatedAt, "log", text::shortened(entryLines(output), 600)}));
+    const auto longOutput = classifyOutput(sketchPad(), "2023-11-14 " + std::string(700, 'x'), true);
+    EXPECT_EQ(text::characterCount(longOutput.back().as<UnifiedLogSignal>()->message), 601u);
 }
 
 // Reading with the Linux vocabulary. The application: "Notes", desktop id org.example.Notes,
 // running /usr/lib/notes/notes-bin as pid 4711 in GNOME's scope for it.
 
 const LogVocabulary& desktop = LogVocabulary::linuxDesktop();
-const std::string kScope =
-    "/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.example.Notes-4711.scope";
+const std::string kSlice = "/user.slice/user-1000.slice/user@1000.service";
+const std::string kScope = kSlice + "/app.slice/app-gnome-org.example.Notes-4711.scope";
 
 ProcessFacts notesProcess(std::string cgroup = kScope)
 {
@@ -382,312 +360,165 @@ EventContext notes(std::optional<std::int32_t> pid = 4711, std::optional<Process
                                           .bundleIdentifier = "org.example.Notes",
                                           .pid = pid,
                                           .terminatedAt = kTerminatedAt,
-                                          .terminationReason = TerminationReason::unknown},
+                                          .terminationReason = R::unknown},
                                          180.0);
     context.process = std::move(facts);
     return context;
 }
 
-// A termination's raw text: the process, ": " and the message cut at 120 characters.
-std::string raw(const std::string& process, const std::string& message)
+// The lines of tests/data/logs/`name` that are neither blank nor comments, split at " | " into
+// `count` fields, the last taking the rest of the line.
+std::vector<std::vector<std::string>> dataRows(const std::string& name, std::size_t count)
 {
-    return process + ": " + text::shortened(message, 120);
+    std::istringstream in(test::readFile(std::string(EXITWISE_TEST_DATA_DIR) + "/logs/" + name));
+    std::vector<std::vector<std::string>> rows;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line.starts_with('#')) {
+            continue;
+        }
+        std::vector<std::string> fields;
+        std::size_t start = 0;
+        for (std::size_t end = line.find(" | "); end != std::string::npos && fields.size() + 1 < count;
+             end = line.find(" | ", start)) {
+            fields.push_back(line.substr(start, end - start));
+            start = end + 3;
+        }
+        fields.push_back(line.substr(start));
+        if (fields.size() != count) {
+            ADD_FAILURE() << "not " << count << " fields: " << line;
+            continue;
+        }
+        rows.push_back(std::move(fields));
+    }
+    return rows;
 }
 
-Signal crashed(std::string raw)
+std::optional<std::int32_t> pidOf(const std::string& field)
 {
-    return TerminationSignal{kEntryDate, TerminationReason::crashed, std::move(raw), std::nullopt};
+    return field == "-" ? std::nullopt : std::optional<std::int32_t>(std::stoi(field));
 }
 
-Signal killed(std::string raw)
+// The signals an entry must give, as the data file says them.
+std::vector<Signal> said(const std::string& says, const std::string& process, const std::string& message)
 {
-    return TerminationSignal{kEntryDate, TerminationReason::killed, std::move(raw), std::nullopt};
+    const std::string raw = process + ": " + text::shortened(message, 120);
+    const std::map<std::string, K> loaderKinds{{"loader missing library", K::missingLibrary},
+                                               {"loader wrong architecture", K::wrongArchitecture},
+                                               {"loader other", K::other}};
+    if (says == "crashed" || says == "quit") {
+        return {says == "quit" ? TerminationSignal{kEntryDate, R::quit, raw, QuitAttribution::unknown}
+                               : TerminationSignal{kEntryDate, R::crashed, raw, std::nullopt}};
+    }
+    if (says == "abort") {
+        return {
+            TerminationSignal{kEntryDate, R::crashed, process + ": " + message + " (abort)", std::nullopt}};
+    }
+    if (says == "memory kill") {
+        return {TerminationSignal{kEntryDate, R::killed, raw, std::nullopt},
+                JetsamSignal{kEntryDate, text::shortened(message, 220),
+                             MemoryPressureEvidence::directTermination}};
+    }
+    if (loaderKinds.contains(says)) {
+        return {DyldSignal{kEntryDate, loaderKinds.at(says), message}};
+    }
+    if (says.starts_with("helper")) {
+        std::string name = says.substr(std::min<std::size_t>(says.size(), 7));
+        std::optional<std::int64_t> count;
+        if (const auto comma = name.find(", "); comma != std::string::npos) {
+            count = std::stoll(name.substr(comma + 2));
+            name.resize(comma);
+        }
+        return {LaunchdSignal{kEntryDate, name.empty() ? std::nullopt : std::optional(name), message, count}};
+    }
+    EXPECT_EQ(says, "nothing");
+    return {};
 }
 
-Signal quit(std::string raw, QuitAttribution attribution)
-{
-    return TerminationSignal{kEntryDate, TerminationReason::quit, std::move(raw), attribution};
-}
-
-// Messages in signals are cut at 220 characters.
-Signal memoryKill(const std::string& message)
-{
-    return JetsamSignal{kEntryDate, text::shortened(message, 220), MemoryPressureEvidence::directTermination};
-}
-
-Signal loader(DyldFailureKind kind, std::string message)
-{
-    return DyldSignal{kEntryDate, kind, std::move(message)};
-}
-
-Signal helper(std::optional<std::string> name, std::string message, std::optional<std::int64_t> count = {})
-{
-    return LaunchdSignal{kEntryDate, std::move(name), std::move(message), count};
-}
-
-// Real lines (pids and names changed to the application's) and what each one says.
+// Real lines and what each one says.
 TEST(LinuxLogClassification, RealLinesGiveExactlyTheseSignals)
 {
-    const std::string own = "org.example.Notes.desktop";
-    const std::string segfault =
-        "notes-bin[4711]: segfault at 0 ip 000055d0c8a1b139 sp 00007ffd2c1e8a40 error 6 in "
-        "notes-bin[55d0c8a1a000+2000] likely on CPU 2 (core 2, socket 0)";
-    const std::string invalidOpcode = "traps: notes-bin[4711] trap invalid opcode ip:55d0c8a1b139 "
-                                      "sp:7ffd2c1e8a40 error:0 in notes-bin[55d0c8a1a000+2000]";
-    const std::string divideError =
-        "traps: notes-bin[4711] trap divide error ip:55d0c8a1b139 sp:7ffd2c1e8a40 error:0 in notes-bin[…]";
-    const std::string gpf = "traps: notes-bin[4711] general protection fault ip:7f2a1c0b4d2e sp:7ffd2c1e8a40 "
-                            "error:0 in libc.so.6[7f2a1c028000+155000]";
-    const std::string oom = "Out of memory: Killed process 4711 (notes-bin) total-vm:4194304kB, "
-                            "anon-rss:3145728kB, file-rss:0kB, shmem-rss:0kB, UID:1000 pgtables:6500kB "
-                            "oom_score_adj:200";
-    const std::string memcg =
-        "Memory cgroup out of memory: Killed process 4711 (notes-bin) total-vm:4194304kB, "
-        "anon-rss:3145728kB, file-rss:0kB, shmem-rss:0kB, UID:1000 pgtables:6500kB "
-        "oom_score_adj:200";
-    const std::string oomKill =
-        "oom-kill:constraint=CONSTRAINT_MEMCG,nodemask=(null),cpuset=/,mems_allowed=0,oom_memcg=" + kScope
-        + ",task_memcg=" + kScope + ",task=notes-bin,pid=4711,uid=1000";
-    const std::string oomd = "Killed " + kScope
-                             + " due to memory pressure for /user.slice/user-1000.slice/user@1000.service "
-                               "being 82.35% > 50.00% for > 20s with reclaim activity";
-    const std::string oomdAbove =
-        "Marked /user.slice/user-1000.slice/user@1000.service/app.slice for killing "
-        "due to memory pressure for /user.slice/user-1000.slice/user@1000.service "
-        "being 82.35% > 50.00% for > 20s with reclaim activity";
-    const std::string oomdOther = "Killed /user.slice/user-1000.slice/user@1000.service/app.slice/"
-                                  "app-gnome-org.example.Notes-5000.scope due to memory pressure for "
-                                  "/user.slice/user-1000.slice/user@1000.service being 82.35% > 50.00% for > "
-                                  "20s with reclaim activity";
-    const std::string unitOom =
-        "app-gnome-org.example.Notes-4711.scope: A process of this unit has been killed by the OOM killer.";
-    const std::string unitOomd =
-        "app-gnome-org.example.Notes-4711.scope: systemd-oomd killed 3 process(es) in "
-        "this unit.";
-    const std::string earlyoom = "sending SIGTERM to process 4711 uid 1000 \"notes-bin\": oom_score 600, "
-                                 "oom_score_adj 200, VmRSS 3000 MiB, cmdline \"/usr/lib/notes/notes-bin\"";
-    const std::string nohang = "[ OK ] Sending SIGTERM to notes-bin: 1";
-    const std::string stopped =
-        "app-gnome-org.example.Notes-4711.scope: Killing process 4711 (notes-bin) with signal SIGTERM.";
-    const std::string helperCore = "app-org.example.Notes-sync.service: Failed with result 'core-dump'.";
-    const std::string gpu =
-        "[4711:4711:0101/120000.123456:ERROR:gpu_process_host.cc(991)] GPU process exited "
-        "unexpectedly: exit_code=139";
-    const std::string missing = "notes-bin: error while loading shared libraries: libnotes.so.3: cannot open "
-                                "shared object file: No such file or directory";
-    const std::string elfClass =
-        "notes-bin: error while loading shared libraries: libnotes.so.3: wrong ELF class: ELFCLASS32";
-    const std::string version =
-        "notes-bin: /lib/x86_64-linux-gnu/libc.so.6: version `GLIBC_2.38' not found (required by notes-bin)";
-    const std::string symbol = "notes-bin: symbol lookup error: notes-bin: undefined symbol: notes_init";
-    const std::string launcher =
-        "Failed to launch “Notes”: Failed to execute child process “notes-bin” (Exec format error)";
-
-    struct Row
-    {
-        std::string process;
-        std::optional<std::int32_t> pid;
-        std::string message;
-        std::vector<Signal> expected;
-    };
-    // clang-format off
-    const std::vector<Row> rows = {
-        // The kernel's fault lines.
-        {"kernel", std::nullopt, segfault, {crashed(raw("kernel", segfault))}},
-        {"kernel", std::nullopt, invalidOpcode, {crashed(raw("kernel", invalidOpcode))}},
-        {"kernel", std::nullopt, divideError, {crashed(raw("kernel", divideError))}},
-        {"kernel", std::nullopt, gpf, {crashed(raw("kernel", gpf))}},
-        {"kernel", std::nullopt, "notes-helper[812]: segfault at 0 ip 000055d0c8a1b139 error 6 in notes-helper[55d0c8a1a000+2000]", {}},
-        // Memory killers: a kill and a direct memory signal, never a quit.
-        {"kernel", std::nullopt, oom, {killed(raw("kernel", oom)), memoryKill(oom)}},
-        {"kernel", std::nullopt, memcg, {killed(raw("kernel", memcg)), memoryKill(memcg)}},
-        {"kernel", std::nullopt, oomKill, {killed(raw("kernel", oomKill)), memoryKill(oomKill)}},
-        {"kernel", std::nullopt, "Out of memory: Killed process 812 (notes-helper) total-vm:1024kB", {}},
-        {"kernel", std::nullopt, "notes-bin invoked oom-killer: gfp_mask=0xcc0(GFP_KERNEL), order=0, oom_score_adj=200", {}},
-        {"systemd-oomd", 600, oomd, {killed(raw("systemd-oomd", oomd)), memoryKill(oomd)}},
-        {"systemd-oomd", 600, oomdAbove, {killed(raw("systemd-oomd", oomdAbove)), memoryKill(oomdAbove)}},
-        {"systemd-oomd", 600, oomdOther, {}},
-        {"systemd", 1200, unitOom, {killed(raw("systemd", unitOom)), memoryKill(unitOom)}},
-        {"systemd", 1200, unitOomd, {killed(raw("systemd", unitOomd)), memoryKill(unitOomd)}},
-        {"systemd", 1200, "app-gnome-org.example.Notes-5000.scope: A process of this unit has been killed by the OOM killer.", {}},
-        {"earlyoom", 650, earlyoom, {killed(raw("earlyoom", earlyoom)), memoryKill(earlyoom)}},
-        {"earlyoom", 650, "escalating to SIGKILL after 0.500 seconds", {}},
-        {"nohang", 660, nohang, {killed(raw("nohang", nohang)), memoryKill(nohang)}},
-        // The service manager.
-        {"systemd", 1200, stopped, {quit(raw("systemd", stopped), QuitAttribution::unknown)}},
-        {"systemd", 1200, helperCore, {helper("app-org.example.Notes-sync.service", helperCore)}},
-        {"systemd", 1200, "notes-sync.service: Failed with result 'exit-code'.", {}},
-        // The crash reporter's lines are its records' business.
-        {"systemd-coredump", 4800, "Process 4711 (notes-bin) of user 1000 dumped core.", {}},
-        // The application's own output: runtime aborts, the loader, helper reports; no chatter.
-        {own, 4711, "notes-bin: notes.c:12: main: Assertion `x' failed.", {crashed(own + ": notes-bin: notes.c:12: main: Assertion `x' failed. (abort)")}},
-        {own, 4711, "terminate called after throwing an instance of 'std::runtime_error'", {crashed(own + ": terminate called after throwing an instance of 'std::runtime_error' (abort)")}},
-        {own, 4711, "*** stack smashing detected ***: terminated", {crashed(own + ": *** stack smashing detected ***: terminated (abort)")}},
-        {own, 4711, "free(): invalid pointer", {crashed(own + ": free(): invalid pointer (abort)")}},
-        {own, 4711, "double free or corruption (out)", {crashed(own + ": double free or corruption (out) (abort)")}},
-        {own, 4711, "notes-helper: helper.c:40: run: Assertion `fd >= 0' failed.", {helper("notes-helper", "notes-helper: helper.c:40: run: Assertion `fd >= 0' failed.")}},
-        {own, 4711, missing, {loader(DyldFailureKind::missingLibrary, missing)}},
-        {own, 4711, elfClass, {loader(DyldFailureKind::wrongArchitecture, elfClass)}},
-        {own, 4711, version, {loader(DyldFailureKind::other, version)}},
-        {own, 4711, symbol, {loader(DyldFailureKind::other, symbol)}},
-        {own, 4711, "/usr/lib/notes/notes-helper: error while loading shared libraries: libh.so.1: cannot open shared object file: No such file or directory", {helper("notes-helper", "/usr/lib/notes/notes-helper: error while loading shared libraries: libh.so.1: cannot open shared object file: No such file or directory")}},
-        {own, 4711, "Failed to execute child process “notes-helper” (Exec format error)", {helper(std::nullopt, "Failed to execute child process “notes-helper” (Exec format error)")}},
-        {own, 4711, gpu, {helper("GPU process", gpu)}},
-        {own, 4711, "child process 812 terminated by signal 11", {helper("child process 812", "child process 812 terminated by signal 11")}},
-        {own, 4711, "Child process 812 (notes-helper) exited abnormally", {helper("notes-helper", "Child process 812 (notes-helper) exited abnormally")}},
-        {own, 4711, "helper process crashed (3 times)", {helper("helper process", "helper process crashed (3 times)", 3)}},
-        {own, 4711, "Crash reporter disabled", {}},
-        {own, 4711, "killed the worker thread; quit requested; SIGTERM handler installed", {}},
-        {own, 4711, "out of memory while decoding, killed the job", {}},
-        {own, 4711, "watchdog: renderer unresponsive", {}},
-        // Another instance of the application.
-        {own, 5000, "notes-bin: notes.c:12: main: Assertion `x' failed.", {}},
-        // A launcher naming the application: its loader failures only.
-        {"gnome-shell", 1500, launcher, {loader(DyldFailureKind::wrongArchitecture, launcher)}},
-        {"gnome-shell", 1500, "Notes crashed, SIGKILL, out of memory", {}},
-    };
-    // clang-format on
-    const EventContext context = notes();
-    for (const Row& row : rows) {
-        EXPECT_EQ(classifyEntry(context, row.process, row.pid, kEntryDate, row.message, desktop),
-                  row.expected)
-            << row.process << ": " << row.message;
+    const EventContext scope = notes();
+    const EventContext service =
+        notes(4711, notesProcess(kSlice + "/app.slice/app-org.example.Notes@2f1c.service"));
+    const auto rows = dataRows("linux-lines.txt", 5);
+    EXPECT_EQ(rows.size(), 48u);
+    for (const auto& row : rows) {
+        const auto& [unit, process, pid, says, message] = std::tie(row[0], row[1], row[2], row[3], row[4]);
+        EXPECT_EQ(classifyEntry(unit == "service" ? service : scope, process, pidOf(pid), kEntryDate, message,
+                                desktop),
+                  said(says, process, message))
+            << process << ": " << message;
     }
-}
-
-// A service's main process dumping core is the application's crash when the service is the
-// application's own unit; the abort shows in the raw text.
-TEST(LinuxLogClassification, OwnUnitCoreDumpIsACrash)
-{
-    const EventContext context =
-        notes(4711, notesProcess("/user.slice/user-1000.slice/user@1000.service/app.slice/"
-                                 "app-org.example.Notes@2f1c.service"));
-    const std::string abort =
-        "app-org.example.Notes@2f1c.service: Main process exited, code=dumped, status=6/ABRT";
-    EXPECT_EQ(classifyEntry(context, "systemd", 1200, kEntryDate, abort, desktop),
-              std::vector<Signal>{crashed(raw("systemd", abort))});
-    const std::string result = "app-org.example.Notes@2f1c.service: Failed with result 'core-dump'.";
-    EXPECT_EQ(classifyEntry(context, "systemd", 1200, kEntryDate, result, desktop),
-              std::vector<Signal>{crashed(raw("systemd", result))});
 }
 
 TEST(LinuxLogClassification, Bearing)
 {
+    ProcessFacts sketchPadBin;
+    sketchPadBin.command = "sketchpad-bin";
+    sketchPadBin.cgroup = "/user.slice/user-1000.slice/session-2.scope";
     EventContext sketchPad = contextAround({.appName = "Sketch Pad",
                                             .bundleIdentifier = "org.example.SketchPad",
                                             .pid = 449,
                                             .terminatedAt = kTerminatedAt,
-                                            .terminationReason = TerminationReason::unknown},
+                                            .terminationReason = R::unknown},
                                            180.0);
-    ProcessFacts facts;
-    facts.command = "sketchpad-bin";
-    facts.cgroup = "/user.slice/user-1000.slice/session-2.scope"; // shared: says nothing
-    sketchPad.process = facts;
-
-    struct Row
-    {
-        const char* name;
-        const EventContext& context;
-        std::string process;
-        std::optional<std::int32_t> pid;
-        std::string message;
-        Bearing expected;
-    };
-    const EventContext withFacts = notes();
-    const EventContext withoutFacts = notes(4711, std::nullopt);
-    const EventContext withoutPid = notes(std::nullopt);
-    // clang-format off
-    const Row rows[] = {
-        {"its pid", withFacts, "notes-bin", 4711, "anything", Bearing::ownOutput},
-        {"its desktop id, another pid", withFacts, "org.example.Notes.desktop", 5000, "Notes", Bearing::none},
-        {"its comm, another pid", withFacts, "notes-bin", 5000, "notes-bin[4711]: hello", Bearing::none},
-        {"its desktop id, no pids", withoutPid, "org.example.Notes", std::nullopt, "hello", Bearing::ownOutput},
-        {"comm[pid]", withFacts, "kernel", std::nullopt, "notes-bin[4711]: segfault at 0", Bearing::application},
-        {"another comm[pid] naming us", withFacts, "kernel", std::nullopt, "notes-helper[812]: segfault at 0 (Notes)", Bearing::none},
-        {"Process N (comm) of another", withFacts, "systemd-coredump", 90, "Process 812 (notes-helper) of user 1000 dumped core.", Bearing::none},
-        {"pid prefix of a longer pid", sketchPad, "kernel", std::nullopt, "sketchpad-bin[4496]: segfault at 0 ip 00005644960 sp 0", Bearing::none},
-        {"the same line for that pid", notes(4496, facts), "kernel", std::nullopt, "sketchpad-bin[4496]: segfault at 0 ip 00005644960", Bearing::application},
-        {"pid inside an address", sketchPad, "kernel", std::nullopt, "general protection fault ip:00005644960 in libc.so.6", Bearing::none},
-        {"Killed process N", withFacts, "kernel", std::nullopt, "Killed process 4711 (notes-bin)", Bearing::application},
-        {"Killed process N0", withFacts, "kernel", std::nullopt, "Killed process 47110 (notes-bin)", Bearing::none},
-        {"pid=N,", withFacts, "kernel", std::nullopt, "oom-kill:task=notes-bin,pid=4711,uid=1000", Bearing::application},
-        {"ppid=N is no pid", sketchPad, "kernel", std::nullopt, "ppid=449 of something", Bearing::none},
-        {"comm as a word", sketchPad, "kernel", std::nullopt, "sketchpad-bin: page allocation stalls for 10000ms", Bearing::application},
-        {"comm inside a word", sketchPad, "kernel", std::nullopt, "sketchpad-bin2: page allocation stalls for 10000ms", Bearing::none},
-        {"the OOM invoker is any instance", withFacts, "kernel", std::nullopt, "notes-bin invoked oom-killer: order=0", Bearing::none},
-        {"the OOM invoker without a pid", withoutPid, "kernel", std::nullopt, "notes-bin invoked oom-killer: order=0", Bearing::application},
-        {"comm in quotes", sketchPad, "nohang", 3, "[ OK ] Sending SIGTERM to sketchpad-bin: 1", Bearing::application},
-        {"its unit", withFacts, "systemd", 1200, "app-gnome-org.example.Notes-4711.scope: Consumed 1.2s CPU time.", Bearing::application},
-        {"another unit of it", withFacts, "systemd", 1200, "app-org.example.Notes-sync.service: Failed with result 'exit-code'.", Bearing::helper},
-        {"a unit named like it", withFacts, "systemd", 1200, "notes-sync.service: Failed with result 'exit-code'.", Bearing::none},
-        {"a unit, own unit unknown", withoutFacts, "systemd", 1200, "app-gnome-org.example.Notes-4711.scope: A process of this unit has been killed by the OOM killer.", Bearing::application},
-        {"a unit named like it, own unit unknown", withoutFacts, "systemd", 1200, "notes-sync.service: Main process exited, code=dumped, status=11/SEGV", Bearing::none},
-        {"oomd victim above it", withFacts, "systemd-oomd", 600, "Killed /user.slice/user-1000.slice/user@1000.service/app.slice due to memory pressure", Bearing::application},
-        {"oomd victim beside it", withFacts, "systemd-oomd", 600, "Killed /user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.example.Notes-47.scope due to memory pressure", Bearing::none},
-        {"its name", withFacts, "gnome-shell", 1500, "Failed to launch “Notes”", Bearing::application},
-        {"its bundle identifier", withFacts, "gnome-shell", 1500, "org.example.Notes: no window", Bearing::application},
-        {"nothing of it", withFacts, "kernel", std::nullopt, "usb 1-1: new high-speed USB device number 4711", Bearing::none},
-    };
-    // clang-format on
-    for (const Row& row : rows) {
-        EXPECT_EQ(bearing(row.context, row.process, row.pid, row.message), row.expected) << row.name;
-    }
-    // A desktop id with "-" is escaped in unit names.
+    sketchPad.process = sketchPadBin;
     EventContext beta = notes(4711, std::nullopt);
     beta.bundleIdentifier = "org.example.Notes-Beta";
-    EXPECT_EQ(bearing(beta, "systemd", 1200, "app-gnome-org.example.Notes\\x2dBeta-4711.scope: x"),
-              Bearing::application);
+    const std::map<std::string, EventContext> applications{
+        {"notes", notes()},
+        {"notes, unit unknown", notes(4711, std::nullopt)},
+        {"notes, pid unknown", notes(std::nullopt)},
+        {"notes-beta", beta},
+        {"sketchpad", sketchPad},
+        {"notes as sketchpad-bin 4496", notes(4496, sketchPadBin)},
+    };
+    const std::map<std::string, Bearing> bearings{{"none", Bearing::none},
+                                                  {"own output", Bearing::ownOutput},
+                                                  {"application", Bearing::application},
+                                                  {"helper", Bearing::helper}};
+    const auto rows = dataRows("linux-bearing.txt", 6);
+    EXPECT_EQ(rows.size(), 30u);
+    for (const auto& row : rows) {
+        const auto& [shows, application, process, pid, expected, message] =
+            std::tie(row[0], row[1], row[2], row[3], row[4], row[5]);
+        EXPECT_EQ(bearing(applications.at(application), process, pidOf(pid), message), bearings.at(expected))
+            << shows;
+    }
 }
 
 TEST(LinuxLogClassification, MemoryAndTerminationTermsOfSystemLinesOnly)
 {
-    const EventContext context = notes();
+    // Memory ran short, but nobody named was killed.
     const auto invoker = examineEntry(notes(std::nullopt), "kernel", std::nullopt, kEntryDate,
                                       "notes-bin invoked oom-killer: gfp_mask=0xcc0(GFP_KERNEL)", desktop);
-    EXPECT_TRUE(invoker.relevant);
-    EXPECT_TRUE(invoker.memoryTerm) << "memory ran short";
-    EXPECT_FALSE(invoker.terminationTerm) << "but nobody named was killed";
-    EXPECT_EQ(invoker.role, LogVocabulary::Role::kernel);
-
-    const auto chatter = examineEntry(context, "org.example.Notes", 4711, kEntryDate,
+    EXPECT_EQ(std::tuple(invoker.relevant, invoker.memoryTerm, invoker.terminationTerm, invoker.role),
+              std::tuple(true, true, false, LogVocabulary::Role::kernel));
+    // The application's own chatter is read for none of them.
+    const auto chatter = examineEntry(notes(), "org.example.Notes", 4711, kEntryDate,
                                       "memory pressure: killed cache", desktop);
-    EXPECT_TRUE(chatter.relevant);
-    EXPECT_EQ(chatter.bearing, Bearing::ownOutput);
-    EXPECT_FALSE(chatter.memoryTerm);
-    EXPECT_FALSE(chatter.terminationTerm);
+    EXPECT_EQ(std::tuple(chatter.relevant, chatter.bearing, chatter.memoryTerm, chatter.terminationTerm),
+              std::tuple(true, Bearing::ownOutput, false, false));
 }
 
-TEST(LinuxLogClassification, LoaderKindsAndProcessNames)
+TEST(LinuxLogClassification, ProcessNamesAndUnits)
 {
-    // clang-format off
-    const std::vector<std::pair<const char*, std::optional<DyldFailureKind>>> rows = {
-        {"x: error while loading shared libraries: libx.so: cannot open shared object file: No such file or directory", DyldFailureKind::missingLibrary},
-        {"x: error while loading shared libraries: libx.so: wrong ELF class: ELFCLASS32", DyldFailureKind::wrongArchitecture},
-        {"Failed to execute /opt/x: Exec format error", DyldFailureKind::wrongArchitecture},
-        {"x: /lib/libc.so.6: version `GLIBC_2.38' not found (required by x)", DyldFailureKind::other},
-        {"Library not loaded: libfoo", std::nullopt},
-    };
-    // clang-format on
-    for (const auto& [message, expected] : rows) {
-        EXPECT_EQ(loaderKind(message, desktop), expected) << message;
-        EXPECT_EQ(loaderKind(message, LogVocabulary::macos()), loaderKind(message)) << message;
-    }
-
     ProcessFacts facts;
     facts.executable = "/opt/Long Named Application/long-named-application";
     EXPECT_EQ(kernelName(facts), "long-named-appl");
     facts.command = "lna";
     EXPECT_EQ(kernelName(facts), "lna");
-    for (const auto& [cgroup, unit] : std::vector<std::pair<std::string, std::string>>{
-             {kScope, "app-gnome-org.example.Notes-4711.scope"},
-             {"/user.slice/user-1000.slice/user@1000.service/app.slice/app-org.kde.kate@1f2e.service",
-              "app-org.kde.kate@1f2e.service"},
-             {"/user.slice/user-1000.slice/user@1000.service/app.slice/snap.notes.notes-9f1c.scope",
-              "snap.notes.notes-9f1c.scope"},
-             {"/user.slice/user-1000.slice/session-2.scope", ""},
-             {"/user.slice/user-1000.slice/user@1000.service/app.slice/vte-spawn-1c2d.scope", ""},
-             {"", ""},
-         }) {
+    // clang-format off
+    const std::vector<std::pair<std::string, std::string>> units = {
+        {kScope, "app-gnome-org.example.Notes-4711.scope"},
+        {kSlice + "/app.slice/app-org.kde.kate@1f2e.service", "app-org.kde.kate@1f2e.service"},
+        {kSlice + "/app.slice/snap.notes.notes-9f1c.scope", "snap.notes.notes-9f1c.scope"},
+        {"/user.slice/user-1000.slice/session-2.scope", ""},
+        {kSlice + "/app.slice/vte-spawn-1c2d.scope", ""},
+        {"", ""},
+    };
+    // clang-format on
+    for (const auto& [cgroup, unit] : units) {
         facts.cgroup = cgroup;
         EXPECT_EQ(applicationUnit(facts), unit) << cgroup;
     }
@@ -707,21 +538,13 @@ TEST(LinuxLogClassification, LogLines)
 
 TEST(LinuxLogClassification, OutputReadsEachRelevantLineAsAnEntry)
 {
-    const std::string output =
-        "Filtering the log data using \"…\"\n"
-        "2026-03-01 14:05:09+0100 localhost kernel: notes-bin[4711]: segfault at 0 ip 1 sp "
-        "2 error 6\n"
-        "2026-03-01 14:05:09+0100 localhost kernel: notes-helper[812]: segfault at 0\n"
-        "2026-03-01 14:05:09+0100 localhost org.example.Notes.desktop[4711]: crash "
-        "reporter disabled\n"
-        "2026-03-01 14:05:10+0100 localhost earlyoom[650]: sending SIGTERM to process 4711 "
-        "uid 1000 \"notes-bin\": oom_score 600\n";
+    const std::string output = test::readFile(EXITWISE_TEST_DATA_DIR "/logs/linux-log-output.txt");
     const auto signals = classifyOutput(notes(), output, true, desktop);
     ASSERT_EQ(signals.size(), 4u);
-    EXPECT_EQ(signals[0], Signal(TerminationSignal{kTerminatedAt, TerminationReason::crashed,
+    EXPECT_EQ(signals[0], Signal(TerminationSignal{kTerminatedAt, R::crashed,
                                                    "kernel: notes-bin[4711]: segfault at 0 ip 1 sp 2 error 6",
                                                    std::nullopt}));
-    EXPECT_EQ(signals[1].as<TerminationSignal>()->reason, TerminationReason::killed);
+    EXPECT_EQ(signals[1].as<TerminationSignal>()->reason, R::killed);
     EXPECT_EQ(signals[2].as<JetsamSignal>()->evidence, MemoryPressureEvidence::directTermination);
     const auto* raw = signals[3].as<UnifiedLogSignal>();
     ASSERT_NE(raw, nullptr);

@@ -5,6 +5,7 @@
 #include "core/evidence/ReportCandidates.h"
 #include "core/evidence/SpindumpProvider.h"
 #include "support/CorePrinters.h"
+#include "support/ReportFiles.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,8 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 
@@ -27,32 +26,6 @@ using namespace std::chrono_literals;
 const Date kTerminatedAt = dateFromSecondsSince1970(1740834310.0);
 constexpr std::uintmax_t kFiftyMegabytes = 50u * 1024u * 1024u;
 const std::array<std::string_view, 2> kCrashExtensions{"crash", "ips"};
-
-struct TempDir
-{
-    fs::path path = ::mkdtemp((fs::temp_directory_path() / "exitwise-reports-XXXXXX").string().data());
-    ~TempDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-
-    fs::path write(const std::string& name, std::string_view content) const
-    {
-        std::ofstream(path / name, std::ios::binary) << content;
-        touch(path / name);
-        return path / name;
-    }
-
-    // Modified at the termination, without following a symbolic link.
-    void touch(const fs::path& file) const
-    {
-        timespec times[2]{};
-        times[0].tv_sec = static_cast<time_t>(secondsSince1970(kTerminatedAt));
-        times[1] = times[0];
-        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << file;
-    }
-};
 
 EventContext sketchPad()
 {
@@ -82,35 +55,26 @@ long peakResidentKilobytes()
     return usage.ru_maxrss;
 }
 
-std::string reportPath(const std::vector<Signal>& signals)
-{
-    if (signals.empty()) {
-        return "";
-    }
-    const auto* report = signals.front().as<CrashReportSignal>();
-    return report && report->sourcePath ? fs::path(*report->sourcePath).filename().string() : "?";
-}
-
 TEST(ReportDirectoryBadInput, FiftyMegabyteReportsAreNeverReadWhole)
 {
-    const TempDir dir;
+    const test::ReportDirectory dir(kTerminatedAt);
     // Sparse: no disk space, but reading them would still take 50 MB each.
     for (const char* name :
          {"sketchpad_812.crash", "Sketch Pad_812.ips", "sketch-pad_812.spindump", "system.spin"}) {
-        const fs::path file = dir.write(name, "Process: Sketch Pad [812]\n");
-        fs::resize_file(file, kFiftyMegabytes);
-        dir.touch(file);
+        fs::resize_file(dir.write(name, "Process: Sketch Pad [812]\n"), kFiftyMegabytes);
+        dir.touch(name, 0);
     }
     dir.write("sketchpad.crash", "Process: Sketch Pad [812]\nException Type: EXC_CRASH (SIGABRT)\n");
 
     const long before = peakResidentKilobytes();
     const auto crashSignals =
-        within(30s, [&] { return CrashReportProvider({dir.path}, 3).collectSignals(sketchPad()); });
+        within(30s, [&] { return CrashReportProvider({dir.path()}, 3).collectSignals(sketchPad()); });
     const auto hangSignals =
-        within(30s, [&] { return SpindumpProvider({dir.path}, 3).collectSignals(sketchPad()); });
+        within(30s, [&] { return SpindumpProvider({dir.path()}, 3).collectSignals(sketchPad()); });
     const long grown = peakResidentKilobytes() - before;
 
-    EXPECT_EQ(reportPath(crashSignals), "sketchpad.crash") << "the oversized reports are no candidates";
+    EXPECT_EQ(test::chosenReport(crashSignals), "sketchpad.crash")
+        << "the oversized reports are no candidates";
     ASSERT_EQ(hangSignals.size(), 2u) << "a hang report is judged by its name, never read";
     EXPECT_NE(hangSignals.front().summary().find("sketch-pad_812.spindump"), std::string::npos);
     EXPECT_LT(grown, 24 * 1024) << "peak memory grew by " << grown << " KiB";
@@ -118,20 +82,20 @@ TEST(ReportDirectoryBadInput, FiftyMegabyteReportsAreNeverReadWhole)
 
 TEST(ReportDirectoryBadInput, SymlinkLoopsAndFifosNeitherHangNorCount)
 {
-    const TempDir dir;
-    fs::create_symlink(dir.path / "sketchpad_b.crash", dir.path / "sketchpad_a.crash");
-    fs::create_symlink(dir.path / "sketchpad_a.crash", dir.path / "sketchpad_b.crash");
-    fs::create_directory_symlink(dir.path, dir.path / "sketchpad_loop.crash");
-    fs::create_symlink(dir.path / "self.spindump", dir.path / "self.spindump");
+    const test::ReportDirectory dir(kTerminatedAt);
+    fs::create_symlink(dir.path() / "sketchpad_b.crash", dir.path() / "sketchpad_a.crash");
+    fs::create_symlink(dir.path() / "sketchpad_a.crash", dir.path() / "sketchpad_b.crash");
+    fs::create_directory_symlink(dir.path(), dir.path() / "sketchpad_loop.crash");
+    fs::create_symlink(dir.path() / "self.spindump", dir.path() / "self.spindump");
     // Opening a FIFO for reading blocks until someone writes; nobody will.
     for (const char* name : {"sketchpad_812.ips", "system.spindump", "sketch-pad.spin"}) {
-        ASSERT_EQ(::mkfifo((dir.path / name).c_str(), 0600), 0);
-        dir.touch(dir.path / name);
+        ASSERT_EQ(::mkfifo((dir.path() / name).c_str(), 0600), 0);
+        dir.touch(name, 0);
     }
-    const fs::path loopingDirectory = dir.path / "looping";
+    const fs::path loopingDirectory = dir.path() / "looping";
     fs::create_directory_symlink(loopingDirectory, loopingDirectory);
 
-    const std::vector<fs::path> searchPaths{loopingDirectory, dir.path, dir.path / "sketchpad_a.crash"};
+    const std::vector<fs::path> searchPaths{loopingDirectory, dir.path(), dir.path() / "sketchpad_a.crash"};
     EXPECT_TRUE(within(30s, [&] {
                     return CrashReportProvider(searchPaths, 10).collectSignals(sketchPad());
                 }).empty());
@@ -139,20 +103,20 @@ TEST(ReportDirectoryBadInput, SymlinkLoopsAndFifosNeitherHangNorCount)
         within(30s, [&] { return SpindumpProvider(searchPaths, 10).collectSignals(sketchPad()); }).empty());
 
     dir.write("sketchpad.crash", "Process: Sketch Pad [812]\n");
-    EXPECT_EQ(reportPath(within(
+    EXPECT_EQ(test::chosenReport(within(
                   30s, [&] { return CrashReportProvider(searchPaths, 10).collectSignals(sketchPad()); })),
               "sketchpad.crash");
 }
 
 TEST(ReportDirectoryBadInput, ReportThatChangesBetweenListingAndReading)
 {
-    const TempDir dir;
+    const test::ReportDirectory dir(kTerminatedAt);
     const auto list = [&] {
         detail::ReportSearch search;
         search.extensions = kCrashExtensions;
         search.nameScore = [](std::string_view) { return 60; };
         search.maxFileSize = CrashReportProvider::kMaxReportBytes;
-        return detail::findReportCandidates({dir.path}, sketchPad().window, search);
+        return detail::findReportCandidates({dir.path()}, sketchPad().window, search);
     };
     const fs::path report = dir.write("sketchpad.crash", "Process: Sketch Pad [812]\n");
     ASSERT_EQ(list().size(), 1u);
@@ -179,7 +143,7 @@ TEST(ReportDirectoryBadInput, ReportThatChangesBetweenListingAndReading)
 
 TEST(ReportDirectoryBadInput, ReportThatDisappearsWhileTheDirectoryIsListed)
 {
-    const TempDir dir;
+    const test::ReportDirectory dir(kTerminatedAt);
     dir.write("sketchpad_812.crash", "Process: Sketch Pad [812]\n");
     dir.write("system.spindump", "Sketch Pad [812]\n");
     for (const std::array<std::string_view, 2>& extensions :
@@ -188,13 +152,13 @@ TEST(ReportDirectoryBadInput, ReportThatDisappearsWhileTheDirectoryIsListed)
         search.extensions = extensions;
         // The name is judged first; the file goes before its metadata or content is read.
         search.nameScore = [&](std::string_view lowerName) {
-            fs::remove(dir.path / lowerName);
+            fs::remove(dir.path() / lowerName);
             return lowerName.find("sketchpad") != std::string_view::npos ? 60 : 0;
         };
         search.contentScore = [](const fs::path& path) {
             return detail::readReportHead(path, SpindumpProvider::kHeadBytes) ? 100 : 0;
         };
-        EXPECT_TRUE(detail::findReportCandidates({dir.path}, sketchPad().window, search).empty());
+        EXPECT_TRUE(detail::findReportCandidates({dir.path()}, sketchPad().window, search).empty());
     }
 }
 

@@ -2,55 +2,40 @@
 #include "core/evidence/SpindumpProvider.h"
 
 #include "support/CorePrinters.h"
+#include "support/ReportFiles.h"
 
-#include <sys/stat.h>
-
-#include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace exitwise::core {
 namespace {
 
-namespace fs = std::filesystem;
-
 const Date kTerminatedAt = dateFromSecondsSince1970(1740834310.0);
 
-struct TempDir
-{
-    fs::path path = ::mkdtemp((fs::temp_directory_path() / "exitwise-spin-XXXXXX").string().data());
-    ~TempDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-
-    // Writes `name`, modified `offset` seconds after kTerminatedAt.
-    void write(const std::string& name, std::string_view content, double offset = 0) const
-    {
-        std::ofstream(path / name, std::ios::binary) << content;
-        timespec times[2]{};
-        times[0].tv_sec = static_cast<time_t>(secondsSince1970(kTerminatedAt) + offset);
-        times[1] = times[0];
-        ASSERT_EQ(::utimensat(AT_FDCWD, (path / name).c_str(), times, 0), 0) << name;
-    }
-};
-
-EventContext sketchPad(std::optional<std::int32_t> pid = 812)
+EventContext sketchPad()
 {
     return contextAround({.appName = "Sketch Pad",
                           .bundleIdentifier = "org.example.SketchPad",
-                          .pid = pid,
+                          .pid = 812,
                           .terminatedAt = kTerminatedAt,
                           .terminationReason = TerminationReason::killed},
                          180.0);
 }
 
-// The file name inside the reported message, or "" when nothing was reported.
-std::string chosen(const std::vector<Signal>& signals)
+struct File
 {
+    const char* name;
+    std::string content;
+    double offset = 0; // of the file's modification time from the termination
+};
+
+// The file name inside the reported message, or "" when nothing was reported.
+std::string best(const std::vector<File>& files)
+{
+    const test::ReportDirectory dir(kTerminatedAt);
+    for (const File& f : files) {
+        dir.write(f.name, f.content, f.offset);
+    }
+    const auto signals = SpindumpProvider({dir.path()}).collectSignals(sketchPad());
     if (signals.empty()) {
         return "";
     }
@@ -61,48 +46,32 @@ std::string chosen(const std::vector<Signal>& signals)
 
 TEST(SpindumpProvider, BestFileBecomesAWatchdogAndAKill)
 {
-    const TempDir dir;
+    const test::ReportDirectory dir(kTerminatedAt);
     dir.write("Sketch_Pad_2025-03-01-140509.spin", "", -30);
-    const auto signals = SpindumpProvider({dir.path}).collectSignals(sketchPad());
-
     const Date at = kTerminatedAt - Seconds(30);
-    const std::string text = "Spindump captured near app termination (Sketch_Pad_2025-03-01-140509.spin).";
-    const std::vector<Signal> expected{WatchdogSignal{at, text},
-                                       TerminationSignal{at, TerminationReason::killed, text, std::nullopt}};
-    EXPECT_EQ(signals, expected);
-
-    const auto linuxSignals =
-        SpindumpProvider({dir.path}, 3, Wording::linuxDesktop).collectSignals(sketchPad());
-    const std::string linuxText =
-        "Hang report captured near app termination (Sketch_Pad_2025-03-01-140509.spin).";
-    EXPECT_EQ(linuxSignals, (std::vector<Signal>{
-                                WatchdogSignal{at, linuxText},
-                                TerminationSignal{at, TerminationReason::killed, linuxText, std::nullopt}}));
+    for (const auto& [wording, text] : {
+             std::pair{Wording::macos,
+                       "Spindump captured near app termination (Sketch_Pad_2025-03-01-140509.spin)."},
+             std::pair{Wording::linuxDesktop,
+                       "Hang report captured near app termination (Sketch_Pad_2025-03-01-140509.spin)."},
+         }) {
+        EXPECT_EQ(
+            SpindumpProvider({dir.path()}, 3, wording).collectSignals(sketchPad()),
+            (std::vector<Signal>{WatchdogSignal{at, text},
+                                 TerminationSignal{at, TerminationReason::killed, text, std::nullopt}}));
+    }
 }
 
 TEST(SpindumpProvider, ScoresByNameThenByTheHeadOfTheFile)
 {
     const std::string filler(9000, '.');
-    struct Case
-    {
-        const char* what;
-        std::vector<std::pair<const char*, std::string>> files;
-        const char* best;
-    };
-    const Case cases[] = {
+    // clang-format off
+    const std::vector<std::tuple<const char*, std::vector<File>, const char*>> cases = {
         {"other extensions are ignored", {{"sketchpad.hang", "Sketch Pad [812]"}}, ""},
-        {"name and \" pid \" in the head beat a name",
-         {{"sketchpad.spin", ""}, {"system.spindump", "Process: sketch pad 812 \n"}},
-         "system.spindump"},
-        {"head with both beats a name",
-         {{"sketchpad.spin", ""}, {"system.spindump", "Sketch Pad [812]"}},
-         "system.spindump"},
-        {"head with one loses to a name",
-         {{"sketchpad.spin", ""}, {"system.spindump", "Sketch Pad"}},
-         "sketchpad.spin"},
-        {"name only in the head",
-         {{"system.spindump", "Reason: Sketch Pad is not responding"}},
-         "system.spindump"},
+        {"name and \" pid \" in the head beat a name", {{"sketchpad.spin", ""}, {"system.spindump", "Process: sketch pad 812 \n"}}, "system.spindump"},
+        {"head with both beats a name", {{"sketchpad.spin", ""}, {"system.spindump", "Sketch Pad [812]"}}, "system.spindump"},
+        {"head with one loses to a name", {{"sketchpad.spin", ""}, {"system.spindump", "Sketch Pad"}}, "sketchpad.spin"},
+        {"name only in the head", {{"system.spindump", "Reason: Sketch Pad is not responding"}}, "system.spindump"},
         {"pid only in the head", {{"system.spindump", "Process: editor [812]"}}, "system.spindump"},
         {"pid needs brackets or spaces", {{"system.spindump", "Process: editor 8120 \n"}}, ""},
         {"neither in the head", {{"system.spindump", "Process: editor [77]"}}, ""},
@@ -110,68 +79,44 @@ TEST(SpindumpProvider, ScoresByNameThenByTheHeadOfTheFile)
         {"invalid UTF-8 head", {{"system.spindump", "Sketch Pad [812] \xff"}}, ""},
         {"file ends inside a character", {{"system.spindump", "Sketch Pad [812] \xc3"}}, ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const TempDir dir;
-        for (const auto& [name, content] : c.files) {
-            dir.write(name, content);
-        }
-        EXPECT_EQ(chosen(SpindumpProvider({dir.path}).collectSignals(sketchPad())), c.best);
+    // clang-format on
+    for (const auto& [what, files, expected] : cases) {
+        EXPECT_EQ(best(files), expected) << what;
     }
-}
 
-TEST(SpindumpProvider, HeadCutInsideACharacterIsStillRead)
-{
-    // "é" takes bytes 8191 and 8192, so the head ends half-way through it.
+    // A head cut inside a character is still read: "é" takes bytes 8191 and 8192.
     std::string content = "Reason: Sketch Pad [812] is not responding\n";
     content.resize(SpindumpProvider::kHeadBytes - 1, ' ');
-    content += "\xc3\xa9 and more\n";
-    const TempDir dir;
-    dir.write("system.spindump", content);
-    EXPECT_EQ(chosen(SpindumpProvider({dir.path}).collectSignals(sketchPad())), "system.spindump");
+    EXPECT_EQ(best({{"system.spindump", content + "\xc3\xa9 and more\n"}}), "system.spindump");
 }
 
-TEST(SpindumpProvider, WindowAndTieBreaks)
+// The ranking both report providers share.
+TEST(SpindumpProvider, RankingTieBreaks)
 {
-    struct Case
-    {
-        const char* what;
-        std::vector<std::pair<const char*, double>> files;
-        const char* best;
+    // clang-format off
+    const std::vector<std::tuple<const char*, std::vector<File>, const char*>> cases = {
+        {"higher score", {{"sketchpad.spin", "", 1}, {"sketchpad_812.spin", "", 100}}, "sketchpad_812.spin"},
+        {"closer", {{"a-sketchpad.spin", "", -10}, {"b-sketchpad.spin", "", 5}}, "b-sketchpad.spin"},
+        {"later at equal distance", {{"a-sketchpad.spin", "", -20}, {"b-sketchpad.spin", "", 20}}, "b-sketchpad.spin"},
+        {"path at equal time", {{"b-sketchpad.SPIN", "", 20}, {"a-sketchpad.SPINDUMP", "", 20}}, "a-sketchpad.SPINDUMP"},
     };
-    const Case cases[] = {
-        {"one second past the end", {{"sketchpad.spin", 181}}, ""},
-        {"one second before the start", {{"sketchpad.spin", -181}}, ""},
-        {"edges are inside", {{"sketchpad.spin", 180}}, "sketchpad.spin"},
-        {"higher score", {{"sketchpad.spin", 1}, {"sketchpad_812.spin", 100}}, "sketchpad_812.spin"},
-        {"later at equal distance",
-         {{"a-sketchpad.spin", -20}, {"b-sketchpad.spin", 20}},
-         "b-sketchpad.spin"},
-        {"path at equal time",
-         {{"b-sketchpad.SPIN", 20}, {"a-sketchpad.SPINDUMP", 20}},
-         "a-sketchpad.SPINDUMP"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const TempDir dir;
-        for (const auto& [name, offset] : c.files) {
-            dir.write(name, "", offset);
-        }
-        EXPECT_EQ(chosen(SpindumpProvider({dir.path}).collectSignals(sketchPad())), c.best);
+    // clang-format on
+    for (const auto& [what, files, expected] : cases) {
+        EXPECT_EQ(best(files), expected) << what;
     }
 }
 
 TEST(SpindumpProvider, CandidateLimit)
 {
-    const TempDir dir;
+    const test::ReportDirectory dir(kTerminatedAt);
     dir.write("sketchpad.spin", "");
     dir.write("sketch_pad.spin", "", 5);
     for (const int limit : {-1, 0}) {
-        EXPECT_EQ(SpindumpProvider({dir.path}, limit).maxCandidatesToInspect(), 0);
-        EXPECT_TRUE(SpindumpProvider({dir.path}, limit).collectSignals(sketchPad()).empty());
+        EXPECT_EQ(SpindumpProvider({dir.path()}, limit).maxCandidatesToInspect(), 0);
+        EXPECT_TRUE(SpindumpProvider({dir.path()}, limit).collectSignals(sketchPad()).empty());
     }
     for (const int limit : {1, 3}) {
-        EXPECT_EQ(SpindumpProvider({dir.path}, limit).collectSignals(sketchPad()).size(), 2u);
+        EXPECT_EQ(SpindumpProvider({dir.path()}, limit).collectSignals(sketchPad()).size(), 2u);
     }
 }
 
