@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/DiagnosisEngine.h"
 #include "core/OrderedMatcher.h"
+#include "support/SampleContexts.h"
 
 #include <benchmark/benchmark.h>
 
@@ -11,12 +12,7 @@ const Date T0 = dateFromReferenceSeconds(786300000.0);
 
 EventContext context()
 {
-    return contextAround({.appName = "Sketch Pad",
-                          .bundleIdentifier = "org.example.SketchPad",
-                          .pid = 812,
-                          .terminatedAt = T0,
-                          .terminationReason = TerminationReason::unknown},
-                         180.0);
+    return test::sketchPadContext(T0, TerminationReason::unknown);
 }
 
 // A busy closure: mostly log lines, some helpers and memory notes, one crash report; the

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/evidence/CrashReportProvider.h"
 #include "core/evidence/SpindumpProvider.h"
+#include "support/SampleContexts.h"
 
 #include <sys/stat.h>
 
@@ -27,12 +28,7 @@ constexpr std::uintmax_t kLargeBytes = 8u * 1024u * 1024u;
 
 EventContext sketchPad()
 {
-    return contextAround({.appName = "Sketch Pad",
-                          .bundleIdentifier = "org.example.SketchPad",
-                          .pid = 812,
-                          .terminatedAt = kTerminatedAt,
-                          .terminationReason = TerminationReason::crashed},
-                         180.0);
+    return test::sketchPadContext(kTerminatedAt, TerminationReason::crashed);
 }
 
 // "Tool" and letters only, so no name contains the pid being searched for.

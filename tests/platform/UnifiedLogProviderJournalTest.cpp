@@ -8,6 +8,7 @@
 #include "platform/linux/SubprocessLogTool.h"
 #include "support/CorePrinters.h"
 #include "support/JournalFixture.h"
+#include "support/SampleContexts.h"
 #include "support/ScriptDirectory.h"
 
 #include <algorithm>
@@ -141,19 +142,7 @@ TEST(UnifiedLogProviderTool, AToolPastItsDeadlineIsTerminatedAndItsOutputClassif
 // kernel names it only as notes-bin[4711]; its own stream carries the desktop id and its pid.
 core::EventContext notes(TerminationReason reason)
 {
-    core::EventContext context = core::contextAround({.appName = "Notes",
-                                                      .bundleIdentifier = "org.example.Notes",
-                                                      .pid = 4711,
-                                                      .terminatedAt = kTerminatedAt,
-                                                      .terminationReason = reason},
-                                                     180.0);
-    core::ProcessFacts facts;
-    facts.command = "notes-bin";
-    facts.executable = "/usr/lib/notes/notes-bin";
-    facts.cgroup =
-        "/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.example.Notes-4711.scope";
-    context.process = facts;
-    return context;
+    return test::notesContext(kTerminatedAt, reason);
 }
 
 const std::string kSegfault =

@@ -6,6 +6,7 @@
 #include "core/evidence/SpindumpProvider.h"
 #include "support/CorePrinters.h"
 #include "support/ReportFiles.h"
+#include "support/SampleContexts.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -29,12 +30,7 @@ const std::array<std::string_view, 2> kCrashExtensions{"crash", "ips"};
 
 EventContext sketchPad()
 {
-    return contextAround({.appName = "Sketch Pad",
-                          .bundleIdentifier = "org.example.SketchPad",
-                          .pid = 812,
-                          .terminatedAt = kTerminatedAt,
-                          .terminationReason = TerminationReason::crashed},
-                         180.0);
+    return test::sketchPadContext(kTerminatedAt, TerminationReason::crashed);
 }
 
 // Runs `work` and gives up loudly instead of hanging the suite when it blocks.

@@ -3,6 +3,7 @@
 
 #include "support/CorePrinters.h"
 #include "support/ReportFiles.h"
+#include "support/SampleContexts.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +14,7 @@ const Date kTerminatedAt = dateFromSecondsSince1970(1740834310.0);
 
 EventContext sketchPad()
 {
-    return contextAround({.appName = "Sketch Pad",
-                          .bundleIdentifier = "org.example.SketchPad",
-                          .pid = 812,
-                          .terminatedAt = kTerminatedAt,
-                          .terminationReason = TerminationReason::killed},
-                         180.0);
+    return test::sketchPadContext(kTerminatedAt, TerminationReason::killed);
 }
 
 struct File

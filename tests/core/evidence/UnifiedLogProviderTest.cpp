@@ -5,6 +5,7 @@
 #include "support/FakeLogStore.h"
 #include "support/FakeLogTool.h"
 #include "support/Files.h"
+#include "support/SampleContexts.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -160,19 +161,7 @@ TEST(UnifiedLogProvider, FallsBackToTheToolWhenTheStoreFails)
 // as pid 4711 in GNOME's scope for it.
 EventContext notes()
 {
-    EventContext context = contextAround({.appName = "Notes",
-                                          .bundleIdentifier = "org.example.Notes",
-                                          .pid = 4711,
-                                          .terminatedAt = kTerminatedAt,
-                                          .terminationReason = R::unknown},
-                                         180.0);
-    ProcessFacts facts;
-    facts.command = "notes-bin";
-    facts.executable = "/usr/lib/notes/notes-bin";
-    facts.cgroup =
-        "/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.example.Notes-4711.scope";
-    context.process = facts;
-    return context;
+    return test::notesContext(kTerminatedAt, R::unknown);
 }
 
 // The predicate texts of tests/data/logs/predicates.txt: "== name", then the text.
