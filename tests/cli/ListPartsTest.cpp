@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "cli/ListTable.h"
 #include "cli/TimeBound.h"
+#include "support/ScopedTimeZone.h"
 
-#include <array>
-#include <cmath>
-#include <cstdlib>
-#include <ctime>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
@@ -13,24 +10,6 @@
 
 namespace exitwise::cli {
 namespace {
-
-// Every test here names the zone it reads local times in.
-void useZone(const char* zone)
-{
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-}
-
-// "2026-03-29T08:00:00Z", to state expectations in one zone whatever TZ says.
-std::string utcText(core::Date date)
-{
-    const auto seconds = static_cast<std::time_t>(std::floor(core::secondsSince1970(date)));
-    std::tm parts{};
-    ::gmtime_r(&seconds, &parts);
-    std::array<char, 32> buffer{};
-    return std::string(buffer.data(),
-                       std::strftime(buffer.data(), buffer.size(), "%Y-%m-%dT%H:%M:%SZ", &parts));
-}
 
 app::AppEvent event(const char* id,
                     const char* name,
@@ -65,21 +44,22 @@ TEST(TimeBound, AcceptsLocalDatesDayNamesAndRelativeTimes)
 {
     // Berlin springs forward at 02:00 that day: its midnight lies 9 hours before 10:00, so
     // "today" must come from the calendar, not from a fixed offset.
-    useZone("Europe/Berlin");
-    const core::Date now = core::dateFromSecondsSince1970(1774771200.0); // 2026-03-29 10:00 CEST
+    const test::ScopedTimeZone zone("Europe/Berlin");
+    const double now = 1774771200; // 2026-03-29 10:00 CEST
+                                   // The instant each names, in seconds since 1970.
     // clang-format off
-    const std::vector<std::pair<const char*, const char*>> accepted = {
-        {"2026-03-01",          "2026-02-28T23:00:00Z"},
-        {"2026-03-01 14:05:09", "2026-03-01T13:05:09Z"},
-        {"2026-07-01 00:00",    "2026-06-30T22:00:00Z"},
-        {"2024-02-29",          "2024-02-28T23:00:00Z"},
-        {"today",               "2026-03-28T23:00:00Z"},
-        {"yesterday",           "2026-03-27T23:00:00Z"},
-        {"-45s",                "2026-03-29T07:59:15Z"},
-        {"-30m",                "2026-03-29T07:30:00Z"},
-        {"-2h",                 "2026-03-29T06:00:00Z"},
-        {"-3d",                 "2026-03-26T08:00:00Z"},
-        {"-1w",                 "2026-03-22T08:00:00Z"},
+    const std::vector<std::pair<const char*, double>> accepted = {
+        {"2026-03-01",          1772319600}, // 2026-02-28T23:00:00Z
+        {"2026-03-01 14:05:09", 1772370309}, // 2026-03-01T13:05:09Z
+        {"2026-07-01 00:00",    1782856800}, // 2026-06-30T22:00:00Z
+        {"2024-02-29",          1709161200}, // 2024-02-28T23:00:00Z
+        {"today",               1774738800}, // 2026-03-28T23:00:00Z
+        {"yesterday",           1774652400}, // 2026-03-27T23:00:00Z
+        {"-45s",                now - 45},
+        {"-30m",                now - 30 * 60},
+        {"-2h",                 now - 2 * 3600},
+        {"-3d",                 now - 3 * 86400},
+        {"-1w",                 now - 7 * 86400},
     };
     const std::vector<const char*> rejected = {
         "2026-13-01", "2026-02-29", "2026-04-31", "2026-03-01 24:00", "2026-03-01 14:60", "2026-03-01 14:5",
@@ -87,13 +67,14 @@ TEST(TimeBound, AcceptsLocalDatesDayNamesAndRelativeTimes)
         "tomorrow", "now", "", "-2", "-h", "2h", "+2h", "-2y", "--2h", "-1.5h", "-2 h", "-9999999999h",
     };
     // clang-format on
-    for (const auto& [text, utc] : accepted) {
-        const std::optional<core::Date> bound = parseTimeBound(text, now);
+    const core::Date at = core::dateFromSecondsSince1970(now);
+    for (const auto& [text, seconds] : accepted) {
+        const std::optional<core::Date> bound = parseTimeBound(text, at);
         ASSERT_TRUE(bound) << text;
-        EXPECT_EQ(utcText(*bound), utc) << text;
+        EXPECT_EQ(core::secondsSince1970(*bound), seconds) << text;
     }
     for (const char* text : rejected) {
-        EXPECT_FALSE(parseTimeBound(text, now)) << text;
+        EXPECT_FALSE(parseTimeBound(text, at)) << text;
     }
 }
 
@@ -118,7 +99,7 @@ TEST(ListTable, ColoursOnlyATerminalWithoutNoColorAndPadsByVisibleCharacters)
     // The executable's own test shows a terminal, NO_COLOR=1 and a pipe; an empty NO_COLOR is no ask.
     EXPECT_TRUE(useColour(true, ""));
 
-    useZone("UTC");
+    const test::ScopedTimeZone zone("UTC");
     using enum core::EndState;
     using enum core::DominantCause;
     using enum core::Confidence;
@@ -143,7 +124,7 @@ TEST(ListTable, ColoursOnlyATerminalWithoutNoColorAndPadsByVisibleCharacters)
 
 TEST(ListTable, ClosesADirectionOverrideInAShortenedName)
 {
-    useZone("UTC");
+    const test::ScopedTimeZone zone("UTC");
     // A right-to-left override left open would print the columns after it backwards.
     const std::vector<app::AppEvent> events = {
         event("5AF0E187-EB05-4A03-9D79-95DD3FCE50EB", "\u202Eabcdefghijklmnopqrstuvwxyz0123456789ABCD",

@@ -16,24 +16,11 @@ namespace {
 // Every file the build installs under /usr, sorted; the man page only when scdoc built it.
 std::vector<std::string> expectedInstalledFiles()
 {
-    std::vector<std::string> files = {
-        "/usr/bin/exitwise",
-        "/usr/bin/exitwise-log",
-        "/usr/lib/systemd/user/exitwise-watch.service",
-        "/usr/share/applications/exitwise.desktop",
-        "/usr/share/bash-completion/completions/exitwise",
-        "/usr/share/doc/exitwise/copyright",
-        "/usr/share/fish/vendor_completions.d/exitwise.fish",
-        "/usr/share/icons/hicolor/scalable/apps/exitwise.svg",
-        "/usr/share/icons/hicolor/symbolic/apps/exitwise-paused-symbolic.svg",
-        "/usr/share/icons/hicolor/symbolic/apps/exitwise-symbolic.svg",
-        "/usr/share/metainfo/io.github.exitwise.Exitwise.metainfo.xml",
-        "/usr/share/zsh/vendor-completions/_exitwise",
-    };
-    if (EXITWISE_HAS_MAN_PAGE) {
-        files.push_back("/usr/share/man/man1/exitwise.1.gz");
+    std::vector<std::string> files =
+        nonEmptyLines(readFile(EXITWISE_TEST_DATA_DIR "/package/installed-files.txt"));
+    if (!EXITWISE_HAS_MAN_PAGE) {
+        std::erase(files, "/usr/share/man/man1/exitwise.1.gz");
     }
-    std::sort(files.begin(), files.end());
     return files;
 }
 
@@ -185,71 +172,58 @@ const std::string kCompletions = EXITWISE_SOURCE_DIR "/data/completions/";
 
 struct Completion
 {
+    const char* shell;
     const char* line; // what is typed; the word being completed is the part after the last space
     const char* offered;
 };
 
 // clang-format off
-const Completion kBashCompletions[] = {
-    {"exitwise ", "list show export diagnose watch version"},
-    {"exitwise --", "--background --version --help"},
-    {"exitwise list --", "--since --until --app --state --limit --no-legend --json --help"},
-    {"exitwise list --state ", "crash killed clean blocked"},
-    {"exitwise list --since ", "today yesterday"},
-    {"exitwise list --limit ", ""},
-    {"exitwise show ", "latest"},
-    {"exitwise export --format ", "csv json"},
-    {"exitwise diagnose --", "--input --collect --report-dir --journal-dir --help"},
-    {"exitwise watch --", "--json --no-journal-entry --help"},
-    {"exitwise version --", "--help"},
+const Completion kCompletionLines[] = {
+    {"bash", "exitwise ", "list show export diagnose watch version"},
+    {"bash", "exitwise --", "--background --version --help"},
+    {"bash", "exitwise list --", "--since --until --app --state --limit --no-legend --json --help"},
+    {"bash", "exitwise list --state ", "crash killed clean blocked"},
+    {"bash", "exitwise list --since ", "today yesterday"},
+    {"bash", "exitwise list --limit ", ""},
+    {"bash", "exitwise show ", "latest"},
+    {"bash", "exitwise export --format ", "csv json"},
+    {"bash", "exitwise diagnose --", "--input --collect --report-dir --journal-dir --help"},
+    {"bash", "exitwise watch --", "--json --no-journal-entry --help"},
+    {"bash", "exitwise version --", "--help"},
+    {"fish", "exitwise ", "diagnose export list show version watch"},
+    {"fish", "exitwise list --state ", "blocked clean crash killed"},
+    {"fish", "exitwise watch --no", "--no-journal-entry"},
 };
 // clang-format on
 
-class BashCompletionTest : public ::testing::TestWithParam<Completion>
+class CompletionTest : public ::testing::TestWithParam<Completion>
 {
 };
 
-// Calls the completion function as bash does on Tab, with the line split into COMP_WORDS.
-TEST_P(BashCompletionTest, OffersTheWordsThatFit)
+// Bash: the completion function called as on Tab, with the line split into COMP_WORDS. Fish: its
+// own `complete -C`, descriptions cut off.
+TEST_P(CompletionTest, OffersTheWordsThatFit)
 {
-    const std::string line = GetParam().line;
-    const std::string script = "source " + shellQuoted(kCompletions + "exitwise.bash") + "\n"
-                               + "read -ra COMP_WORDS <<< " + shellQuoted(line) + "\n"
-                               + (line.back() == ' ' ? "COMP_WORDS+=('')\n" : "")
-                               + "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE=" + shellQuoted(line)
-                               + "\n" + "complete -p exitwise\n_exitwise\necho \"${COMPREPLY[*]}\"\n";
-    const CommandOutcome outcome = runCommand("bash -c " + shellQuoted(script) + " 2>&1");
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.out, std::string("complete -F _exitwise exitwise\n") + GetParam().offered + "\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(Lines, BashCompletionTest, ::testing::ValuesIn(kBashCompletions));
-
-// clang-format off
-const Completion kFishCompletions[] = {
-    {"exitwise ", "diagnose export list show version watch"},
-    {"exitwise list --state ", "blocked clean crash killed"},
-    {"exitwise watch --no", "--no-journal-entry"},
-};
-// clang-format on
-
-class FishCompletionTest : public ::testing::TestWithParam<Completion>
-{
-};
-
-TEST_P(FishCompletionTest, OffersTheWordsThatFit)
-{
-    if (!haveTool("fish")) {
-        GTEST_SKIP() << "fish is not installed";
+    const Completion& completion = GetParam();
+    if (!haveTool(completion.shell)) {
+        GTEST_SKIP() << completion.shell << " is not installed";
     }
-    const std::string script = "source " + shellQuoted(kCompletions + "exitwise.fish") + "; complete -C "
-                               + shellQuoted(GetParam().line)
-                               + " | string replace -r '\\t.*' '' | string join ' '";
-    const CommandOutcome outcome = runCommand("fish --no-config -c " + shellQuoted(script) + " 2>&1");
-    EXPECT_EQ(outcome.out, std::string(GetParam().offered) + "\n");
+    const std::string line = completion.line;
+    const bool bash = std::string(completion.shell) == "bash";
+    const std::string script =
+        bash ? "source " + shellQuoted(kCompletions + "exitwise.bash") + "\n" + "read -ra COMP_WORDS <<< "
+                   + shellQuoted(line) + "\n" + (line.back() == ' ' ? "COMP_WORDS+=('')\n" : "")
+                   + "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE=" + shellQuoted(line) + "\n"
+                   + "complete -p exitwise\n_exitwise\necho \"${COMPREPLY[*]}\"\n"
+             : "source " + shellQuoted(kCompletions + "exitwise.fish") + "; complete -C " + shellQuoted(line)
+                   + " | string replace -r '\\t.*' '' | string join ' '";
+    const CommandOutcome outcome =
+        runCommand((bash ? "bash -c " : "fish --no-config -c ") + shellQuoted(script) + " 2>&1");
+    EXPECT_EQ(outcome.out,
+              (bash ? "complete -F _exitwise exitwise\n" : "") + std::string(completion.offered) + "\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, FishCompletionTest, ::testing::ValuesIn(kFishCompletions));
+INSTANTIATE_TEST_SUITE_P(Lines, CompletionTest, ::testing::ValuesIn(kCompletionLines));
 
 TEST(ZshCompletionTest, LoadsAsACompletionFunction)
 {

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// Which entries the index holds and by which names and paths it finds them. How one file is read
+// is pinned with the entry parser, which programs are wrappers with the launch target.
 #include "platform/linux/DesktopEntryIndex.h"
 
 #include "support/PlatformFixtures.h"
@@ -17,25 +19,23 @@ namespace exitwise::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using Ids = std::vector<std::string>;
 
 // A temporary tree to lay out directories of entries and programs in.
-class TempTree : public test::TempDir
+class DesktopEntryIndexTest : public ::testing::Test
 {
-public:
-    TempTree()
-        : test::TempDir("exitwise-index")
-    {}
-
-    [[nodiscard]] const fs::path& root() const { return path(); }
-
+protected:
     fs::path write(const fs::path& relative, const std::string& text, bool executable = false) const
     {
-        const fs::path file = test::writeTextFile(root() / relative, text);
+        const fs::path file = test::writeTextFile(root / relative, text);
         if (executable) {
             chmod(file.c_str(), 0755);
         }
         return file;
     }
+
+    test::TempDir m_temp{"exitwise-index"};
+    const fs::path& root = m_temp.path();
 };
 
 std::string app(const std::string& name, const std::string& exec, const std::string& extra = {})
@@ -43,69 +43,65 @@ std::string app(const std::string& name, const std::string& exec, const std::str
     return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n" + extra;
 }
 
-std::vector<std::string> idsFor(const DesktopEntryIndex& index, const std::string& program)
+// The ids of `entries`, sorted.
+Ids idsOf(const std::vector<const DesktopEntry*>& entries)
 {
-    std::vector<std::string> ids;
-    for (const DesktopEntry* entry : index.byProgram(program)) {
+    Ids ids;
+    for (const DesktopEntry* entry : entries) {
         ids.push_back(entry->id);
     }
+    std::sort(ids.begin(), ids.end());
     return ids;
 }
 
-TEST(DesktopEntryIndex, FirstFileForAnIdDecides)
+TEST_F(DesktopEntryIndexTest, FirstFileForAnIdDecides)
 {
-    TempTree tree;
-    tree.write("home/applications/org.a.App.desktop", app("Home A", "a"));
-    tree.write("sys/applications/org.a.App.desktop", app("System A", "a"));
-    tree.write("sys/applications/kde/konsole.desktop", app("Konsole", "konsole"));
-    tree.write("home/applications/masked.desktop", app("Masked", "masked", "Hidden=true\n"));
-    tree.write("sys/applications/masked.desktop", app("Masked", "masked"));
-    tree.write("home/applications/link.desktop", "[Desktop Entry]\nType=Link\nName=L\nURL=x\n");
-    tree.write("sys/applications/link.desktop", app("Link App", "link-app"));
-    tree.write("sys/applications/exitwise.desktop", app("Exitwise", "exitwise"));
-    tree.write("sys/applications/uninstalled.desktop", app("Gone", "gone", "TryExec=/nonexistent/gone\n"));
-    tree.write("sys/applications/notes.txt", app("Not An Entry", "notes"));
+    write("home/applications/org.a.App.desktop", app("Home A", "a"));
+    write("sys/applications/org.a.App.desktop", app("System A", "a"));
+    write("sys/applications/kde/konsole.desktop", app("Konsole", "konsole"));
+    write("home/applications/masked.desktop", app("Masked", "masked", "Hidden=true\n"));
+    write("sys/applications/masked.desktop", app("Masked", "masked"));
+    write("home/applications/link.desktop", "[Desktop Entry]\nType=Link\nName=L\nURL=x\n");
+    write("sys/applications/link.desktop", app("Link App", "link-app"));
+    write("sys/applications/exitwise.desktop", app("Exitwise", "exitwise"));
+    write("sys/applications/uninstalled.desktop", app("Gone", "gone", "TryExec=/nonexistent/gone\n"));
+    write("sys/applications/notes.txt", app("Not An Entry", "notes"));
 
     const DesktopEntryIndex index(
-        {{tree.root() / "home/applications", tree.root() / "sys/applications"}, {}, "", "exitwise"});
+        {{root / "home/applications", root / "sys/applications"}, {}, "", "exitwise"});
 
     // Masked, links, our own entry, uninstalled programs and other files are left out.
     std::vector<std::string> entries;
     for (const DesktopEntry& entry : index.entries()) {
-        entries.push_back(entry.id + " " + entry.name + " " + fs::relative(entry.path, tree.root()).string());
+        entries.push_back(entry.id + " " + entry.name + " " + fs::relative(entry.path, root).string());
     }
     EXPECT_EQ(entries,
               (std::vector<std::string>{"org.a.App Home A home/applications/org.a.App.desktop",
                                         "kde-konsole Konsole sys/applications/kde/konsole.desktop"}));
     EXPECT_EQ(index.byId("kde-konsole"), &index.entries()[1]);
     EXPECT_EQ(index.byId("masked"), nullptr);
-    EXPECT_EQ(idsFor(index, "konsole"), (std::vector<std::string>{"kde-konsole"}));
-    EXPECT_TRUE(idsFor(index, "link-app").empty());
+    EXPECT_EQ(idsOf(index.byProgram("konsole")), Ids{"kde-konsole"});
+    EXPECT_TRUE(index.byProgram("link-app").empty());
 }
 
-TEST(DesktopEntryIndex, ProgramsAreFoundByEveryNameTheyRunUnder)
+TEST_F(DesktopEntryIndexTest, ProgramsAreFoundByEveryNameTheyRunUnder)
 {
-    TempTree tree;
-    const fs::path real = tree.write("bin/real-editor", "#!/bin/true\n", true);
-    fs::create_symlink(real, tree.root() / "bin/editor");
-    tree.write("apps/editor.desktop", app("Editor", "editor %F"));
-    tree.write("apps/shell.desktop", app("Shell", "bash"));
-    tree.write("apps/tried.desktop", app("Tried", "launch-tried", "TryExec=" + real.string() + "\n"));
-    tree.write("apps/helper.desktop", app("Helper", "/opt/helper/helper", "NoDisplay=true\n"));
-    tree.write("apps/top.desktop", app("Top", "htop", "Terminal=true\n"));
-    tree.write("apps/org.x.Flat.desktop", app("Flat", "/usr/bin/flatpak run --branch=stable org.x.Flat %U"));
+    const fs::path real = write("bin/real-editor", "#!/bin/true\n", true);
+    fs::create_symlink(real, root / "bin/editor");
+    write("apps/editor.desktop", app("Editor", "editor %F"));
+    write("apps/tried.desktop", app("Tried", "launch-tried", "TryExec=" + real.string() + "\n"));
+    write("apps/helper.desktop", app("Helper", "/opt/helper/helper", "NoDisplay=true\n"));
+    write("apps/top.desktop", app("Top", "htop", "Terminal=true\n"));
+    write("apps/org.x.Flat.desktop", app("Flat", "/usr/bin/flatpak run --branch=stable org.x.Flat %U"));
 
-    const DesktopEntryIndex index({{tree.root() / "apps"}, {tree.root() / "bin"}, "", "exitwise"});
+    const DesktopEntryIndex index({{root / "apps"}, {root / "bin"}, "", "exitwise"});
 
-    EXPECT_EQ(idsFor(index, "editor"), (std::vector<std::string>{"editor"}));
-    EXPECT_EQ(idsFor(index, "real-editor"), (std::vector<std::string>{"editor", "tried"}));
-    EXPECT_EQ(idsFor(index, "launch-tried"), (std::vector<std::string>{"tried"}));
-    for (const char* wrapper : {"bash", "flatpak"}) {
-        EXPECT_TRUE(idsFor(index, wrapper).empty()) << wrapper;
-    }
+    EXPECT_EQ(idsOf(index.byProgram("editor")), Ids{"editor"});
+    EXPECT_EQ(idsOf(index.byProgram("real-editor")), (Ids{"editor", "tried"}));
+    EXPECT_EQ(idsOf(index.byProgram("launch-tried")), Ids{"tried"});
     // Helpers and terminal tools are applications only when started as such.
-    EXPECT_TRUE(idsFor(index, "helper").empty());
-    EXPECT_TRUE(idsFor(index, "htop").empty());
+    EXPECT_TRUE(index.byProgram("helper").empty());
+    EXPECT_TRUE(index.byProgram("htop").empty());
     EXPECT_NE(index.byId("helper"), nullptr);
     ASSERT_NE(index.byFlatpakId("org.x.Flat"), nullptr);
     EXPECT_EQ(index.byFlatpakId("org.x.Flat")->id, "org.x.Flat");
@@ -113,47 +109,37 @@ TEST(DesktopEntryIndex, ProgramsAreFoundByEveryNameTheyRunUnder)
 
 // Which files count as an entry's program: the one it names, or any of that name where it cannot
 // know.
-TEST(DesktopEntryIndex, AProgramIsTheFileItsEntryNames)
+TEST_F(DesktopEntryIndexTest, AProgramIsTheFileItsEntryNames)
 {
-    TempTree tree;
     const std::string elf("\x7f"
                           "ELF\x02\x01\x01",
                           7);
-    const fs::path binary = tree.write("opt/app/app-bin", elf, true);
-    fs::create_directories(tree.root() / "bin");
-    fs::create_symlink(binary, tree.root() / "bin/app");
-    tree.write("opt/script/launch", "#!/bin/sh\nexec /opt/elsewhere/launch \"$@\"\n", true);
-    fs::create_symlink(tree.root() / "opt/script/launch", tree.root() / "bin/launch");
-    const fs::path snap = tree.write("usr/bin/snap", elf, true);
-    fs::create_directories(tree.root() / "snap/bin");
-    fs::create_symlink(snap, tree.root() / "snap/bin/snapped");
-    const fs::path tool = tree.write("opt/tool/tool.py", "print()\n");
-    fs::create_symlink(tool, tree.root() / "opt/tool/current.py");
-    tree.write("apps/app.desktop", app("App", "app %U"));
-    tree.write("apps/absolute.desktop", app("Absolute", (tree.root() / "opt/app/app-bin").string()));
-    tree.write("apps/launch.desktop", app("Launch", "launch"));
-    tree.write("apps/snapped.desktop", app("Snapped", (tree.root() / "snap/bin/snapped").string()));
-    tree.write("apps/missing.desktop", app("Missing", "/opt/nowhere/missing"));
-    tree.write("apps/offpath.desktop", app("Off Path", "offpath"));
-    tree.write("apps/tool.desktop", app("Tool", "python3 " + (tree.root() / "opt/tool/current.py").string()));
-    tree.write("apps/relative.desktop", app("Relative", "python3 relative.py"));
+    const fs::path binary = write("opt/app/app-bin", elf, true);
+    fs::create_directories(root / "bin");
+    fs::create_symlink(binary, root / "bin/app");
+    write("opt/script/launch", "#!/bin/sh\nexec /opt/elsewhere/launch \"$@\"\n", true);
+    fs::create_symlink(root / "opt/script/launch", root / "bin/launch");
+    const fs::path snap = write("usr/bin/snap", elf, true);
+    fs::create_directories(root / "snap/bin");
+    fs::create_symlink(snap, root / "snap/bin/snapped");
+    const fs::path tool = write("opt/tool/tool.py", "print()\n");
+    fs::create_symlink(tool, root / "opt/tool/current.py");
+    write("apps/app.desktop", app("App", "app %U"));
+    write("apps/absolute.desktop", app("Absolute", (root / "opt/app/app-bin").string()));
+    write("apps/launch.desktop", app("Launch", "launch"));
+    write("apps/snapped.desktop", app("Snapped", (root / "snap/bin/snapped").string()));
+    write("apps/missing.desktop", app("Missing", "/opt/nowhere/missing"));
+    write("apps/offpath.desktop", app("Off Path", "offpath"));
+    write("apps/tool.desktop", app("Tool", "python3 " + (root / "opt/tool/current.py").string()));
+    write("apps/relative.desktop", app("Relative", "python3 relative.py"));
 
-    const DesktopEntryIndex index({{tree.root() / "apps"}, {tree.root() / "bin"}, "", "exitwise"});
-    auto idsAt = [&](const fs::path& path) {
-        std::vector<std::string> ids;
-        for (const DesktopEntry* entry : index.byProgramPath(path.string())) {
-            ids.push_back(entry->id);
-        }
-        std::sort(ids.begin(), ids.end());
-        return ids;
-    };
-    using Ids = std::vector<std::string>;
+    const DesktopEntryIndex index({{root / "apps"}, {root / "bin"}, "", "exitwise"});
     const std::pair<fs::path, Ids> cases[] = {
         // clang-format off
         {binary, Ids{"absolute", "app"}},
         {"/home/ann/copy/app-bin", Ids{}},
         {"/home/ann/copy/app", Ids{}},
-        {tree.root() / "opt/script/launch", Ids{"launch"}},
+        {root / "opt/script/launch", Ids{"launch"}},
         {"/opt/elsewhere/launch", Ids{"launch"}},     // a script starts whatever it likes
         {"/snap/snapped/12/usr/bin/snapped", Ids{"snapped"}}, // so does snap
         {"/opt/nowhere/missing", Ids{"missing"}},
@@ -165,79 +151,74 @@ TEST(DesktopEntryIndex, AProgramIsTheFileItsEntryNames)
         // clang-format on
     };
     for (const auto& [path, ids] : cases) {
-        EXPECT_EQ(idsAt(path), ids) << path;
+        EXPECT_EQ(idsOf(index.byProgramPath(path.string())), ids) << path;
     }
 }
 
-TEST(DesktopEntryIndex, ReloadsWhenDirectoriesChange)
+TEST_F(DesktopEntryIndexTest, ReloadsWhenDirectoriesChange)
 {
     // Past the file system's timestamp tick, so each change shows in the directory's time.
     auto nextTick = [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); };
-    TempTree tree;
-    tree.write("sys/applications/a.desktop", app("A", "a"));
-    DesktopEntryIndex index(
-        {{tree.root() / "home/applications", tree.root() / "sys/applications"}, {}, "", ""});
+    write("sys/applications/a.desktop", app("A", "a"));
+    DesktopEntryIndex index({{root / "home/applications", root / "sys/applications"}, {}, "", ""});
     EXPECT_FALSE(index.reloadIfChanged());
 
     nextTick();
-    tree.write("home/applications/b.desktop", app("B", "b")); // the directory appears
+    write("home/applications/b.desktop", app("B", "b")); // the directory appears
     EXPECT_TRUE(index.reloadIfChanged());
     EXPECT_NE(index.byId("b"), nullptr);
 
     nextTick();
-    tree.write("sys/applications/vendor/c.desktop", app("C", "c"));
+    write("sys/applications/vendor/c.desktop", app("C", "c"));
     EXPECT_TRUE(index.reloadIfChanged());
     EXPECT_NE(index.byId("vendor-c"), nullptr);
 
     nextTick();
-    fs::remove(tree.root() / "sys/applications/a.desktop");
+    fs::remove(root / "sys/applications/a.desktop");
     EXPECT_TRUE(index.reloadIfChanged());
     EXPECT_EQ(index.byId("a"), nullptr);
 }
 
-TEST(DesktopEntryEnvironment, FollowsTheXdgRules)
+TEST_F(DesktopEntryIndexTest, EnvironmentFollowsTheXdgRules)
 {
-    TempTree tree;
-    fs::create_directories(tree.root() / "data/flatpak/exports/share/applications");
-    auto environment = [&](std::map<std::string, std::string> variables) {
-        DesktopEntryEnvironment result =
+    fs::create_directories(root / "data/flatpak/exports/share/applications");
+    // Application directories | executable directories | messages locale. The system-wide
+    // Flatpak and Snap directories depend on the machine and are left out.
+    const auto read = [](std::map<std::string, std::string> variables) {
+        const DesktopEntryEnvironment found =
             DesktopEntryEnvironment::fromEnvironment([&](const char* name) -> std::optional<std::string> {
                 const auto it = variables.find(name);
                 return it == variables.end() ? std::nullopt : std::optional(it->second);
             });
-        // The system-wide Flatpak and Snap directories depend on the machine.
-        std::erase_if(result.applicationDirs,
-                      [](const fs::path& dir) { return dir.string().starts_with("/var/lib/"); });
-        return result;
+        std::string text;
+        for (const fs::path& dir : found.applicationDirs) {
+            text += dir.string().starts_with("/var/lib/") ? "" : dir.string() + " ";
+        }
+        text += "|";
+        for (const fs::path& dir : found.executableDirs) {
+            text += " " + dir.string();
+        }
+        return text + " | " + found.messagesLocale;
     };
-    using Paths = std::vector<fs::path>;
-
-    const DesktopEntryEnvironment defaults = environment({{"HOME", "/home/ann"}});
-    EXPECT_EQ(defaults.applicationDirs, (Paths{"/home/ann/.local/share/applications",
-                                               "/usr/local/share/applications", "/usr/share/applications"}));
-    EXPECT_EQ(defaults.executableDirs, (Paths{"/usr/local/bin", "/usr/bin", "/bin"}));
-    EXPECT_EQ(defaults.messagesLocale, "");
-
-    const DesktopEntryEnvironment relative =
-        environment({{"HOME", "/home/ann"},
-                     {"XDG_DATA_HOME", "relative/share"},
-                     {"XDG_DATA_DIRS", "/opt/share:relative::/usr/share/"},
-                     {"PATH", "/opt/bin:bin"},
-                     {"LC_ALL", ""},
-                     {"LC_MESSAGES", "de_DE.UTF-8"},
-                     {"LANG", "fr_FR.UTF-8"}});
-    EXPECT_EQ(relative.applicationDirs, (Paths{"/home/ann/.local/share/applications",
-                                               "/opt/share/applications", "/usr/share/applications"}));
-    EXPECT_EQ(relative.executableDirs, (Paths{"/opt/bin"}));
-    EXPECT_EQ(relative.messagesLocale, "de_DE.UTF-8");
-
-    const fs::path data = tree.root() / "data";
-    const DesktopEntryEnvironment flatpak =
-        environment({{"XDG_DATA_HOME", data.string()}, {"XDG_DATA_DIRS", "/usr/share"}, {"LANG", "sv_SE"}});
-    EXPECT_EQ(flatpak.applicationDirs,
-              (Paths{data / "applications", data / "flatpak/exports/share/applications",
-                     "/usr/share/applications"}));
-    EXPECT_EQ(flatpak.messagesLocale, "sv_SE");
+    const std::string data = (root / "data").string();
+    // clang-format off
+    const std::vector<std::pair<std::map<std::string, std::string>, std::string>> cases = {
+        {{{"HOME", "/home/ann"}},
+         "/home/ann/.local/share/applications /usr/local/share/applications /usr/share/applications "
+         "| /usr/local/bin /usr/bin /bin | "},
+        {{{"HOME", "/home/ann"}, {"XDG_DATA_HOME", "relative/share"},
+          {"XDG_DATA_DIRS", "/opt/share:relative::/usr/share/"}, {"PATH", "/opt/bin:bin"},
+          {"LC_ALL", ""}, {"LC_MESSAGES", "de_DE.UTF-8"}, {"LANG", "fr_FR.UTF-8"}},
+         "/home/ann/.local/share/applications /opt/share/applications /usr/share/applications "
+         "| /opt/bin | de_DE.UTF-8"},
+        {{{"XDG_DATA_HOME", data}, {"XDG_DATA_DIRS", "/usr/share"}, {"LANG", "sv_SE"}},
+         data + "/applications " + data + "/flatpak/exports/share/applications /usr/share/applications "
+         "| /usr/local/bin /usr/bin /bin | sv_SE"},
+    };
+    // clang-format on
+    for (const auto& [variables, expected] : cases) {
+        EXPECT_EQ(read(variables), expected);
+    }
 }
 
 } // namespace

@@ -43,13 +43,10 @@ TEST(LaunchTarget, LooksThroughWrappersAndInterpreters)
         {{"flatpak", "update"}, std::nullopt},
         {{"bwrap", "--ro-bind", "/", "/", "app"}, std::nullopt},
         {{}, std::nullopt},
+        {{""}, std::nullopt},
     };
     for (const auto& c : cases) {
-        std::string line;
-        for (const std::string& word : c.argv) {
-            line += word + " ";
-        }
-        EXPECT_EQ(resolveLaunchTarget(c.argv), c.target) << line;
+        EXPECT_EQ(resolveLaunchTarget(c.argv), c.target) << ::testing::PrintToString(c.argv);
     }
 }
 

@@ -1,28 +1,24 @@
 // SPDX-License-Identifier: MIT
-// The watcher against real processes: a test desktop entry runs exitwise_test_app.
+// The watcher's bookkeeping against a hand-made /proc tree (matching, instances, pid reuse, how an
+// application ended), and against a real process: a test desktop entry runs exitwise_test_app.
 #include "platform/linux/ProcessWatcher.h"
 
-#include "platform/linux/PlatformFactory.h"
 #include "platform/linux/ProcfsReader.h"
 #include "support/ChildProcess.h"
-#include "support/EventLoop.h"
-#include "support/Files.h"
 #include "support/PlatformFixtures.h"
-
-#include <QCoreApplication>
 
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <optional>
-#include <signal.h>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 #include <utility>
@@ -33,313 +29,359 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using Events = std::vector<std::string>;
+using Notices = std::vector<std::pair<bool, app::RunningApplication>>; // whether a launch, and what
 
-const std::string kTestApp = EXITWISE_TEST_APP;
-const std::string kAppId = "org.exitwise.TestApp";
-
-using test::waitUntil;
-
-void runEventsFor(std::chrono::milliseconds duration)
-{
-    (void)waitUntil([] { return false; }, duration);
-}
-
-// A child process with its standard output in a file of its own; killed and reaped if the test
-// leaves it.
-class Child
-{
-public:
-    explicit Child(const std::vector<std::string>& argv)
-        : m_out(fs::temp_directory_path()
-                / ("exitwise-child-" + std::to_string(getpid()) + "-" + std::to_string(++s_count)))
-    {
-        m_pid = test::spawnWithOutput(argv, m_out, "/dev/null");
-    }
-
-    ~Child()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            wait();
-        }
-        std::error_code ignored;
-        fs::remove(m_out, ignored);
-    }
-
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    // Waits until it has ended without reaping it: it stays a zombie.
-    [[nodiscard]] bool waitUntilZombie() const
-    {
-        siginfo_t info{};
-        return waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOWAIT) == 0;
-    }
-
-    [[nodiscard]] pid_t pid() const { return m_pid; }
-
-    [[nodiscard]] std::string readLine() const
-    {
-        std::string text;
-        (void)test::waitFor(
-            [&] {
-                text = test::readFile(m_out);
-                return text.find('\n') != std::string::npos;
-            },
-            5s);
-        return text.substr(0, text.find('\n'));
-    }
-
-    void wait() { waitpid(std::exchange(m_pid, -1), nullptr, 0); }
-
-private:
-    static inline std::atomic<int> s_count = 0;
-    fs::path m_out;
-    pid_t m_pid = -1;
-};
+const std::string kSession = "0::/user.slice/user-1000.slice/session-2.scope\n";
+const std::string kUnits = "0::/user.slice/user-1000.slice/user@1000.service/app.slice/";
+const std::string kViewer = "/opt/viewer/viewer";
+const std::string kBoot = "0123456789abcdef0123456789abcdef";
+const auto kTick = static_cast<std::uint64_t>(sysconf(_SC_CLK_TCK));
 
 double secondsSince1970()
 {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-using Notices = std::vector<std::pair<bool, app::RunningApplication>>;
-
-struct Event
+struct FakeProcess
 {
-    bool launched = false;
-    app::RunningApplication application;
-    Clock::time_point at;
+    int pid = 0;
+    std::string exe; // empty: unreadable
+    std::vector<std::string> cmdline;
+    int ppid = 1;
+    std::uint64_t startTime = 100; // ticks after boot; the machine is up for 10 s
+    std::string cgroup = kSession;
+    char state = 'S';
+    int waitStatus = 0; // a zombie's
 };
 
+// A watcher of a /proc tree the test writes, scanning only when told to.
 class ProcessWatcherTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        fs::create_directories(m_root / "applications");
-        // A copy of its own: the same program that tests running beside this one start is, at
-        // another path, another application, so their processes never pass for an instance.
-        fs::create_directories(m_root / "bin");
-        m_program = (m_root / "bin" / fs::path(kTestApp).filename()).string();
-        fs::copy_file(kTestApp, m_program);
-        m_entryPath = m_root / "applications" / (kAppId + ".desktop");
-        std::ofstream(m_entryPath) << "[Desktop Entry]\nType=Application\nName=Exitwise Test App\n"
-                                      "Name[de]=Exitwise-Testprogramm\nExec=\""
-                                   << m_program << "\" sleep %U\n";
+        writeEntry("viewer", "Exec=" + kViewer + " %F\n");
+        writeEntry("editor", "Exec=/opt/editor/editor\n");
+        writeEntry("scoped", "Exec=/opt/scoped/launcher\n");
+        test::writeTextFile(m_root / "proc/uptime", "10.00 3.00\n");
+        test::writeTextFile(m_root / "proc/sys/kernel/random/boot_id", kBoot + "\n");
     }
 
-    ProcessWatcher& startWatcher(const std::function<void(ProcessWatcherOptions&)>& adjust = {})
+    void writeEntry(const std::string& id, const std::string& keys) const
+    {
+        test::writeTextFile(m_root / "applications" / (id + ".desktop"),
+                            "[Desktop Entry]\nType=Application\nName=" + id + "\n" + keys);
+    }
+
+    void put(const FakeProcess& process) const
+    {
+        const fs::path dir = m_root / "proc" / std::to_string(process.pid);
+        const std::string comm =
+            process.exe.empty() ? "x" : fs::path(process.exe).filename().string().substr(0, 15);
+        std::string stat = std::to_string(process.pid) + " (" + comm + ") " + process.state + " "
+                           + std::to_string(process.ppid) + " 1 1 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 "
+                           + std::to_string(process.startTime);
+        for (int field = 23; field < 52; ++field) {
+            stat += " 0";
+        }
+        test::writeTextFile(dir / "stat", stat + " " + std::to_string(process.waitStatus) + "\n");
+        std::string cmdline;
+        for (const std::string& argument : process.cmdline) {
+            cmdline += argument + '\0';
+        }
+        test::writeTextFile(dir / "cmdline", cmdline);
+        test::writeTextFile(dir / "cgroup", process.cgroup);
+        fs::remove(dir / "exe");
+        if (!process.exe.empty()) {
+            fs::create_symlink(process.exe, dir / "exe");
+        }
+    }
+
+    void remove(int pid) const { fs::remove_all(m_root / "proc" / std::to_string(pid)); }
+
+    ProcessWatcher& watcher(const std::function<void(ProcessWatcherOptions&)>& adjust = {})
     {
         ProcessWatcherOptions options;
         options.desktop.applicationDirs = {m_root / "applications"};
-        options.desktop.messagesLocale = "de_DE.UTF-8";
-        options.scanInterval = 50ms;
+        options.procRoot = m_root / "proc";
+        options.scanInterval = 1h;
+        options.ownPid = 999999;
         if (adjust) {
             adjust(options);
         }
-        m_events.clear();
+        m_notices.clear();
         m_watcher = std::make_unique<ProcessWatcher>(options);
-        for (const bool launched : {true, false}) {
-            QObject::connect(m_watcher.get(),
-                             launched ? &app::WorkspaceEvents::applicationLaunched
-                                      : &app::WorkspaceEvents::applicationTerminated,
-                             [this, launched](const app::RunningApplication& application) {
-                                 m_events.push_back({launched, application, Clock::now()});
-                             });
-        }
+        QObject::connect(m_watcher.get(), &app::WorkspaceEvents::applicationLaunched,
+                         [this](const auto& application) { m_notices.emplace_back(true, application); });
+        QObject::connect(m_watcher.get(), &app::WorkspaceEvents::applicationTerminated,
+                         [this](const auto& application) { m_notices.emplace_back(false, application); });
         m_watcher->start();
         return *m_watcher;
     }
 
-    [[nodiscard]] std::optional<Event> find(bool launched, pid_t pid) const
+    // The notices since the last call, sorted (one scan reports in directory order); an end says how.
+    Events events()
     {
-        const auto it = std::find_if(m_events.begin(), m_events.end(), [&](const Event& event) {
-            return event.launched == launched && event.application.pid == pid;
-        });
-        return it == m_events.end() ? std::nullopt : std::optional<Event>(*it);
+        Events result;
+        for (const auto& [launched, application] : std::exchange(m_notices, {})) {
+            result.push_back((launched ? "launched " : "terminated ") + std::to_string(application.pid) + " "
+                             + application.bundleIdentifier.value_or("?")
+                             + (application.process.exit ? ": " + application.process.exit->text() : "")
+                             + (application.process.endedUnresponsive ? ", unresponsive" : ""));
+        }
+        std::sort(result.begin(), result.end());
+        return result;
     }
 
-    std::optional<Event> waitFor(bool launched, pid_t pid)
+    [[nodiscard]] std::map<int, std::string> running() const
     {
-        (void)waitUntil([&] { return find(launched, pid).has_value(); });
-        return find(launched, pid);
-    }
-
-    // Each notice about the process: whether a launch, and the application.
-    [[nodiscard]] Notices noticesFor(pid_t pid) const
-    {
-        Notices result;
-        for (const Event& event : m_events) {
-            if (event.application.pid == pid) {
-                result.emplace_back(event.launched, event.application);
-            }
+        std::map<int, std::string> result;
+        for (const app::RunningApplication& application : m_watcher->runningApplications()) {
+            result[application.pid] = application.bundleIdentifier.value_or("?");
         }
         return result;
     }
 
-    // The test app as the kernel names it: its file, its name cut to 15 bytes, and the test's own
-    // control group, which its children share.
-    [[nodiscard]] app::RunningApplication expected(pid_t pid,
-                                                   std::optional<core::ProcessExit> exit = std::nullopt) const
-    {
-        core::ProcessFacts facts{std::move(exit), fs::canonical(m_program).string(), "exitwise_test_a",
-                                 unifiedCgroupPath(test::readFile("/proc/self/cgroup")), false};
-        return {"Exitwise-Testprogramm", kAppId, pid, m_entryPath.string(), std::move(facts)};
-    }
-
     const test::TempDir m_temp{"exitwise-watch"};
     const fs::path& m_root = m_temp.path();
-    std::string m_program;
-    fs::path m_entryPath;
     std::unique_ptr<ProcessWatcher> m_watcher;
-    std::vector<Event> m_events; // other tests' helpers may show up too: always look by pid
+    Notices m_notices;
 };
 
-// Without pidfds the next scan finds the zombie and reads how it ended; ends through pidfds are
-// proven end to end by the real closures.
-TEST_F(ProcessWatcherTest, ScansWithoutPidfdsNoticeLaunchAndEnd)
+// Each thing the matching reads, read from the files /proc has; the ways of matching themselves are
+// tabled in the matching's own test. Only this user's processes count, and only while started; an
+// entry installed later matches the programs already running.
+TEST_F(ProcessWatcherTest, EachStartTakesStockOfTheRunningApplications)
 {
-    startWatcher([](ProcessWatcherOptions& options) { options.usePidfd = false; });
-    Child app({m_program, "sleep"});
-    ASSERT_EQ(app.readLine(), "ready 0");
-    const std::optional<Event> launched = waitFor(true, app.pid());
-    ASSERT_TRUE(launched);
-    EXPECT_EQ(launched->application, expected(app.pid()));
-    const Clock::time_point ended = Clock::now();
-    kill(app.pid(), SIGKILL);
-    const std::optional<Event> terminated = waitFor(false, app.pid());
-    ASSERT_TRUE(terminated);
-    EXPECT_EQ(terminated->application, expected(app.pid(), core::ProcessExit::signaled("SIGKILL", false)));
-    EXPECT_LT(terminated->at - ended, 100ms);
-}
-
-// Its own marker marks the first application; each of the second's would mark it wrongly if one
-// part were not compared: another pid, another program, another boot, from before it started.
-TEST_F(ProcessWatcherTest, KWinsMarkerOfAnUnresponsiveApplicationIsNoticed)
-{
-    const fs::path markers = m_root / "markers";
-    fs::create_directories(markers);
-    startWatcher([&](ProcessWatcherOptions& options) { options.unresponsiveMarkers = markers; });
-    std::string bootId = test::readFile("/proc/sys/kernel/random/boot_id");
-    std::erase_if(bootId, [](char c) { return c == '-' || c == '\n'; });
-    const auto mark = [&](const std::string& program, const std::string& boot, pid_t pid, double age) {
-        const auto ms = std::to_string(static_cast<long long>((secondsSince1970() - age) * 1000));
-        std::ofstream(markers / (program + "." + boot + "." + std::to_string(pid) + "." + ms + ".json"))
-            .flush();
-    };
-    for (const bool own : {true, false}) {
-        Child app({m_program, "sleep"});
-        ASSERT_EQ(app.readLine(), "ready 0");
-        ASSERT_TRUE(waitFor(true, app.pid()));
-        if (own) {
-            mark("exitwise_test_app", bootId, app.pid(), 0);
-        } else {
-            mark("exitwise_test_app", bootId, app.pid() + 1, 0);
-            mark("kate", bootId, app.pid(), 0);
-            mark("exitwise_test_app", "0123456789abcdef0123456789abcdef", app.pid(), 0);
-            mark("exitwise_test_app", bootId, app.pid(), 3600);
-        }
-        kill(app.pid(), SIGKILL);
-        const std::optional<Event> terminated = waitFor(false, app.pid());
-        ASSERT_TRUE(terminated);
-        EXPECT_EQ(terminated->application.process.endedUnresponsive, own);
+    // clang-format off
+    for (const FakeProcess& process : {
+             FakeProcess{100, kViewer, {kViewer}},
+             FakeProcess{101, kViewer + " (deleted)", {kViewer}},
+             FakeProcess{102, "", {kViewer, "file.pdf"}},
+             FakeProcess{104, "/opt/other/thing", {"thing"}, 1, 100, kUnits + "app-gnome-scoped-9.scope\n"},
+             FakeProcess{106, "", {}, 1, 100, kUnits + "app-gnome-scoped-8.scope\n", 'Z'},
+             FakeProcess{500, "/opt/newapp/newapp", {"newapp"}}}) {
+        put(process);
     }
+    // clang-format on
+    std::map<int, std::string> expected{{100, "viewer"}, {101, "viewer"}, {102, "viewer"}, {104, "scoped"}};
+    watcher([](ProcessWatcherOptions& options) { options.uid = getuid() + 1; });
+    EXPECT_TRUE(running().empty()) << "another user's";
+
+    ProcessWatcher& w = watcher();
+    EXPECT_EQ(running(), expected);
+    w.stop();
+    EXPECT_TRUE(running().empty());
+    put({107, kViewer, {kViewer}});
+    w.scanNow();
+    EXPECT_EQ(events(), Events{}) << "neither those running at start nor anything while stopped";
+    w.start();
+    expected[107] = "viewer";
+    EXPECT_EQ(running(), expected);
+    std::this_thread::sleep_for(20ms); // past the directory's timestamp tick
+    writeEntry("newapp", "Exec=newapp\n");
+    w.scanNow();
+    EXPECT_EQ(events(), Events{"launched 500 newapp"}) << "an entry installed later matches programs running";
 }
 
-// Tracked from the start without a launch; once stopped, its end is not reported either.
-TEST_F(ProcessWatcherTest, AnApplicationRunningBeforeStartIsTrackedWithoutALaunchUntilStop)
+TEST_F(ProcessWatcherTest, AReusedPidIsANewProcess)
 {
-    Child early({m_program, "sleep"});
-    ASSERT_EQ(early.readLine(), "ready 0");
-    ProcessWatcher& watcher = startWatcher();
-    const std::vector<app::RunningApplication> running = watcher.runningApplications();
-    EXPECT_NE(std::find(running.begin(), running.end(), expected(early.pid())), running.end());
-    watcher.stop();
-    kill(early.pid(), SIGKILL);
-    early.wait();
-    runEventsFor(150ms);
-    EXPECT_TRUE(noticesFor(early.pid()).empty());
-}
-
-// A launch that ends before any scan can see it is known from the line it wrote to the launcher's
-// stream.
-TEST_F(ProcessWatcherTest, AnApplicationGoneBeforeAnyScanIsReportedFromItsStream)
-{
-    using core::ProcessExit;
+    const FakeProcess viewer{300, kViewer, {"viewer"}};
+    const Events relaunched{"launched 300 viewer", "terminated 300 viewer: exit status unknown"};
     const struct
     {
         const char* what;
-        std::string identifier;
-        bool reaped;
-        std::optional<ProcessExit> exit; // nothing: not reported
+        FakeProcess after; // what pid 300 is at the next scan
+        Events events;
     } cases[] = {
         // clang-format off
-        {"a zombie", kAppId, false, ProcessExit::exited(127)},
-        {"as GNOME Shell names the stream", kAppId + ".desktop", false, ProcessExit::exited(127)},
-        {"reaped already", kAppId, true, ProcessExit::unknown()},
-        {"not an application", "org.exitwise.Unknown", false, std::nullopt},
+        {"the same program again", FakeProcess{300, kViewer, {"viewer"}, 1, 500}, relaunched},
+        {"another program", FakeProcess{300, "/usr/bin/unrelated", {"unrelated"}, 1, 500}, {relaunched[1]}},
         // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ProcessWatcher& watcher =
-            startWatcher([](ProcessWatcherOptions& options) { options.scanInterval = 1h; });
-        Child app({m_program, "exit", "127"});
-        const pid_t pid = app.pid();
-        if (c.reaped) {
-            app.wait();
-        } else {
-            ASSERT_TRUE(app.waitUntilZombie());
-        }
-        watcher.noticeApplicationOutput(c.identifier, pid, secondsSince1970());
-        watcher.noticeApplicationOutput(c.identifier, pid, secondsSince1970()); // reported once
-        runEventsFor(20ms);
-        app::RunningApplication launched{"Exitwise-Testprogramm", kAppId, pid, m_entryPath.string(), {}};
-        launched.process.command = c.reaped ? "" : "exitwise_test_a";
-        app::RunningApplication terminated = launched;
-        terminated.process.exit = c.exit;
-        EXPECT_EQ(noticesFor(pid), (c.exit ? Notices{{true, launched}, {false, terminated}} : Notices{}));
+        remove(300);
+        put(viewer);
+        ProcessWatcher& w = watcher();
+        put(c.after);
+        w.scanNow();
+        EXPECT_EQ(events(), c.events);
+        w.scanNow();
+        EXPECT_EQ(events(), Events{}) << "reported once";
     }
 }
 
-// A line of a process that lives, of one that handed its request over to the running instance
-// (a single-instance application launched again) or of one whose end was reported already adds
-// nothing.
-TEST_F(ProcessWatcherTest, AStreamLineWhileTheApplicationRuns)
+TEST_F(ProcessWatcherTest, OnlyTheTopProcessOfAnInstanceIsReported)
 {
-    ProcessWatcher& watcher = startWatcher([](ProcessWatcherOptions& options) { options.scanInterval = 1h; });
+    ProcessWatcher& w = watcher();
+    put({300, kViewer, {kViewer}, 1});
+    put({301, kViewer, {kViewer, "--type=renderer"}, 300});
+    put({302, "/bin/sh", {"sh", "-c", "helper-script"}, 301});
+    put({303, kViewer, {kViewer, "--type=gpu"}, 302}); // below an unmatched process, still the same instance
+    put({304, "/opt/editor/editor", {"editor"}, 300}); // another application it started
+    put({305, kViewer, {kViewer}, 1});                 // a second instance
+    w.scanNow();
+    EXPECT_EQ(events(), (Events{"launched 300 viewer", "launched 304 editor", "launched 305 viewer"}));
 
-    // Alive: the scan it causes finds it as usual.
-    Child first({m_program, "sleep"});
-    ASSERT_EQ(first.readLine(), "ready 0");
-    watcher.noticeApplicationOutput(kAppId, first.pid(), secondsSince1970());
-    EXPECT_EQ(noticesFor(first.pid()).size(), 1U);
-    EXPECT_TRUE(find(true, first.pid()));
+    remove(301);
+    remove(303);
+    w.scanNow();
+    EXPECT_EQ(events(), Events{});
+    remove(300);
+    w.scanNow();
+    EXPECT_EQ(events(), Events{"terminated 300 viewer: exit status unknown"});
+}
 
-    // A second launch that hands over to the running instance.
-    Child second({m_program, "exit", "0"});
-    const pid_t secondPid = second.pid();
-    second.wait();
-    watcher.noticeApplicationOutput(kAppId, secondPid, secondsSince1970());
-    EXPECT_TRUE(noticesFor(secondPid).empty());
+// On a machine up for 10 s, a top process 1 s old that ends while its child lives on was a
+// launcher; one 9 s old was the application.
+TEST_F(ProcessWatcherTest, ALauncherThatEndsAtOnceHandsTheInstanceToItsChild)
+{
+    const struct
+    {
+        const char* what;
+        std::uint64_t topStart;
+        Events whenTopEnds;
+        Events whenChildEnds;
+    } cases[] = {
+        // clang-format off
+        {"a launcher", 9 * kTick, {"launched 301 viewer"}, {"terminated 301 viewer: exit status unknown"}},
+        {"an application", 1 * kTick, {"terminated 300 viewer: exit status unknown"}, {}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProcessWatcher& w = watcher();
+        put({300, kViewer, {kViewer}, 1, c.topStart});
+        put({301, kViewer, {kViewer, "--daemon"}, 300, c.topStart + 1});
+        w.scanNow();
+        EXPECT_EQ(events(), Events{"launched 300 viewer"});
+        remove(300);
+        w.scanNow();
+        EXPECT_EQ(events(), c.whenTopEnds);
+        remove(301);
+        w.scanNow();
+        EXPECT_EQ(events(), c.whenChildEnds);
+    }
+}
 
-    // A launch that failed long before the running instance started is reported (a follower that
-    // fell behind).
-    Child failed({m_program, "exit", "1"});
-    const pid_t failedPid = failed.pid();
-    failed.wait();
-    watcher.noticeApplicationOutput(kAppId, failedPid, secondsSince1970() - 10);
-    EXPECT_EQ(noticesFor(failedPid).size(), 2U);
+TEST_F(ProcessWatcherTest, WhileNoPidIsHandedOutOnlyKnownProcessesAreLookedAt)
+{
+    auto newestPid = [this](int pid) {
+        test::writeTextFile(m_root / "proc/loadavg", "0.10 0.20 0.30 1/90 " + std::to_string(pid) + "\n");
+    };
+    newestPid(300);
+    put({300, kViewer, {"viewer"}});
+    ProcessWatcher& w = watcher();
+    put({400, "/usr/bin/gnome-shell", {"gnome-shell"}});
+    newestPid(400);
+    w.scanNow();
+    EXPECT_EQ(events(), Events{});
 
-    // The instance ends; its first line arrives after its termination was reported.
-    const double lineTime = secondsSince1970();
-    kill(first.pid(), SIGKILL);
-    ASSERT_TRUE(waitFor(false, first.pid()));
-    watcher.noticeApplicationOutput(kAppId, first.pid(), lineTime);
-    runEventsFor(20ms);
-    EXPECT_EQ(noticesFor(first.pid()).size(), 2U);
+    put({401, "/opt/editor/editor", {"editor"}}); // not listed: the newest pid says nothing is new
+    put({400, kViewer, {"viewer"}});              // a launcher's child that execs later
+    remove(300);
+    w.scanNow();
+    EXPECT_EQ(events(), (Events{"launched 400 viewer", "terminated 300 viewer: exit status unknown"}));
+    newestPid(401);
+    w.scanNow();
+    EXPECT_EQ(events(), Events{"launched 401 editor"});
+}
+
+// Without a pidfd the scan reads how an application ended from its zombie; once reaped it cannot
+// tell. A marker of KWin's marks the first application; the first's and each of the second's would
+// mark the second wrongly if one part were not compared: another pid, another program, another
+// boot, from before it started.
+TEST_F(ProcessWatcherTest, AZombieAndKWinsMarkerTellHowAnApplicationEnded)
+{
+    const fs::path markers = m_root / "markers";
+    ProcessWatcher& w =
+        watcher([&](ProcessWatcherOptions& options) { options.unresponsiveMarkers = markers; });
+    put({300, kViewer, {kViewer}, 1, 9 * kTick}); // started 1 s ago
+    put({301, kViewer, {kViewer}, 1, 9 * kTick});
+    w.scanNow();
+    const auto mark = [&](const std::string& program, const std::string& boot, int pid, double age) {
+        const auto ms = std::to_string(static_cast<long long>((secondsSince1970() - age) * 1000));
+        test::writeTextFile(markers / (program + "." + boot + "." + std::to_string(pid) + "." + ms + ".json"),
+                            "");
+    };
+    mark("viewer", kBoot, 300, 0);
+    mark("kate", kBoot, 301, 0);
+    mark("viewer", "fedcba9876543210fedcba9876543210", 301, 0);
+    mark("viewer", kBoot, 301, 3600);
+    put({300, kViewer, {kViewer}, 1, 9 * kTick, kSession, 'Z', SIGABRT});
+    remove(301);
+    w.scanNow();
+    EXPECT_EQ(events(), (Events{"launched 300 viewer", "launched 301 viewer",
+                                "terminated 300 viewer: terminated by SIGABRT, unresponsive",
+                                "terminated 301 viewer: exit status unknown"}));
+}
+
+// A launch that ended before any scan could see it is known from the line it wrote to the
+// launcher's stream: reported as launched and ended, once, unless it is no application, still runs,
+// an instance runs that started before the line or within a second of it (a single-instance
+// application launched again hands its request over), or its end was reported already.
+TEST_F(ProcessWatcherTest, StreamLinesOfLaunchesThatEndedBeforeAnyScan)
+{
+    ProcessWatcher& w = watcher();
+    const double now = secondsSince1970();
+    put({300, kViewer, {kViewer}, 1, 10 * kTick});            // an instance started just now
+    put({301, kViewer, {}, 1, 100, kSession, 'Z', 127 << 8}); // ended at once; 302 was reaped already
+    for (const int pid : {301, 301, 302}) {
+        w.noticeApplicationOutput("viewer", pid, now - 10);
+    }
+    w.noticeApplicationOutput("org.exitwise.Unknown", 303, now - 10);
+    w.noticeApplicationOutput("viewer", 304, now - 0.5);      // handed over to 300
+    put({305, "/usr/bin/python3", {"python3", "helper.py"}}); // still runs
+    w.noticeApplicationOutput("viewer", 305, now - 10);
+    remove(300);
+    w.scanNow();
+    w.noticeApplicationOutput("viewer", 300, now);
+
+    std::map<int, std::string> commands; // of an ended launch only a zombie's name is known
+    for (const auto& [launched, application] : m_notices) {
+        commands[application.pid] = application.process.command;
+    }
+    EXPECT_EQ(commands, (std::map<int, std::string>{{300, "viewer"}, {301, "viewer"}, {302, ""}}));
+    EXPECT_EQ(events(), (Events{"launched 300 viewer", "launched 301 viewer", "launched 302 viewer",
+                                "terminated 300 viewer: exit status unknown",
+                                "terminated 301 viewer: exited with code 127",
+                                "terminated 302 viewer: exit status unknown"}));
+}
+
+// A real application as the kernel names it: its file, its name cut to 15 bytes and the test's
+// own control group; its end is seen through its pidfd (scans no longer look at it).
+TEST_F(ProcessWatcherTest, ARealApplicationFromLaunchToEnd)
+{
+    // A copy of its own: the same program that tests running beside this one start is, at another
+    // path, another application, so their processes never pass for an instance.
+    const fs::path program = m_root / fs::path(EXITWISE_TEST_APP).filename();
+    fs::copy_file(EXITWISE_TEST_APP, program);
+    writeEntry("org.exitwise.TestApp", "Exec=\"" + program.string() + "\" sleep\n");
+    watcher([](ProcessWatcherOptions& options) {
+        options.procRoot = "/proc";
+        options.scanInterval = 50ms;
+    });
+    const pid_t pid = test::spawnWithOutput({program.string(), "sleep"}, "/dev/null");
+    ASSERT_GT(pid, 0); // kill(-1) would end every process of the user
+    const auto ours = [&] {
+        std::erase_if(m_notices, [pid](const auto& notice) { return notice.second.pid != pid; });
+        return m_notices.size();
+    };
+    EXPECT_TRUE(test::waitUntil([&] { return ours() == 1; }));
+    kill(pid, SIGKILL);
+    EXPECT_TRUE(test::waitUntil([&] { return ours() == 2; }));
+    waitpid(pid, nullptr, 0);
+
+    const core::ProcessFacts facts{std::nullopt, fs::canonical(program).string(), "exitwise_test_a",
+                                   unifiedCgroupPath(test::readFile("/proc/self/cgroup")), false};
+    const app::RunningApplication launched{"org.exitwise.TestApp", "org.exitwise.TestApp", pid,
+                                           (m_root / "applications/org.exitwise.TestApp.desktop").string(),
+                                           facts};
+    app::RunningApplication ended = launched;
+    ended.process.exit = core::ProcessExit::signaled("SIGKILL", false);
+    EXPECT_EQ(m_notices, (Notices{{true, launched}, {false, ended}}));
 }
 
 TEST(ProcessWatcherOptions, ComeFromTheEnvironment)
@@ -349,22 +391,21 @@ TEST(ProcessWatcherOptions, ComeFromTheEnvironment)
     {
         const char* noExit;
         const char* cache;
-        const char* home;
         const char* journalDir;
         bool pidfdExitInfo;
         fs::path markers;
         std::optional<fs::path> journal;
     } cases[] = {
         // clang-format off
-        {nullptr, "/home/ann/cache", "/home/ann", nullptr, true, "/home/ann/cache" + anr, std::nullopt},
-        {"1", nullptr, "/home/ann", "/tmp/journal", false, "/home/ann/.cache" + anr, "/tmp/journal"},
-        {"0", "relative/cache", "/home/bob", "", true, "/home/bob/.cache" + anr, std::nullopt},
+        {nullptr, "/home/ann/cache", nullptr, true, "/home/ann/cache" + anr, std::nullopt},
+        {"1", nullptr, "/tmp/journal", false, "/home/ann/.cache" + anr, "/tmp/journal"},
+        {"0", "relative/cache", "", true, "/home/ann/.cache" + anr, std::nullopt},
         // clang-format on
     };
+    const test::ScopedEnvironment home("HOME", "/home/ann");
     for (const auto& c : cases) {
         const test::ScopedEnvironment noExit("EXITWISE_NO_PIDFD_EXIT", c.noExit);
         const test::ScopedEnvironment cache("XDG_CACHE_HOME", c.cache);
-        const test::ScopedEnvironment home("HOME", c.home);
         const test::ScopedEnvironment journal("EXITWISE_JOURNAL_DIR", c.journalDir);
         const ProcessWatcherOptions options = ProcessWatcherOptions::fromEnvironment();
         // The launcher streams are followed in the journal the rest of the evidence comes from.
@@ -372,15 +413,6 @@ TEST(ProcessWatcherOptions, ComeFromTheEnvironment)
                              options.followLauncherStreams, options.launcherJournal),
                   std::tuple(c.pidfdExitInfo, c.markers, true, c.journal));
     }
-    EXPECT_FALSE(ProcessWatcherOptions().followLauncherStreams) << "tests ask for it";
-}
-
-TEST(PlatformFactory, StartsTheWorkspaceBackendsEvenWithoutLogind)
-{
-    const std::unique_ptr<app::WorkspaceEvents> events = createWorkspaceEvents();
-    const auto* watcher = dynamic_cast<const ProcessWatcher*>(events.get());
-    ASSERT_NE(watcher, nullptr);
-    EXPECT_TRUE(watcher->isRunning());
 }
 
 } // namespace

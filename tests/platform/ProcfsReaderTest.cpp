@@ -9,21 +9,17 @@
 namespace exitwise::platform {
 namespace {
 
+// The line of "<pid> (<comm>) <state>", cut after field 25 as older kernels write it, or with all
+// 52 fields of a current kernel's, the last the exit code.
 std::string
-statLine(const std::string& pidAndComm, const std::string& state, int ppid, const std::string& start)
+statLine(const std::string& head, int ppid, const std::string& start, const std::string& exitCode = "")
 {
-    return pidAndComm + " " + state + " " + std::to_string(ppid)
-           + " 1 1 0 -1 4194304 100 0 0 0 5 3 0 0 20 0 1 0 " + start + " 1000 50 18446744073709551615\n";
-}
-
-// All 52 fields of a current kernel's line, the last the exit code.
-std::string fullStatLine(const std::string& pidAndComm, const std::string& state, const std::string& exitCode)
-{
-    std::string line = pidAndComm + " " + state + " 1000";
-    for (int field = 5; field <= 51; ++field) {
-        line += field == 22 ? " 987654" : " " + std::to_string(field);
+    std::string line = head + " " + std::to_string(ppid) + " 1 1 0 -1 4194304 100 0 0 0 5 3 0 0 20 0 1 0 "
+                       + start + " 1000 50 18446744073709551615";
+    for (int field = 26; !exitCode.empty() && field <= 52; ++field) {
+        line += " " + (field < 52 ? std::to_string(field) : exitCode);
     }
-    return line + " " + exitCode + "\n";
+    return line + "\n";
 }
 
 TEST(ProcStat, ParsesTheFieldsAfterTheLastParenthesis)
@@ -35,15 +31,15 @@ TEST(ProcStat, ParsesTheFieldsAfterTheLastParenthesis)
         std::optional<ProcStat> stat;
     } cases[] = {
         // clang-format off
-        {statLine("1234 (gedit)", "S", 1000, "987654"), ProcStat{"gedit", 'S', 1000, 987654, std::nullopt}},
-        {statLine("78 (a) b (c))", "Z", 2, "18446744073709551615"),
+        {statLine("1234 (gedit) S", 1000, "987654"), ProcStat{"gedit", 'S', 1000, 987654, std::nullopt}},
+        {statLine("78 (a) b (c)) Z", 2, "18446744073709551615"),
          ProcStat{"a) b (c)", 'Z', 2, latest, std::nullopt}},
-        {fullStatLine("1234 (gedit)", "Z", "139"), ProcStat{"gedit", 'Z', 1000, 987654, 139}},
-        {fullStatLine("1234 (gedit)", "Z", "x"), ProcStat{"gedit", 'Z', 1000, 987654, std::nullopt}},
+        {statLine("1234 (gedit) Z", 1000, "987654", "139"), ProcStat{"gedit", 'Z', 1000, 987654, 139}},
+        {statLine("1234 (gedit) Z", 1000, "987654", "x"), ProcStat{"gedit", 'Z', 1000, 987654, std::nullopt}},
         {"1234 (gedit) S 1000 1 1", std::nullopt},              // cut short
-        {statLine("1234 gedit", "S", 1, "5"), std::nullopt},    // no parentheses
-        {statLine("1234 (gedit)", "S", 1, "x5"), std::nullopt}, // not a number
-        {statLine("1234 (gedit)", "SS", 1, "5"), std::nullopt}, // not a state
+        {statLine("1234 gedit S", 1, "5"), std::nullopt},       // no parentheses
+        {statLine("1234 (gedit) S", 1, "x5"), std::nullopt},    // not a number
+        {statLine("1234 (gedit) SS", 1, "5"), std::nullopt},    // not a state
         {"", std::nullopt},
         // clang-format on
     };

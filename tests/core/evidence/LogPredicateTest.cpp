@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "core/evidence/LogPredicate.h"
 
+#include "core/evidence/UnifiedLogProvider.h"
+#include "support/Files.h"
+#include "support/SampleContexts.h"
+
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace exitwise::core {
 namespace {
@@ -19,45 +24,35 @@ LogPredicate parsed(std::string_view text)
     return std::get<LogPredicate>(std::move(result));
 }
 
-// Groups are kept, and only the parentheses the meaning needs are added.
-TEST(LogPredicate, PrintsEscapedComparisonsAndGroups)
+// Only the parentheses the meaning needs are added; the log provider's predicates, printed
+// exactly in tests/data/logs/predicates.txt, show the rest of the printed form.
+TEST(LogPredicate, PrintsOnlyTheParenthesesTheMeaningNeeds)
 {
     const auto a = P::equals(Field::process, "a");
     const auto b = P::equals(Field::process, "b");
     const auto c = P::equals(Field::process, "c");
-    // clang-format off
-    const std::vector<std::pair<LogPredicate, std::string>> cases = {
-        {P::equals(Field::processIdentifier, std::int64_t{812}), "processIdentifier == 812"},
-        {P::equals(Field::process, R"(Say "hi" \o/)"), R"(process == "Say \"hi\" \\o/")"},
-        {P::in(Field::process, {"kernel", "launchd"}), R"(process IN {"kernel", "launchd"})"},
-        {P::containsIgnoringCase(Field::senderImagePath, "x"), R"(senderImagePath CONTAINS[c] "x")"},
-        {P::allOf({P::anyOf({a, b}), c}), R"((process == "a" OR process == "b") AND process == "c")"},
-        {P::anyOf({P::allOf({a, b}), c}, 2), R"(process == "a" AND process == "b"  OR process == "c")"},
-        {P::allOf({P::grouped(a), P::grouped(b)}), R"((process == "a") AND (process == "b"))"},
-    };
-    // clang-format on
-    for (const auto& [predicate, text] : cases) {
-        EXPECT_EQ(predicate.text(), text);
-    }
+    EXPECT_EQ(P::allOf({P::anyOf({a, b}), c}).text(),
+              R"((process == "a" OR process == "b") AND process == "c")");
+    EXPECT_EQ(P::anyOf({P::allOf({a, b}), c}, 2).text(),
+              R"(process == "a" AND process == "b"  OR process == "c")");
     EXPECT_EQ(P::anyOf({a}), a);
-    EXPECT_EQ(P::escaped(R"(a\"b)"), R"(a\\\"b)");
     EXPECT_THROW((void)P::anyOf(std::vector<LogPredicate>{}), std::invalid_argument);
 }
 
+// The log provider's predicates and a few more forms parse back to what printed them.
 TEST(LogPredicate, ParsingPrintedTextGivesTheSameText)
 {
-    const std::vector<std::string> texts = {
-        R"(processIdentifier == 812 OR process == "Sketch Pad" OR composedMessage CONTAINS[c] "org.example" OR )"
-        R"((process IN {"syspolicyd", "kernel"}) AND (composedMessage CONTAINS[c] "Sketch Pad") OR )"
-        R"(composedMessage CONTAINS[c] "Sketch Pad")",
-        R"((eventMessage CONTAINS[c] "a\"b\\c"  OR processImagePath CONTAINS[c] "x") OR (eventMessage CONTAINS[c] )"
-        R"("jetsam"  OR eventMessage CONTAINS[c] "SIGTERM"))",
-        R"((process IN {"launchd", "kernel"}) AND (eventMessage CONTAINS[c] "Sketch Pad" OR eventMessage )"
-        R"(CONTAINS[c] "812"))",
+    std::vector<std::string> texts = {
         R"(process == "a" OR process == "b"  OR process == "c" AND process == "d")",
         R"(processIdentifier IN {-1, 2} OR process IN {})",
         "eventMessage CONTAINS[c] \"two\nlines\"",
     };
+    for (const std::string& line : test::dataLines(EXITWISE_TEST_DATA_DIR "/logs/predicates.txt")) {
+        if (!line.starts_with("== ")) {
+            texts.push_back(line);
+        }
+    }
+    ASSERT_EQ(texts.size(), 9u);
     for (const std::string& text : texts) {
         const LogPredicate predicate = parsed(text);
         EXPECT_EQ(predicate.text(), text);
@@ -138,6 +133,52 @@ TEST(LogPredicate, EvaluatesAgainstEntries)
             << text;
     }
     EXPECT_FALSE(LogPredicate::equals(Field::processIdentifier, "812").matches(app));
+}
+
+// The log tool's query is text built around the application's name: no name may change what
+// the query asks for.
+EventContext contextNamed(const std::string& name, std::optional<std::string> bundle = std::nullopt)
+{
+    EventContext context = test::sketchPadContext(Date{}, TerminationReason::unknown, std::nullopt);
+    context.appName = name;
+    context.bundleIdentifier = std::move(bundle);
+    return context;
+}
+
+TEST(LogPredicate, HostileNamesStayLiterals)
+{
+    const auto lineSaying = [](std::string message) {
+        return LogEntry{Date{}, "other", 99, "/usr/bin/other", std::move(message)};
+    };
+    for (const std::string name :
+         {"\" OR 1==1 OR \"", "\" OR eventMessage CONTAINS[c] \"", "\\\" OR eventMessage CONTAINS[c] \\\"",
+          "x\") OR (eventMessage CONTAINS[c] \"", "trailing backslash\\", "'single' \"double\"", "two\nlines",
+          "evil\u202E", "bad \xC3\x28 utf-8 \xFF", ""}) {
+        for (const std::optional<std::string>& bundle : {std::optional<std::string>(), std::optional(name)}) {
+            SCOPED_TRACE(name);
+            const LogPredicate query = UnifiedLogProvider::toolPredicate(contextNamed(name, bundle));
+            // The query built around the name as a literal is what the text says.
+            EXPECT_EQ(parsed(query.text()), query);
+            if (!name.empty()) {
+                EXPECT_FALSE(query.matches(lineSaying("nothing to see"))) << query.text();
+                EXPECT_TRUE(query.matches(lineSaying("before " + name + " after")));
+            }
+            const LogPredicate store =
+                UnifiedLogProvider::storePredicate(contextNamed(name, bundle), {"kernel"});
+            EXPECT_EQ(parsed(store.text()), store);
+        }
+    }
+}
+
+TEST(LogPredicate, NulInANameCannotWidenTheToolsQuery)
+{
+    // The query reaches the tool as one argument, which ends at the first NUL. What is left is
+    // an unterminated string: the tool refuses it instead of running a shorter query.
+    const std::string name("nul\0\" OR eventMessage CONTAINS[c] \"", 36);
+    const std::string text = UnifiedLogProvider::toolPredicate(contextNamed(name)).text();
+    const std::string asArgument = text.substr(0, text.find('\0'));
+    EXPECT_TRUE(std::holds_alternative<LogPredicate::ParseError>(LogPredicate::parse(asArgument)))
+        << asArgument;
 }
 
 } // namespace

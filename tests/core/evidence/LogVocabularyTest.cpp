@@ -60,19 +60,6 @@ TEST(LogVocabulary, ServicesInTheirRoles)
     }
     EXPECT_EQ(LogVocabulary::linuxDesktop().roleOf("Systemd"), Role::none) << "names match exactly";
     EXPECT_EQ(LogVocabulary::linuxDesktop().roleOf("gnome-shell"), Role::none);
-    EXPECT_EQ(&LogVocabulary::of(LogDialect::macos), &LogVocabulary::macos());
-    EXPECT_EQ(&LogVocabulary::of(LogDialect::linuxDesktop), &LogVocabulary::linuxDesktop());
-}
-
-TEST(LogVocabulary, WithServicesAppendsTheLinuxServicesOnce)
-{
-    const std::vector<std::string> base{"launchd", "kernel", "loginwindow"};
-    EXPECT_EQ(LogVocabulary::macos().withServices(base), base);
-    EXPECT_EQ(
-        LogVocabulary::linuxDesktop().withServices(base),
-        (std::vector<std::string>{"launchd", "kernel", "loginwindow", "systemd-coredump", "systemd-oomd",
-                                  "earlyoom", "nohang", "systemd", "gnome-session-binary", "gnome-session",
-                                  "ksmserver", "plasma_session"}));
 }
 
 } // namespace

@@ -56,6 +56,10 @@ TEST(SpindumpProvider, BestFileBecomesAWatchdogAndAKill)
             (std::vector<Signal>{WatchdogSignal{at, text},
                                  TerminationSignal{at, TerminationReason::killed, text, std::nullopt}}));
     }
+    // A limit below one opens nothing.
+    for (const int limit : {-1, 0}) {
+        EXPECT_TRUE(SpindumpProvider({dir.path()}, limit).collectSignals(sketchPad()).empty()) << limit;
+    }
 }
 
 TEST(SpindumpProvider, ScoresByNameThenByTheHeadOfTheFile)
@@ -74,6 +78,11 @@ TEST(SpindumpProvider, ScoresByNameThenByTheHeadOfTheFile)
         {"beyond the first 8192 bytes", {{"system.spindump", filler + "Sketch Pad [812]"}}, ""},
         {"invalid UTF-8 head", {{"system.spindump", "Sketch Pad [812] \xff"}}, ""},
         {"file ends inside a character", {{"system.spindump", "Sketch Pad [812] \xc3"}}, ""},
+        // The ranking both report providers share: the score, then the nearer, the later, the path.
+        {"higher score", {{"sketchpad.spin", "", 1}, {"sketchpad_812.spin", "", 100}}, "sketchpad_812.spin"},
+        {"closer", {{"a-sketchpad.spin", "", -10}, {"b-sketchpad.spin", "", 5}}, "b-sketchpad.spin"},
+        {"later at equal distance", {{"a-sketchpad.spin", "", -20}, {"b-sketchpad.spin", "", 20}}, "b-sketchpad.spin"},
+        {"path at equal time", {{"b-sketchpad.SPIN", "", 20}, {"a-sketchpad.SPINDUMP", "", 20}}, "a-sketchpad.SPINDUMP"},
     };
     // clang-format on
     for (const auto& [what, files, expected] : cases) {
@@ -84,36 +93,6 @@ TEST(SpindumpProvider, ScoresByNameThenByTheHeadOfTheFile)
     std::string content = "Reason: Sketch Pad [812] is not responding\n";
     content.resize(SpindumpProvider::kHeadBytes - 1, ' ');
     EXPECT_EQ(best({{"system.spindump", content + "\xc3\xa9 and more\n"}}), "system.spindump");
-}
-
-// The ranking both report providers share.
-TEST(SpindumpProvider, RankingTieBreaks)
-{
-    // clang-format off
-    const std::vector<std::tuple<const char*, std::vector<File>, const char*>> cases = {
-        {"higher score", {{"sketchpad.spin", "", 1}, {"sketchpad_812.spin", "", 100}}, "sketchpad_812.spin"},
-        {"closer", {{"a-sketchpad.spin", "", -10}, {"b-sketchpad.spin", "", 5}}, "b-sketchpad.spin"},
-        {"later at equal distance", {{"a-sketchpad.spin", "", -20}, {"b-sketchpad.spin", "", 20}}, "b-sketchpad.spin"},
-        {"path at equal time", {{"b-sketchpad.SPIN", "", 20}, {"a-sketchpad.SPINDUMP", "", 20}}, "a-sketchpad.SPINDUMP"},
-    };
-    // clang-format on
-    for (const auto& [what, files, expected] : cases) {
-        EXPECT_EQ(best(files), expected) << what;
-    }
-}
-
-TEST(SpindumpProvider, CandidateLimit)
-{
-    const test::ReportDirectory dir(kTerminatedAt);
-    dir.write("sketchpad.spin", "");
-    dir.write("sketch_pad.spin", "", 5);
-    for (const int limit : {-1, 0}) {
-        EXPECT_EQ(SpindumpProvider({dir.path()}, limit).maxCandidatesToInspect(), 0);
-        EXPECT_TRUE(SpindumpProvider({dir.path()}, limit).collectSignals(sketchPad()).empty());
-    }
-    for (const int limit : {1, 3}) {
-        EXPECT_EQ(SpindumpProvider({dir.path()}, limit).collectSignals(sketchPad()).size(), 2u);
-    }
 }
 
 } // namespace
