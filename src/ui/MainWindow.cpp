@@ -264,4 +264,14 @@ void MainWindow::showEvent(QShowEvent* event)
     }
 }
 
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // A widget with a style sheet keeps the colours it was polished with: set it again, so that
+    // the export button's text follows a change between light and dark.
+    if (event->type() == QEvent::PaletteChange && m_exportButton != nullptr) {
+        m_exportButton->setStyleSheet(m_exportButton->styleSheet());
+    }
+}
+
 } // namespace exitwise::ui

@@ -46,14 +46,16 @@ void PopoverWindow::setContent(QWidget* content)
 
 void PopoverWindow::fitToContent()
 {
+    int width = kContentSize.width();
     int height = kContentSize.height();
     if (m_content != nullptr) {
-        const int needed = m_content->hasHeightForWidth()
-                               ? m_content->heightForWidth(kContentSize.width() - 2)
-                               : m_content->sizeHint().height();
+        // Wider only when a larger font needs it, so that no choice is cut off.
+        width = std::max(width, m_content->minimumSizeHint().width() + 2);
+        const int needed = m_content->hasHeightForWidth() ? m_content->heightForWidth(width - 2)
+                                                          : m_content->sizeHint().height();
         height = std::max(height, needed + 2);
     }
-    setFixedSize(kContentSize.width(), height);
+    setFixedSize(width, height);
 }
 
 void PopoverWindow::dismiss()
