@@ -29,8 +29,9 @@ void appendField(std::string& out, const std::string& name, const std::string& v
         out += '=' + value;
     } else {
         out += '\n';
-        for (std::uint64_t length = value.size(), i = 0; i < 8; ++i, length >>= 8) {
-            out += static_cast<char>(length & 0xff);
+        const std::uint64_t length = value.size();
+        for (int byte = 0; byte < 8; ++byte) {
+            out += static_cast<char>((length >> (8 * byte)) & 0xff);
         }
         out += value;
     }
